@@ -1,0 +1,209 @@
+#include "gui/registry.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace {
+
+// Automatic numbers count down from -2 across all tables: negative numbers are
+// never slot indexes and -1 is OBJECT_ANY. They fit the 32-bit object fields of
+// events for the first two thousand million objects.
+std::atomic<object_number> next_automatic_number{-2};
+
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+
+} // namespace
+
+struct ObjectTable {
+    std::size_t record_size;
+    int growth_step;
+    release_operation release;
+    std::vector<void*> slots;
+    // Keyed by number in descending order, which is oldest first.
+    std::map<object_number, void*, std::greater<>> automatic;
+    std::recursive_mutex lock;
+    // State of the one iteration that may run; the hold keeps the lock until it ends.
+    std::size_t iteration_index = 0;
+    object_number iteration_last_automatic = 0;
+    bool iteration_in_automatic = false;
+    std::unique_lock<std::recursive_mutex> iteration_hold;
+};
+
+namespace {
+
+bool is_slot(const ObjectTable* table, object_number number) {
+    return number >= 0 && static_cast<std::size_t>(number) < table->slots.size();
+}
+
+bool is_live(const ObjectTable* table, const void* record) {
+    if (record == nullptr) {
+        return false;
+    }
+    // The first field is pointer-sized or an int descriptor: test every byte of
+    // the smaller of the two so both layouts work.
+    const auto* bytes = static_cast<const unsigned char*>(record);
+    std::size_t width = table->record_size < sizeof(void*) ? table->record_size : sizeof(void*);
+    for (std::size_t i = 0; i < width; ++i) {
+        if (bytes[i] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+ObjectTable* registry_create(std::size_t record_size, int growth_step, release_operation release) {
+    if (growth_step < 1) {
+        growth_step = 1;
+    }
+    auto* table = new ObjectTable{record_size, growth_step, release, {}, {}, {}, 0, 0, false, {}};
+    table->slots.assign(static_cast<std::size_t>(growth_step), nullptr);
+    return table;
+}
+
+void registry_create_once(ObjectTable** table, std::size_t record_size, int growth_step,
+                          release_operation release) {
+    static std::recursive_mutex* creation_lock = new std::recursive_mutex;
+    std::scoped_lock hold(*creation_lock);
+    if (*table == nullptr) {
+        *table = registry_create(record_size, growth_step, release);
+    }
+}
+
+void* registry_allocate(ObjectTable* table, object_number number) {
+    std::scoped_lock hold(table->lock);
+    if (number == OBJECT_ANY) {
+        void* record = std::calloc(1, table->record_size);
+        if (record == nullptr) {
+            return nullptr;
+        }
+        table->automatic.emplace(next_automatic_number.fetch_sub(1), record);
+        return record;
+    }
+    if (number < 0) {
+        return nullptr;
+    }
+    auto index = static_cast<std::size_t>(number);
+    if (index >= table->slots.size()) {
+        table->slots.resize(index + static_cast<std::size_t>(table->growth_step), nullptr);
+    }
+    if (table->slots[index] == nullptr) {
+        table->slots[index] = std::calloc(1, table->record_size);
+        return table->slots[index];
+    }
+    if (table->release != nullptr) {
+        table->release(number);
+        // A release operation that found the object absent leaves the record as
+        // it was; the caller always gets a cleared record.
+        std::memset(table->slots[index], 0, table->record_size);
+    }
+    return table->slots[index];
+}
+
+object_number registry_number_of(ObjectTable* table, const void* record) {
+    std::scoped_lock hold(table->lock);
+    for (std::size_t i = 0; i < table->slots.size(); ++i) {
+        if (table->slots[i] == record) {
+            return static_cast<object_number>(i);
+        }
+    }
+    for (const auto& [number, automatic] : table->automatic) {
+        if (automatic == record) {
+            return number;
+        }
+    }
+    return -1;
+}
+
+void* registry_lookup(ObjectTable* table, object_number number) {
+    std::scoped_lock hold(table->lock);
+    void* record = nullptr;
+    if (is_slot(table, number)) {
+        record = table->slots[static_cast<std::size_t>(number)];
+    } else if (auto found = table->automatic.find(number); found != table->automatic.end()) {
+        record = found->second;
+    }
+    return is_live(table, record) ? record : nullptr;
+}
+
+void* registry_validate(ObjectTable* table, object_number number) {
+    return registry_lookup(table, number);
+}
+
+void registry_release(ObjectTable* table, object_number number) {
+    std::scoped_lock hold(table->lock);
+    if (is_slot(table, number)) {
+        void* record = table->slots[static_cast<std::size_t>(number)];
+        if (record != nullptr) {
+            std::memset(record, 0, table->record_size);
+        }
+        return;
+    }
+    if (auto found = table->automatic.find(number); found != table->automatic.end()) {
+        std::free(found->second);
+        table->automatic.erase(found);
+    }
+}
+
+void registry_iterate_begin(ObjectTable* table) {
+    std::unique_lock<std::recursive_mutex> hold(table->lock);
+    table->iteration_index = 0;
+    table->iteration_in_automatic = false;
+    table->iteration_last_automatic = 0;
+    table->iteration_hold = std::move(hold);
+}
+
+void* registry_iterate_next(ObjectTable* table, object_number* number) {
+    while (!table->iteration_in_automatic && table->iteration_index < table->slots.size()) {
+        std::size_t index = table->iteration_index++;
+        void* record = table->slots[index];
+        if (is_live(table, record)) {
+            *number = static_cast<object_number>(index);
+            return record;
+        }
+    }
+    // Automatic records are found by key, not by a stored iterator, so the
+    // caller may free the one just yielded.
+    auto next = table->iteration_in_automatic
+                    ? table->automatic.upper_bound(table->iteration_last_automatic)
+                    : table->automatic.begin();
+    table->iteration_in_automatic = true;
+    if (next != table->automatic.end()) {
+        table->iteration_last_automatic = next->first;
+        *number = next->first;
+        return next->second;
+    }
+    registry_iterate_abort(table);
+    return nullptr;
+}
+
+void registry_iterate_abort(ObjectTable* table) {
+    auto hold = std::move(table->iteration_hold);
+}
+
+void registry_release_all(ObjectTable* table) {
+    if (table->release == nullptr) {
+        return;
+    }
+    registry_iterate_begin(table);
+    object_number number = 0;
+    while (registry_iterate_next(table, &number) != nullptr) {
+        table->release(number);
+    }
+}
+
+std::unique_lock<std::recursive_mutex> registry_hold(ObjectTable* table) {
+    return std::unique_lock<std::recursive_mutex>(table->lock);
+}
+
+std::size_t registry_capacity(ObjectTable* table) {
+    std::scoped_lock hold(table->lock);
+    return table->slots.size();
+}

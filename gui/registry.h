@@ -1,0 +1,74 @@
+// Object registry: one table per kind of numbered object (windows, gadgets,
+// fonts, status bars, images, serial ports, directory listings).
+//
+// An explicit number (0 or greater) indexes the kind's slot array. OBJECT_ANY
+// asks for an automatic number: an opaque handle below -1, drawn from one
+// process-wide counter, so it is never -1, never inside any slot range and
+// never handed out twice in the life of the process. Looking up a stale,
+// forged or released automatic number yields none and touches no freed memory.
+//
+// Records are zero-filled memory of the kind's record size; their first field is
+// the object's primary handle and a record whose first field is zero is absent.
+// Every operation takes the table's own recursive lock; tables are leaf locks.
+// Tables live for the whole process and are never destroyed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+using object_number = std::intptr_t;
+
+inline constexpr object_number OBJECT_ANY = -1;
+
+// A kind's release operation: frees the live object with that number and ends
+// with registry_release; does nothing for a number that names no live object.
+using release_operation = void (*)(object_number number);
+
+struct ObjectTable;
+
+// A new table with capacity = growth_step empty slots. Any thread.
+ObjectTable* registry_create(std::size_t record_size, int growth_step, release_operation release);
+
+// Creates *table under a process-wide lock unless it is already set. Any thread.
+void registry_create_once(ObjectTable** table, std::size_t record_size, int growth_step,
+                          release_operation release);
+
+// The record for the number, zero-filled when new. An explicit number in use
+// is first released through the kind's release operation. Returns none when
+// memory cannot be had or the number is negative but not OBJECT_ANY.
+void* registry_allocate(ObjectTable* table, object_number number);
+
+// The number a record of this table was allocated under (the automatic handle
+// for OBJECT_ANY records); -1 for a record the table does not hold.
+object_number registry_number_of(ObjectTable* table, const void* record);
+
+// The live record with that number, or none. The lock is dropped before return:
+// a caller that must keep the record from being released meanwhile holds the
+// table with registry_hold.
+void* registry_lookup(ObjectTable* table, object_number number);
+
+// As registry_lookup; kept for callers that pass arbitrary numbers.
+void* registry_validate(ObjectTable* table, object_number number);
+
+// Gives the record up: an explicit slot is cleared to zero and kept for reuse,
+// an automatic record is freed and its number is never valid again.
+void registry_release(ObjectTable* table, object_number number);
+
+// Calls the release operation for every live object: explicit numbers
+// ascending, then automatic numbers oldest first. Nothing without one.
+void registry_release_all(ObjectTable* table);
+
+// One iteration at a time over the live objects, holding the table's lock from
+// begin until next returns none or abort is called. The caller may release the
+// object just yielded.
+void registry_iterate_begin(ObjectTable* table);
+void* registry_iterate_next(ObjectTable* table, object_number* number);
+void registry_iterate_abort(ObjectTable* table);
+
+// Holds the table's lock for the caller's scope, so that a record looked up
+// under it cannot be released by another thread meanwhile.
+std::unique_lock<std::recursive_mutex> registry_hold(ObjectTable* table);
+
+// Current number of slots (for tests and diagnostics).
+std::size_t registry_capacity(ObjectTable* table);

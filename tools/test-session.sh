@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs inside dbus-run-session: starts a private Xvfb and metacity, runs CTest
+# for both builds, and stops everything it started, also when a test fails.
+set -u
+root=$1
+scratch=$2
+pids=()
+stop_all() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null
+    done
+}
+trap stop_all EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+pids+=($!)
+for _ in $(seq 100); do
+    [ -s "$scratch/display" ] && break
+    sleep 0.1
+done
+[ -s "$scratch/display" ] || { echo "Xvfb did not start"; cat "$scratch/xvfb.log"; exit 1; }
+export DISPLAY=:$(head -n 1 "$scratch/display")
+
+metacity --sm-disable --compositor=none >"$scratch/metacity.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+    wmctrl -m >/dev/null 2>&1 && break
+    sleep 0.1
+done
+wmctrl -m >/dev/null 2>&1 || { echo "metacity did not start"; exit 1; }
+
+status=0
+for build in build build-sanitize; do
+    echo "== tests of $build"
+    (cd "$root/$build" && ctest --output-on-failure --timeout 180) 2>&1 | tee "$scratch/ctest-$build.log"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+done
+exit $status

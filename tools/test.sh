@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds the program plainly
+# and with AddressSanitizer/UndefinedBehaviorSanitizer, and runs every test of
+# both builds under a private virtual display with a window manager. The last
+# line is "N passed, N failed"; the exit status is 0 only when nothing failed.
+set -u
+cd "$(dirname "$0")/.."
+root=$PWD
+. tools/ensure-packages.sh
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" || { echo "0 passed, 1 failed"; exit 1; }
+
+jobs=$(nproc)
+build() { # folder, extra cmake options...
+    local folder=$1
+    shift
+    cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
+        cmake --build "$folder" -j "$jobs" -- --no-print-directory >"$folder.log" 2>&1 ||
+        { cat "$folder.log"; return 1; }
+}
+build build || { echo "0 passed, 1 failed"; exit 1; }
+build build-sanitize -DLANTORIC_SANITIZE=ON || { echo "0 passed, 1 failed"; exit 1; }
+
+scratch=$(mktemp -d /tmp/lantoric-test.XXXXXX)
+mkdir -p "$root/artifacts"
+cleanup() {
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -m 700 "$scratch/run"
+mkdir "$scratch/home" "$scratch/cache" "$scratch/config"
+export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
+export XDG_CACHE_HOME=$scratch/cache XDG_CONFIG_HOME=$scratch/config
+export LANTORIC_ARTIFACTS=$root/artifacts
+export LSAN_OPTIONS=suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+dbus-run-session -- bash "$root/tools/test-session.sh" "$root" "$scratch"
+status=$?
+
+passed=0
+failed=0
+for log in "$scratch"/ctest-*.log; do
+    [ -f "$log" ] || continue
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        failed=$((failed + 1))
+        continue
+    fi
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+done
+[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || failed=1
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
