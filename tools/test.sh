@@ -32,6 +32,8 @@ mkdir -m 700 "$scratch/run"
 mkdir "$scratch/home" "$scratch/cache" "$scratch/config"
 export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
 export XDG_CACHE_HOME=$scratch/cache XDG_CONFIG_HOME=$scratch/config
+# No accessibility bus: its daemons would outlive the run.
+export NO_AT_BRIDGE=1 GTK_A11Y=none
 export LANTORIC_ARTIFACTS=$root/artifacts
 export LSAN_OPTIONS=suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0

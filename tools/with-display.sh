@@ -9,6 +9,8 @@ mkdir -m 700 "$scratch/run"
 mkdir "$scratch/home" "$scratch/cache" "$scratch/config"
 export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run
 export XDG_CACHE_HOME=$scratch/cache XDG_CONFIG_HOME=$scratch/config
+# No accessibility bus: its daemons would outlive the run.
+export NO_AT_BRIDGE=1 GTK_A11Y=none
 dbus-run-session -- bash -c '
     scratch=$1; shift
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
