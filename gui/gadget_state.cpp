@@ -17,8 +17,9 @@ void clear_state(void* area) {
 } // namespace
 
 void gadget_state_register() {
-    std::call_once(state_registered,
-                   [] { state_offset = thread_area_register(sizeof(GadgetState), clear_state, nullptr); });
+    std::call_once(state_registered, [] {
+        state_offset = thread_area_register(sizeof(GadgetState), clear_state, nullptr);
+    });
 }
 
 GadgetState* gadget_state() {

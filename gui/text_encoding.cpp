@@ -22,8 +22,8 @@ bool is_continuation(unsigned char byte) {
 }
 
 struct Decoded {
-    std::size_t span;  // input bytes consumed
-    bool writes;       // whether one output byte is produced
+    std::size_t span; // input bytes consumed
+    bool writes;      // whether one output byte is produced
     char byte;
 };
 
