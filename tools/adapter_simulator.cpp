@@ -1,0 +1,568 @@
+// adapter_simulator: stands in for a K-line adapter on a pseudo-terminal, so
+// the tester can be tried and tested without hardware.
+//
+// usage: adapter_simulator [OPTION]... LINK
+//
+// Makes a pseudo-terminal, links its slave at LINK (for example
+// /dev/ttyUSBsim0, which the tester's port chooser then offers), prints
+//   adapter_simulator: ready at LINK (slave /dev/pts/N)
+// on stdout and answers what the tester sends until SIGTERM, SIGINT or SIGHUP
+// (exit status 0). The link is removed on every way out. LINK must not exist,
+// unless it is a stale link of an earlier simulator (a link into /dev/pts
+// whose terminal is gone): a real device is never replaced.
+//
+// Without options every byte received is sent back unchanged (echo).
+//   --silent              read and drop every byte, send nothing
+//   --change=N            echo, but the byte at position N of the echo (from 0)
+//                         comes back with its lowest bit flipped (0x01 as 0x03,
+//                         so it never becomes zero)
+//   --before=BYTE         echo, sending BYTE (0..255, decimal or 0x hex) once
+//                         just before the first echoed byte
+//   --trail=N             echo, and send N dots ('.') after each echoed burst;
+//   --trail=forever       or keep sending dots without end after the first echo
+//   --flood[=BYTE]        send BYTE (default 'U') without pause from the start,
+//                         read and drop everything received
+//   --short-write[=ROOM]  never read: the line towards the simulator is filled
+//                         so that it takes only ROOM more bytes (0..14, default
+//                         5) and a 15-byte write by the tester comes out short
+//   --vanish-after-bytes=N  vanish once N bytes were received (after answering
+//                         them as far as the line takes them)
+//   --vanish-after-ms=T   vanish T milliseconds after the ready line
+//   --help                print this text
+// Vanishing is a device unplugged: the pseudo-terminal closes, the link goes,
+// the program ends with status 0. --change, --before and --trail combine.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const char usage_text[] =
+    "usage: adapter_simulator [OPTION]... LINK\n"
+    "Links a pseudo-terminal at LINK that behaves like a K-line adapter.\n"
+    "Without options every byte received is sent back (echo).\n"
+    "  --silent               read and drop every byte, send nothing\n"
+    "  --change=N             echo, byte N of the echo (from 0) with its lowest bit\n"
+    "                         flipped (0x01 becomes 0x03)\n"
+    "  --before=BYTE          echo, sending BYTE (0..255) once before the first echo\n"
+    "  --trail=N|forever      echo, then N dots after each echoed burst, or dots\n"
+    "                         without end after the first echo\n"
+    "  --flood[=BYTE]         send BYTE (default 'U') without pause from the start\n"
+    "  --short-write[=ROOM]   never read; leave room for only ROOM (0..14, default 5)\n"
+    "                         more bytes, so a 15-byte write comes out short\n"
+    "  --vanish-after-bytes=N vanish once N bytes were received\n"
+    "  --vanish-after-ms=T    vanish T milliseconds after the ready line\n"
+    "  --help                 print this text\n"
+    "Prints \"adapter_simulator: ready at LINK (slave PATH)\" once the link exists;\n"
+    "ends with status 0 on SIGTERM, SIGINT, SIGHUP or after vanishing, removing LINK.\n";
+
+enum class Mode { echo, silent, flood, short_write };
+
+struct Options {
+    Mode mode = Mode::echo;
+    std::optional<unsigned long> change_at;
+    std::optional<unsigned char> before;
+    unsigned long trail = 0;
+    bool trail_forever = false;
+    unsigned char flood_byte = 'U';
+    int room = 5;
+    std::optional<unsigned long> vanish_after_bytes;
+    std::optional<long> vanish_after_ms;
+    std::string link;
+};
+
+void fail(const std::string& message) {
+    std::fprintf(stderr, "adapter_simulator: %s\n", message.c_str());
+}
+
+std::optional<unsigned long> parse_number(const std::string& text, unsigned long limit) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || value > limit) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Fills options from the command line; false (after saying why) on a mistake.
+bool parse_options(int argc, char** argv, Options& options, bool& help) {
+    bool mode_given = false;
+    auto set_mode = [&](Mode mode) {
+        if (mode_given) {
+            fail("--silent, --flood and --short-write exclude each other");
+            return false;
+        }
+        mode_given = true;
+        options.mode = mode;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        auto eq = argument.find('=');
+        std::string name = argument.substr(0, eq);
+        std::optional<std::string> value;
+        if (eq != std::string::npos) {
+            value = argument.substr(eq + 1);
+        }
+        auto number = [&](unsigned long limit) -> std::optional<unsigned long> {
+            auto parsed = value ? parse_number(*value, limit) : std::nullopt;
+            if (!parsed) {
+                fail("bad value in " + argument);
+            }
+            return parsed;
+        };
+        if (name == "--help" && !value) {
+            help = true;
+            return true;
+        } else if (name == "--silent" && !value) {
+            if (!set_mode(Mode::silent)) {
+                return false;
+            }
+        } else if (name == "--change") {
+            if (!(options.change_at = number(~0UL))) {
+                return false;
+            }
+        } else if (name == "--before") {
+            auto byte = number(255);
+            if (!byte) {
+                return false;
+            }
+            options.before = static_cast<unsigned char>(*byte);
+        } else if (name == "--trail") {
+            if (value && *value == "forever") {
+                options.trail_forever = true;
+            } else if (auto count = number(~0UL)) {
+                options.trail = *count;
+            } else {
+                return false;
+            }
+        } else if (name == "--flood") {
+            if (value) {
+                auto byte = number(255);
+                if (!byte) {
+                    return false;
+                }
+                options.flood_byte = static_cast<unsigned char>(*byte);
+            }
+            if (!set_mode(Mode::flood)) {
+                return false;
+            }
+        } else if (name == "--short-write") {
+            if (value) {
+                auto room = number(14);
+                if (!room) {
+                    return false;
+                }
+                options.room = static_cast<int>(*room);
+            }
+            if (!set_mode(Mode::short_write)) {
+                return false;
+            }
+        } else if (name == "--vanish-after-bytes") {
+            if (!(options.vanish_after_bytes = number(~0UL))) {
+                return false;
+            }
+        } else if (name == "--vanish-after-ms") {
+            auto ms = number(24UL * 3600 * 1000);
+            if (!ms) {
+                return false;
+            }
+            options.vanish_after_ms = static_cast<long>(*ms);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            fail("unknown option " + argument);
+            return false;
+        } else if (options.link.empty()) {
+            options.link = argument;
+        } else {
+            fail("more than one LINK");
+            return false;
+        }
+    }
+    if (options.link.empty()) {
+        fail("no LINK given");
+        return false;
+    }
+    bool echo_options =
+        options.change_at || options.before || options.trail > 0 || options.trail_forever;
+    if (echo_options && options.mode != Mode::echo) {
+        fail("--change, --before and --trail go with echo only");
+        return false;
+    }
+    return true;
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return descriptor_; }
+    void reset() {
+        if (descriptor_ >= 0) {
+            close(descriptor_);
+        }
+        descriptor_ = -1;
+    }
+
+  private:
+    int descriptor_;
+};
+
+// The link at the user's path, removed when this goes out of scope, but only
+// while it still leads to our slave: a path somebody replaced is left alone.
+class DeviceLink {
+  public:
+    DeviceLink(std::string path, std::string target)
+        : path_(std::move(path)), target_(std::move(target)) {}
+    ~DeviceLink() { remove(); }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    bool create() {
+        if (symlink(target_.c_str(), path_.c_str()) == 0) {
+            made_ = true;
+            return true;
+        }
+        if (errno != EEXIST || !is_stale_simulator_link()) {
+            fail(path_ + ": " +
+                 (errno == EEXIST ? "exists and is not a stale simulator link"
+                                  : std::strerror(errno)));
+            return false;
+        }
+        if (unlink(path_.c_str()) != 0 || symlink(target_.c_str(), path_.c_str()) != 0) {
+            fail(path_ + ": " + std::strerror(errno));
+            return false;
+        }
+        made_ = true;
+        return true;
+    }
+
+    void remove() {
+        if (made_ && current_target() == target_) {
+            unlink(path_.c_str());
+        }
+        made_ = false;
+    }
+
+  private:
+    std::string current_target() const {
+        char target[4096];
+        ssize_t length = readlink(path_.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) {
+            return {};
+        }
+        return std::string(target, static_cast<std::size_t>(length));
+    }
+
+    // A simulator killed without a chance to clean up leaves a link into
+    // /dev/pts whose terminal has gone; such a link may be replaced.
+    bool is_stale_simulator_link() const {
+        struct stat status {};
+        if (lstat(path_.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return false;
+        }
+        std::string target = current_target();
+        return target.rfind("/dev/pts/", 0) == 0 && access(target.c_str(), F_OK) != 0;
+    }
+
+    std::string path_;
+    std::string target_;
+    bool made_ = false;
+};
+
+// Non-blocking writes of single bytes until the line takes no more, repeated
+// until a pause brings no further room (the kernel moves queued bytes along
+// in the background). Returns how many bytes were taken.
+long fill_line(int slave) {
+    long total = 0;
+    for (;;) {
+        long round = 0;
+        const char byte = 0;
+        while (write(slave, &byte, 1) == 1) {
+            ++round;
+        }
+        if (errno != EAGAIN) {
+            return -1;
+        }
+        total += round;
+        if (round == 0) {
+            return total;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// Reads count bytes that the simulator queued towards itself back from the
+// master; false if they are not there.
+bool drain(int master, long count) {
+    char buffer[512];
+    while (count > 0) {
+        ssize_t got = read(master, buffer, std::min<std::size_t>(sizeof buffer, count));
+        if (got <= 0) {
+            return false;
+        }
+        count -= got;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+bool write_bytes(int slave, long count) {
+    const char byte = 0;
+    for (long i = 0; i < count; ++i) {
+        if (write(slave, &byte, 1) != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Leaves the slave-to-master line with room for exactly `room` bytes. The line
+// is the master's 4095-byte input buffer plus a queue of kernel buffers; room
+// appears only when a whole queued buffer has been taken in, so the simulator
+// fills with single bytes (equal buffers), learns how much room reading one
+// buffer's worth frees, and then refills all but `room` bytes of such a
+// freeing. One 15-byte test write checks the calibration before the last
+// round; the whole procedure is repeated if the check fails.
+bool calibrate_short_write(int master, int slave, int room) {
+    constexpr long step = 512;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (fill_line(slave) < 0) {
+            return false;
+        }
+        long freed = 0;
+        for (int i = 0; i < 16 && freed <= room; ++i) {
+            if (!drain(master, step) || (freed = fill_line(slave)) < 0) {
+                return false;
+            }
+        }
+        if (freed <= room) {
+            continue;
+        }
+        if (!drain(master, step) || !write_bytes(slave, freed - room)) {
+            continue;
+        }
+        const char probe[15] = {};
+        ssize_t taken = write(slave, probe, sizeof probe);
+        if (taken != (room == 0 ? -1 : room)) {
+            continue;
+        }
+        if (!drain(master, step) || !write_bytes(slave, freed - room)) {
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+class Simulator {
+  public:
+    Simulator(const Options& options, int master, int signals)
+        : options_(options), master_(master), signals_(signals) {}
+
+    // Runs until a signal (true) or vanishing (true) or a failure (false).
+    bool run() {
+        auto start = std::chrono::steady_clock::now();
+        if (options_.mode == Mode::flood) {
+            pending_.assign(4096, static_cast<char>(options_.flood_byte));
+        }
+        for (;;) {
+            if (options_.vanish_after_bytes && received_ >= *options_.vanish_after_bytes) {
+                flush();
+                return true;
+            }
+            int timeout = -1;
+            if (options_.vanish_after_ms) {
+                auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+                if (passed >= *options_.vanish_after_ms) {
+                    return true;
+                }
+                timeout = static_cast<int>(*options_.vanish_after_ms - passed);
+            }
+            pollfd watch[2] = {{signals_, POLLIN, 0}, {master_, 0, 0}};
+            if (options_.mode != Mode::short_write) {
+                watch[1].events = POLLIN;
+            }
+            if (!pending_.empty()) {
+                watch[1].events |= POLLOUT;
+            }
+            if (poll(watch, 2, timeout) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                fail(std::string("poll: ") + std::strerror(errno));
+                return false;
+            }
+            if (watch[0].revents & POLLIN) {
+                return true;
+            }
+            if ((watch[1].revents & POLLIN) && !receive()) {
+                return false;
+            }
+            if ((watch[1].revents & POLLOUT) && !flush()) {
+                return false;
+            }
+        }
+    }
+
+  private:
+    bool receive() {
+        char buffer[256];
+        ssize_t got = read(master_, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                return true;
+            }
+            fail(std::string("read: ") + std::strerror(errno));
+            return false;
+        }
+        std::size_t count = static_cast<std::size_t>(got);
+        if (options_.vanish_after_bytes) {
+            count = std::min<std::size_t>(count, *options_.vanish_after_bytes - received_);
+        }
+        received_ += count;
+        if (options_.mode != Mode::echo || count == 0) {
+            return true;
+        }
+        if (options_.before && echoed_ == 0) {
+            pending_.push_back(static_cast<char>(*options_.before));
+        }
+        for (std::size_t i = 0; i < count; ++i, ++echoed_) {
+            char byte = buffer[i];
+            if (options_.change_at && *options_.change_at == echoed_) {
+                byte = byte == 0x01 ? 0x03 : static_cast<char>(byte ^ 0x01);
+            }
+            pending_.push_back(byte);
+        }
+        pending_.append(options_.trail, '.');
+        trailing_ = options_.trail_forever;
+        return flush();
+    }
+
+    // Sends what is pending as far as the line takes it; endless senders top
+    // their output up so they never fall silent.
+    bool flush() {
+        if (options_.mode == Mode::flood || trailing_) {
+            char filler =
+                options_.mode == Mode::flood ? static_cast<char>(options_.flood_byte) : '.';
+            if (pending_.size() < 4096) {
+                pending_.append(4096 - pending_.size(), filler);
+            }
+        }
+        while (!pending_.empty()) {
+            ssize_t sent = write(master_, pending_.data(), pending_.size());
+            if (sent < 0) {
+                if (errno == EAGAIN || errno == EINTR) {
+                    return true;
+                }
+                fail(std::string("write: ") + std::strerror(errno));
+                return false;
+            }
+            pending_.erase(0, static_cast<std::size_t>(sent));
+        }
+        return true;
+    }
+
+    const Options& options_;
+    int master_;
+    int signals_;
+    std::string pending_;
+    unsigned long received_ = 0;
+    unsigned long echoed_ = 0;
+    bool trailing_ = false;
+};
+
+int simulate(const Options& options) {
+    // Signals arrive through a descriptor, so the link is removed by the
+    // ordinary way out whatever ends the program.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &stop_signals, nullptr) != 0) {
+        fail(std::string("sigprocmask: ") + std::strerror(errno));
+        return 1;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    Descriptor signals(signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK));
+    Descriptor master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (signals.get() < 0 || master.get() < 0 || grantpt(master.get()) != 0 ||
+        unlockpt(master.get()) != 0) {
+        fail(std::string("pseudo-terminal: ") + std::strerror(errno));
+        return 1;
+    }
+    char slave_path[128];
+    if (ptsname_r(master.get(), slave_path, sizeof slave_path) != 0) {
+        fail(std::string("ptsname: ") + std::strerror(errno));
+        return 1;
+    }
+    // Our own slave descriptor keeps the master from reading EIO whenever the
+    // tester closes its end; raw, so nothing is echoed or translated before
+    // the tester sets its own line settings.
+    Descriptor slave(open(slave_path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    termios raw{};
+    if (slave.get() < 0 || tcgetattr(slave.get(), &raw) != 0) {
+        fail(std::string(slave_path) + ": " + std::strerror(errno));
+        return 1;
+    }
+    cfmakeraw(&raw);
+    if (tcsetattr(slave.get(), TCSANOW, &raw) != 0) {
+        fail(std::string(slave_path) + ": " + std::strerror(errno));
+        return 1;
+    }
+    if (options.mode == Mode::short_write &&
+        !calibrate_short_write(master.get(), slave.get(), options.room)) {
+        fail("could not calibrate the short write");
+        return 1;
+    }
+    DeviceLink link(options.link, slave_path);
+    if (!link.create()) {
+        return 1;
+    }
+    std::printf("adapter_simulator: ready at %s (slave %s)\n", options.link.c_str(), slave_path);
+    std::fflush(stdout);
+    Simulator simulator(options, master.get(), signals.get());
+    bool ended_well = simulator.run();
+    // The device goes first, then its name, as when a cable is pulled.
+    master.reset();
+    slave.reset();
+    link.remove();
+    return ended_well ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    bool help = false;
+    if (!parse_options(argc, argv, options, help)) {
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+    if (help) {
+        std::fputs(usage_text, stdout);
+        return 0;
+    }
+    return simulate(options);
+}
