@@ -18,8 +18,8 @@ inline constexpr int MSG_RESULT_NO = 7;
 
 // Shows the dialog, centred on the screen, with the title and the text (program
 // texts; the text may hold line breaks and is shown as one label with 10 pixels
-// of padding on each side). The window manager is offered moving and minimizing
-// only, not closing, resizing or maximizing. Returns the pressed button's code,
+// of padding on each side). The window manager is asked to offer moving and
+// minimizing only, not closing, resizing or maximizing. Returns the pressed button's code,
 // or 0 when the dialog was destroyed without a button press; the dialog is
 // gone when the call returns.
 //

@@ -1,0 +1,86 @@
+#include "tests/support/dialog_driver.h"
+
+#include <cstdlib>
+#include <gdk/gdkx.h>
+#include <sys/wait.h>
+#include <utility>
+
+namespace {
+
+constexpr guint TICK_MS = 20;
+constexpr gint64 GIVE_UP_US = 20 * G_USEC_PER_SEC;
+
+} // namespace
+
+GtkWidget* find_toplevel(const std::string& title) {
+    GList* toplevels = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* item = toplevels; item != nullptr && found == nullptr; item = item->next) {
+        auto* window = static_cast<GtkWidget*>(item->data);
+        const char* window_title = gtk_window_get_title(GTK_WINDOW(window));
+        if (window_title != nullptr && title == window_title && gtk_widget_get_visible(window)) {
+            found = window;
+        }
+    }
+    g_list_free(toplevels);
+    return found;
+}
+
+DialogDriver::DialogDriver(std::string title, Step step)
+    : title_(std::move(title)), step_(std::move(step)) {
+    // With the GDK lock, as toolkit work from a timeout must be.
+    source_ = gdk_threads_add_timeout(TICK_MS, tick, this);
+}
+
+DialogDriver::~DialogDriver() {
+    if (source_ != 0) {
+        g_source_remove(source_);
+    }
+}
+
+gboolean DialogDriver::tick(gpointer data) {
+    auto* driver = static_cast<DialogDriver*>(data);
+    GtkWidget* window = find_toplevel(driver->title_);
+    if (window == nullptr) {
+        return TRUE;
+    }
+    if (driver->found_at_ == 0) {
+        driver->found_at_ = g_get_monotonic_time();
+    }
+    if (!driver->done_ && driver->step_(window)) {
+        driver->done_ = true;
+    }
+    if (!driver->done_ && g_get_monotonic_time() - driver->found_at_ > GIVE_UP_US) {
+        driver->gave_up_ = true;
+        gtk_widget_destroy(window);
+    }
+    if (driver->done_ || driver->gave_up_) {
+        driver->source_ = 0;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+XdotoolRun::XdotoolRun(std::string arguments) {
+    thread_ = std::thread([this, command = "xdotool " + arguments + " >/dev/null 2>&1"] {
+        int result = std::system(command.c_str());
+        status_ = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    });
+}
+
+XdotoolRun::~XdotoolRun() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+int XdotoolRun::status() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    return status_;
+}
+
+unsigned long toplevel_xid(GtkWidget* widget) {
+    return GDK_WINDOW_XID(gtk_widget_get_window(gtk_widget_get_toplevel(widget)));
+}

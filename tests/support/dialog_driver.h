@@ -1,0 +1,60 @@
+// Acting on a toplevel window while the main thread is inside a call that runs
+// the toolkit's loop itself (the message dialog, a window's event wait), as a
+// person at the screen would.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+// Every 20 ms, on the main loop and holding gui_lock, looks for a shown
+// toplevel with exactly this title and calls the step with it until the step
+// returns true. A window still there 20 s after it was first found is
+// destroyed, so a test that fails to answer it fails instead of hanging.
+class DialogDriver {
+  public:
+    using Step = std::function<bool(GtkWidget* window)>;
+    DialogDriver(std::string title, Step step);
+    ~DialogDriver();
+    DialogDriver(const DialogDriver&) = delete;
+    DialogDriver& operator=(const DialogDriver&) = delete;
+
+    // Whether the step has returned true.
+    bool done() const { return done_; }
+    // Whether the window had to be destroyed after the deadline.
+    bool gave_up() const { return gave_up_; }
+
+  private:
+    static gboolean tick(gpointer driver);
+
+    std::string title_;
+    Step step_;
+    guint source_ = 0;
+    gint64 found_at_ = 0;
+    bool done_ = false;
+    bool gave_up_ = false;
+};
+
+// The shown toplevel with exactly this title, or none.
+GtkWidget* find_toplevel(const std::string& title);
+
+// Runs xdotool with the arguments on a thread of its own, so the main thread
+// keeps serving the toolkit; the destructor waits for it.
+class XdotoolRun {
+  public:
+    explicit XdotoolRun(std::string arguments);
+    ~XdotoolRun();
+    XdotoolRun(const XdotoolRun&) = delete;
+    XdotoolRun& operator=(const XdotoolRun&) = delete;
+    // xdotool's exit status (waits for it).
+    int status();
+
+  private:
+    std::thread thread_;
+    int status_ = -1;
+};
+
+// The X window id of a realized widget's toplevel, for xdotool's --window.
+unsigned long toplevel_xid(GtkWidget* widget);
