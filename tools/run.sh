@@ -34,7 +34,7 @@ if [ "$simulate" -eq 1 ]; then
         echo "--simulate needs root: the simulated adapter is linked under /dev." >&2
         exit 1
     fi
-    build/tools/adapter_simulator --link /dev/ttyUSBsimulated --mode echo &
+    build/tools/adapter_simulator /dev/ttyUSBsimulated &
     simulator=$!
     trap 'kill "$simulator" 2>/dev/null; wait "$simulator" 2>/dev/null' EXIT
     for _ in $(seq 50); do
