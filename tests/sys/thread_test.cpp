@@ -205,15 +205,4 @@ TEST_F(ThreadTest, SignalToAWorkerWithPauseCounterZeroReturnsAndTheWorkerCarries
     pause_probe.may_end = true;
 }
 
-TEST_F(ThreadTest, FinishTakesAndReleasesTheLock) {
-    thread_system_finish();
-    std::atomic<bool> locked{false};
-    std::thread other([&] {
-        std::scoped_lock hold(thread_list_lock());
-        locked = true;
-    });
-    other.join();
-    EXPECT_TRUE(locked);
-}
-
 } // namespace
