@@ -381,9 +381,6 @@ class Simulator {
     // Runs until a signal (true) or vanishing (true) or a failure (false).
     bool run() {
         auto start = std::chrono::steady_clock::now();
-        if (options_.mode == Mode::flood) {
-            pending_.assign(4096, static_cast<char>(options_.flood_byte));
-        }
         for (;;) {
             if (options_.vanish_after_bytes && received_ >= *options_.vanish_after_bytes) {
                 flush();
@@ -399,12 +396,17 @@ class Simulator {
                 }
                 timeout = static_cast<int>(*options_.vanish_after_ms - passed);
             }
+            top_up();
             pollfd watch[2] = {{signals_, POLLIN, 0}, {master_, 0, 0}};
             if (options_.mode != Mode::short_write) {
                 watch[1].events = POLLIN;
             }
+            // A master is not always woken when room appears on the line (a
+            // tester that only polls FIONREAD never unthrottles it), so
+            // pending output is also retried every millisecond.
             if (!pending_.empty()) {
                 watch[1].events |= POLLOUT;
+                timeout = timeout < 0 ? 1 : std::min(timeout, 1);
             }
             if (poll(watch, 2, timeout) < 0) {
                 if (errno == EINTR) {
@@ -419,7 +421,7 @@ class Simulator {
             if ((watch[1].revents & POLLIN) && !receive()) {
                 return false;
             }
-            if ((watch[1].revents & POLLOUT) && !flush()) {
+            if (!pending_.empty() && !flush()) {
                 return false;
             }
         }
@@ -459,16 +461,20 @@ class Simulator {
         return flush();
     }
 
-    // Sends what is pending as far as the line takes it; endless senders top
-    // their output up so they never fall silent.
-    bool flush() {
-        if (options_.mode == Mode::flood || trailing_) {
-            char filler =
-                options_.mode == Mode::flood ? static_cast<char>(options_.flood_byte) : '.';
-            if (pending_.size() < 4096) {
-                pending_.append(4096 - pending_.size(), filler);
-            }
+    // Endless senders always have output waiting, so they never fall silent.
+    void top_up() {
+        if (options_.mode != Mode::flood && !trailing_) {
+            return;
         }
+        char filler = options_.mode == Mode::flood ? static_cast<char>(options_.flood_byte) : '.';
+        if (pending_.size() < 4096) {
+            pending_.append(4096 - pending_.size(), filler);
+        }
+    }
+
+    // Sends what is pending as far as the line takes it.
+    bool flush() {
+        top_up();
         while (!pending_.empty()) {
             ssize_t sent = write(master_, pending_.data(), pending_.size());
             if (sent < 0) {

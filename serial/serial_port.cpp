@@ -1,0 +1,166 @@
+#include "serial/serial_port.h"
+
+#include "serial/line_settings.h"
+#include "serial/text_utf8.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// The descriptor is the first field: a record whose descriptor is 0 is closed.
+struct SerialRecord {
+    std::int32_t descriptor;
+};
+
+// Set once by serial_init before any other thread exists; never destroyed.
+ObjectTable* serial_table = nullptr;
+
+SerialRecord* find_port_locked(object_number number) {
+    return static_cast<SerialRecord*>(registry_lookup(serial_table, number));
+}
+
+// A record holding descriptor 0 would count as closed, so a device that opens
+// as descriptor 0 (standard input was closed) is moved to another number.
+int keep_off_zero(int descriptor) {
+    if (descriptor != 0) {
+        return descriptor;
+    }
+    int moved = fcntl(descriptor, F_DUPFD, 1);
+    close(descriptor);
+    return moved;
+}
+
+// Each 8-bit character as a 16-bit unit, low byte first.
+std::string wide_form(const char* text) {
+    std::string units;
+    for (const char* at = text; *at != '\0'; ++at) {
+        units.push_back(*at);
+        units.push_back('\0');
+    }
+    return units;
+}
+
+} // namespace
+
+void serial_init() {
+    registry_create_once(&serial_table, sizeof(SerialRecord), 16, serial_close);
+}
+
+object_number serial_open(object_number number, const char* path, int baud_rate, int parity,
+                          int data_bits, float stop_bits, int handshake, int, int) {
+    if (path == nullptr || serial_table == nullptr || (number < 0 && number != OBJECT_ANY)) {
+        return 0;
+    }
+    auto settings = serial_line_settings(baud_rate, parity, data_bits, stop_bits, handshake);
+    if (!settings) {
+        return 0;
+    }
+    std::string device = text_to_utf8(path);
+    int descriptor = keep_off_zero(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    if (descriptor < 0) {
+        return 0;
+    }
+    // The descriptor is not yet shared, so the line is set up outside the
+    // table's lock. Results unchecked: a node that opens is a port.
+    tcflush(descriptor, TCIFLUSH);
+    tcsetattr(descriptor, TCSANOW, &*settings);
+
+    auto hold = registry_hold(serial_table);
+    // For an explicit number in use this closes the old port, now that the
+    // new one is open.
+    auto* record = static_cast<SerialRecord*>(registry_allocate(serial_table, number));
+    if (record == nullptr) {
+        close(descriptor);
+        return 0;
+    }
+    record->descriptor = descriptor;
+    return number == OBJECT_ANY ? registry_number_of(serial_table, record) : descriptor;
+}
+
+int serial_write(object_number number, const char* text, int format) {
+    if (text == nullptr || serial_table == nullptr) {
+        return 0;
+    }
+    std::string converted;
+    const char* bytes = text;
+    std::size_t length = 0;
+    if (format == TEXT_FORMAT_UTF8 || format == TEXT_FORMAT_WIDE) {
+        converted = format == TEXT_FORMAT_UTF8 ? text_to_utf8(text) : wide_form(text);
+        bytes = converted.data();
+        length = converted.size();
+    } else {
+        length = std::strlen(text);
+    }
+    if (length == 0) {
+        return 0;
+    }
+    // The count must fit the result; a longer text is simply a partial write.
+    if (length > INT_MAX) {
+        length = INT_MAX;
+    }
+    auto hold = registry_hold(serial_table);
+    SerialRecord* port = find_port_locked(number);
+    if (port == nullptr) {
+        return 0;
+    }
+    ssize_t written = write(port->descriptor, bytes, length);
+    return written < 0 ? 0 : static_cast<int>(written);
+}
+
+int serial_write_string(object_number number, const char* text) {
+    return serial_write(number, text, TEXT_FORMAT_PLAIN);
+}
+
+int serial_input_available(object_number number) {
+    if (serial_table == nullptr) {
+        return 0;
+    }
+    auto hold = registry_hold(serial_table);
+    SerialRecord* port = find_port_locked(number);
+    int count = 0;
+    if (port == nullptr || ioctl(port->descriptor, FIONREAD, &count) != 0 || count < 0) {
+        return 0;
+    }
+    return count;
+}
+
+int serial_read(object_number number, void* buffer, int length) {
+    if (serial_table == nullptr || buffer == nullptr || length <= 0) {
+        return 0;
+    }
+    auto hold = registry_hold(serial_table);
+    SerialRecord* port = find_port_locked(number);
+    if (port == nullptr) {
+        return 0;
+    }
+    ssize_t got = read(port->descriptor, buffer, static_cast<std::size_t>(length));
+    return got < 0 ? 0 : static_cast<int>(got);
+}
+
+void serial_close(object_number number) {
+    if (serial_table == nullptr) {
+        return;
+    }
+    if (number == -1) {
+        registry_release_all(serial_table);
+        return;
+    }
+    auto hold = registry_hold(serial_table);
+    SerialRecord* port = find_port_locked(number);
+    if (port == nullptr) {
+        return;
+    }
+    close(port->descriptor);
+    registry_release(serial_table, number);
+}
+
+void serial_close_all() {
+    serial_close(-1);
+}

@@ -1,0 +1,36 @@
+#include "serial/text_utf8.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+TEST(TextToUtf8, CopiesSevenBitTextUnchanged) {
+    EXPECT_EQ(text_to_utf8("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(text_to_utf8("\x01\x7F"), "\x01\x7F");
+}
+
+TEST(TextToUtf8, ReadsEveryHighByteAsTheCharacterOfTheSameValue) {
+    EXPECT_EQ(text_to_utf8("\x80"), "\xC2\x80");
+    EXPECT_EQ(text_to_utf8("\xA4"), "\xC2\xA4"); // U+00A4, not the euro sign of ISO-8859-15
+    EXPECT_EQ(text_to_utf8("caf\xE9"), "caf\xC3\xA9");
+    EXPECT_EQ(text_to_utf8("\xFF"), "\xC3\xBF");
+}
+
+TEST(TextToUtf8, EveryByteValueRoundTrips) {
+    for (int value = 1; value < 256; ++value) {
+        char text[2] = {static_cast<char>(value), '\0'};
+        std::string converted = text_to_utf8(text);
+        std::u32string decoded;
+        ASSERT_EQ(converted.size(), value < 0x80 ? 1u : 2u) << value;
+        char32_t character = value < 0x80
+                                 ? static_cast<unsigned char>(converted[0])
+                                 : ((static_cast<unsigned char>(converted[0]) & 0x1F) << 6) |
+                                       (static_cast<unsigned char>(converted[1]) & 0x3F);
+        EXPECT_EQ(character, static_cast<char32_t>(value));
+    }
+}
+
+TEST(TextToUtf8, StopsAtTheFirstZeroByteAndTakesNoText) {
+    EXPECT_EQ(text_to_utf8("ab\0cd"), "ab");
+    EXPECT_EQ(text_to_utf8(""), "");
+    EXPECT_EQ(text_to_utf8(nullptr), "");
+}
