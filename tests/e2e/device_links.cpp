@@ -1,0 +1,69 @@
+#include "tests/e2e/device_links.h"
+
+#include "tests/support/simulated_adapter.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string TEST_LINK_PREFIX = "/dev/ttyUSBlt";
+
+} // namespace
+
+DanglingDeviceLink::DanglingDeviceLink() {
+    const std::string path = unique_device_link();
+    const std::string target = path + "-missing";
+    if (symlink(target.c_str(), path.c_str()) != 0) {
+        ADD_FAILURE() << "cannot make the link " << path << ": " << std::strerror(errno);
+        return;
+    }
+    path_ = path;
+}
+
+DanglingDeviceLink::~DanglingDeviceLink() {
+    if (!path_.empty()) {
+        unlink(path_.c_str());
+    }
+}
+
+std::vector<std::string> usb_device_entries() {
+    std::vector<std::string> entries;
+    DIR* directory = opendir("/dev");
+    if (directory == nullptr) {
+        return entries;
+    }
+    while (const dirent* entry = readdir(directory)) {
+        if (fnmatch("ttyUSB*", entry->d_name, 0) == 0) {
+            entries.push_back(std::string("/dev/") + entry->d_name);
+        }
+    }
+    closedir(directory);
+    return entries;
+}
+
+bool is_test_link(const std::string& path) {
+    return path.rfind(TEST_LINK_PREFIX, 0) == 0;
+}
+
+void remove_stale_test_links() {
+    for (const auto& path : usb_device_entries()) {
+        struct stat status {};
+        if (!is_test_link(path) || lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            continue;
+        }
+        // "ttyUSBlt<pid>x<n>": the process that named it.
+        const long pid = std::strtol(path.c_str() + TEST_LINK_PREFIX.size(), nullptr, 10);
+        if (pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            unlink(path.c_str());
+        }
+    }
+}
