@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -86,8 +87,15 @@ SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> op
         ADD_FAILURE() << "pipe for the simulator: " << std::strerror(errno);
         return;
     }
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
+        // A test process that dies without running destructors (a crash, a
+        // timeout) still stops its simulator, which then removes its link.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) {
+            _exit(127);
+        }
         dup2(pipe_ends[1], STDOUT_FILENO);
         // The test's own descriptors (ports, pty masters) stay out of the
         // simulator, so a port a test closes is really closed.

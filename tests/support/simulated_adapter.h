@@ -20,7 +20,9 @@ class SimulatedAdapter {
     // Starts the simulator with the link path and mode options (for example
     // {"--silent"} or {"--before=0"}; none means echo) and waits up to five
     // seconds for its ready line. On failure the current test fails and
-    // ready() is false.
+    // ready() is false. Make it on a thread that outlives it (the test's own):
+    // the simulator gets SIGTERM when the thread that started it ends, so a
+    // test process that dies abruptly leaves no link behind.
     explicit SimulatedAdapter(std::string link, std::vector<std::string> options = {});
     // Stops the simulator with SIGTERM, waits for it (SIGKILL after five
     // seconds) and fails the test if it left its link behind (then removes it).
