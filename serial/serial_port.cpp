@@ -22,6 +22,8 @@ struct SerialRecord {
 // Set once by serial_init before any other thread exists; never destroyed.
 ObjectTable* serial_table = nullptr;
 
+// The caller holds the table (registry_hold) until it is done with the
+// descriptor, so that no close can come between finding and using it.
 SerialRecord* find_port_locked(object_number number) {
     return static_cast<SerialRecord*>(registry_lookup(serial_table, number));
 }
