@@ -39,8 +39,8 @@ std::vector<GadgetEvent> gadget_events_until_quiet() {
     return gadget_events;
 }
 
-bool gadget_run_until(const std::function<bool()>& done, double seconds) {
-    return run_toolkit_until(done, seconds);
+bool gadget_shown(GtkWidget* widget) {
+    return run_toolkit_until([&] { return gtk_widget_get_mapped(widget); });
 }
 
 bool gadget_user_click(GtkWidget* widget, int button) {

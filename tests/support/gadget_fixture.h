@@ -5,7 +5,6 @@
 
 #include "gui/registry.h"
 
-#include <functional>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <string>
@@ -34,9 +33,8 @@ class GadgetWindowTest : public testing::Test {
 // while (bounded by a deadline); returns the gadget events among them.
 std::vector<GadgetEvent> gadget_events_until_quiet();
 
-// Runs the toolkit, leaving gui_lock while idle, until done() holds or the
-// deadline passes; returns done().
-bool gadget_run_until(const std::function<bool()>& done, double seconds = 10.0);
+// Runs the toolkit until the widget is on screen (bounded); returns whether it is.
+bool gadget_shown(GtkWidget* widget);
 
 // Moves the pointer over the middle of the widget, as a user would, and
 // presses and releases the mouse button there (4 and 5 are the scroll wheel).
