@@ -48,9 +48,9 @@ PangoFontDescription* font_or_theme(PangoFontDescription* font) {
     return reinterpret_cast<std::intptr_t>(font) == -1 ? nullptr : font;
 }
 
-// The number stored with a gadget's widgets and handed to its signal handlers.
+// A handler's user data as the event's 32-bit object field: automatic numbers
+// are small negative handles, so they fit.
 int event_object_of(gpointer number) {
-    // Automatic numbers are small negative handles; they fit the event's field.
     return static_cast<int>(gadget_number_from_data(number));
 }
 
