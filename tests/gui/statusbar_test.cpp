@@ -1,6 +1,8 @@
 #include "gui/statusbar.h"
 
+#include "gui/event_queue.h"
 #include "gui/text_encoding.h"
+#include "gui/window.h"
 #include "tests/support/toolkit_checks.h"
 
 #include <atomic>
@@ -383,6 +385,44 @@ TEST_F(StatusbarTest, WorkerSetsTheTextWhileTheMainThreadWaitsInTheToolkit) {
     again.join();
     ASSERT_TRUE(finished);
     EXPECT_EQ(text_of(label), "");
+}
+
+TEST_F(StatusbarTest, OnAProgramWindowAWorkerSetsTheTextWhileTheMainThreadWaitsForEvents) {
+    event_queue_init();
+    window_init();
+    ASSERT_NE(window_open(0, 0, 0, 300, 150, "status bar window",
+                          WINDOW_SCREEN_CENTERED | WINDOW_SYSTEM_MENU),
+              0);
+    GtkWidget* window = window_handle(0);
+    auto* hbox = reinterpret_cast<GtkWidget*>(statusbar_create(0, window));
+    statusbar_add_field(FIELD_FILL);
+    statusbar_set_text(0, 0, "not tested", FIELD_CENTRED);
+    EXPECT_EQ(child_index(content_box(window), hbox), 1);
+
+    std::thread worker([] {
+        statusbar_set_text_plain(0, 0, "");
+        statusbar_set_text(0, 0, "success", FIELD_CENTRED);
+        event_post(EVENT_GADGET, 0, 7);
+    });
+    bool finished = false;
+    auto deadline = Clock::now() + 10s;
+    while (!finished && Clock::now() < deadline) {
+        finished = event_wait(500) == EVENT_GADGET && event_gadget() == 7;
+    }
+    worker.join();
+    ASSERT_TRUE(finished);
+    GtkWidget* label = field_label(hbox, 0);
+    EXPECT_EQ(text_of(label), "success");
+    EXPECT_FLOAT_EQ(x_alignment(label), 0.5F);
+
+    window_close(0);
+    statusbar_set_text_plain(0, 0, "closed"); // the bar went with its window
+    ASSERT_NE(window_open(0, 0, 0, 300, 150, "status bar window", 0), 0);
+    auto* again = reinterpret_cast<GtkWidget*>(statusbar_create(0, window_handle(0)));
+    statusbar_add_field(100);
+    statusbar_set_text_plain(0, 0, "again");
+    EXPECT_EQ(text_of(field_label(again, 0)), "again");
+    window_close(0);
 }
 
 // Whether the thread sleeps in a futex wait, as it does while it waits for

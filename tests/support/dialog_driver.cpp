@@ -42,6 +42,10 @@ gboolean DialogDriver::tick(gpointer data) {
     auto* driver = static_cast<DialogDriver*>(data);
     GtkWidget* window = find_toplevel(driver->title_);
     if (window == nullptr) {
+        if (driver->done_) {
+            driver->source_ = 0;
+            return FALSE;
+        }
         return TRUE;
     }
     if (driver->found_at_ == 0) {
@@ -50,11 +54,11 @@ gboolean DialogDriver::tick(gpointer data) {
     if (!driver->done_ && driver->step_(window)) {
         driver->done_ = true;
     }
-    if (!driver->done_ && g_get_monotonic_time() - driver->found_at_ > GIVE_UP_US) {
+    // Also after the step: an answer that went astray (a click that missed)
+    // must not leave the test waiting for ever.
+    if (g_get_monotonic_time() - driver->found_at_ > GIVE_UP_US) {
         driver->gave_up_ = true;
         gtk_widget_destroy(window);
-    }
-    if (driver->done_ || driver->gave_up_) {
         driver->source_ = 0;
         return FALSE;
     }

@@ -11,8 +11,9 @@
 
 // Every 20 ms, on the main loop and holding gui_lock, looks for a shown
 // toplevel with exactly this title and calls the step with it until the step
-// returns true. A window still there 20 s after it was first found is
-// destroyed, so a test that fails to answer it fails instead of hanging.
+// returns true; it stops when the window has gone after that. A window still
+// there 20 s after it was first found is destroyed, so a test whose answer does
+// not arrive fails instead of hanging.
 class DialogDriver {
   public:
     using Step = std::function<bool(GtkWidget* window)>;
