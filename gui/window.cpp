@@ -222,7 +222,8 @@ struct WindowHints {
     int functions;
 };
 
-// Steps 7 and 10 of the opening: size behaviour, decorations and functions.
+// A resizable window may be dragged down to 30 x 30; any other is fixed at its
+// size. The decorations and functions start from that choice.
 WindowHints apply_size_behaviour(GtkWidget* window, int width, int height, int flags) {
     WindowHints hints{};
     if (flags & (WINDOW_SIZE_GADGET | WINDOW_MAXIMIZE_GADGET)) {
@@ -239,6 +240,7 @@ WindowHints apply_size_behaviour(GtkWidget* window, int width, int height, int f
     return hints;
 }
 
+// The title-bar buttons and menu that the flags ask for; border and title always.
 WindowHints add_gadget_hints(WindowHints hints, int flags) {
     if (flags & WINDOW_MINIMIZE_GADGET) {
         hints.functions |= GDK_FUNC_MINIMIZE;
