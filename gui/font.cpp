@@ -66,6 +66,7 @@ object_number font_load_plain(object_number number, const char* name, int size) 
 }
 
 PangoFontDescription* font_handle(object_number number) {
+    auto hold = registry_hold(table());
     auto* record = static_cast<FontRecord*>(registry_lookup(table(), number));
     return record != nullptr ? record->description : nullptr;
 }

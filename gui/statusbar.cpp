@@ -38,7 +38,7 @@ struct GListDeleter {
 using ChildList = std::unique_ptr<GList, GListDeleter>;
 
 ObjectTable* table() {
-    statusbar_init();
+    registry_create_once(&statusbar_table, sizeof(StatusbarRecord), 16, statusbar_release);
     return statusbar_table;
 }
 
@@ -65,8 +65,11 @@ void on_bar_destroyed(GtkWidget* hbox, gpointer data) {
     }
 }
 
-// The bar's hbox if the number still names that bar; none otherwise.
+// The bar's hbox if the number still names that bar; none otherwise. The
+// table stays held while the record is read: without gui_lock a worker may
+// race the main thread releasing an automatic record.
 GtkWidget* bar_widget(object_number number) {
+    auto hold = registry_hold(table());
     auto* record = static_cast<StatusbarRecord*>(registry_lookup(table(), number));
     return record != nullptr ? record->hbox : nullptr;
 }
@@ -74,7 +77,7 @@ GtkWidget* bar_widget(object_number number) {
 } // namespace
 
 void statusbar_init() {
-    registry_create_once(&statusbar_table, sizeof(StatusbarRecord), 16, statusbar_release);
+    table();
     std::call_once(build_state_registered, [] {
         build_state_offset =
             thread_area_register(sizeof(BuildState) + alignof(BuildState), nullptr, nullptr);
