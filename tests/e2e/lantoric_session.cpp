@@ -27,11 +27,14 @@ bool notice_ready(const WindowSnapshot& snapshot) {
     return button != nullptr && button->number("focus") == 1;
 }
 
+// Complete: the status bar, made last, is placed and shows its first text.
 bool main_window_ready(const WindowSnapshot& snapshot) {
     const WidgetState* window = main_window(snapshot);
+    const WidgetState* field = status_field(snapshot);
     return window != nullptr && window->number("mapped") == 1 && window->has("xid") &&
-           gadget(snapshot, RECEIVE_FIELD) != nullptr && status_text(snapshot).has_value() &&
-           !status_text(snapshot)->empty();
+           gadget(snapshot, RECEIVE_FIELD) != nullptr && field != nullptr &&
+           field->number("mapped") == 1 && field->number("width") > 1 &&
+           !status_text(snapshot).value_or("").empty();
 }
 
 long centre(const WidgetState& widget, const char* position, const char* size) {

@@ -126,7 +126,7 @@ TEST_F(MainWindow, GadgetsStandWhereTheLayoutPutsThemWithTheirTextsAndColours) {
 
     const WidgetState* button = test_button(*snapshot);
     ASSERT_NE(button, nullptr);
-    EXPECT_EQ(button->text("label"), "Test");
+    EXPECT_EQ(gadget_label(*snapshot, TEST_BUTTON)->text("text"), "Test");
     EXPECT_EQ(button->number("sensitive"), 1);
     EXPECT_FALSE(button->has("modifier_bg"));
     const WidgetState* chooser = port_chooser(*snapshot);
