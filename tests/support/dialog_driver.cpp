@@ -65,24 +65,11 @@ gboolean DialogDriver::tick(gpointer data) {
     return TRUE;
 }
 
-XdotoolRun::XdotoolRun(std::string arguments) {
-    thread_ = std::thread([this, command = "xdotool " + arguments + " >/dev/null 2>&1"] {
-        int result = std::system(command.c_str());
-        status_ = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+std::future<int> run_xdotool(const std::string& arguments) {
+    return std::async(std::launch::async, [command = "xdotool " + arguments + " >/dev/null 2>&1"] {
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     });
-}
-
-XdotoolRun::~XdotoolRun() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-int XdotoolRun::status() {
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-    return status_;
 }
 
 unsigned long toplevel_xid(GtkWidget* widget) {

@@ -6,8 +6,8 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <future>
 #include <string>
-#include <thread>
 
 // Every 20 ms, on the main loop and holding gui_lock, looks for a shown
 // toplevel with exactly this title and calls the step with it until the step
@@ -22,8 +22,6 @@ class DialogDriver {
     DialogDriver(const DialogDriver&) = delete;
     DialogDriver& operator=(const DialogDriver&) = delete;
 
-    // Whether the step has returned true.
-    bool done() const { return done_; }
     // Whether the window had to be destroyed after the deadline.
     bool gave_up() const { return gave_up_; }
 
@@ -42,20 +40,9 @@ class DialogDriver {
 GtkWidget* find_toplevel(const std::string& title);
 
 // Runs xdotool with the arguments on a thread of its own, so the main thread
-// keeps serving the toolkit; the destructor waits for it.
-class XdotoolRun {
-  public:
-    explicit XdotoolRun(std::string arguments);
-    ~XdotoolRun();
-    XdotoolRun(const XdotoolRun&) = delete;
-    XdotoolRun& operator=(const XdotoolRun&) = delete;
-    // xdotool's exit status (waits for it).
-    int status();
-
-  private:
-    std::thread thread_;
-    int status_ = -1;
-};
+// keeps serving the toolkit; the result is xdotool's exit status. Input goes to
+// the whole display, so such tests need the display to themselves.
+std::future<int> run_xdotool(const std::string& arguments);
 
 // The X window id of a realized widget's toplevel, for xdotool's --window.
 unsigned long toplevel_xid(GtkWidget* widget);
