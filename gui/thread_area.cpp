@@ -55,7 +55,8 @@ void* make_block() {
 std::size_t thread_area_register(std::size_t size, thread_area_routine init,
                                  thread_area_routine destroy) {
     AreaRegistry& areas = registry();
-    size = (size + 3) / 4 * 4;
+    // Areas hold pointers: every offset stays pointer-aligned.
+    size = (size + alignof(void*) - 1) / alignof(void*) * alignof(void*);
     std::call_once(areas.key_made, [&] { pthread_key_create(&areas.key, destroy_block); });
     std::size_t offset = areas.total;
     areas.total += size;

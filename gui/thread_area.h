@@ -12,7 +12,8 @@
 
 using thread_area_routine = void (*)(void* area);
 
-// Reserves size bytes (rounded up to a multiple of 4) and returns the area's
+// Reserves size bytes (rounded up to a multiple of the pointer size, so every
+// area is pointer-aligned) and returns the area's
 // offset. An init routine runs at once on the calling thread's new area.
 std::size_t thread_area_register(std::size_t size, thread_area_routine init,
                                  thread_area_routine destroy);
