@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <thread>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 // Where the Test button's centre lies inside the gadget area.

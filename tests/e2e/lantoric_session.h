@@ -34,14 +34,15 @@ class LantoricSession : public ::testing::Test {
     bool click_test();
     // Waits until the status bar shows the verdict and the Test button can be
     // pressed again.
-    std::optional<WindowSnapshot> wait_for_verdict(const std::string& verdict,
-                                                   std::chrono::milliseconds timeout = 5s);
+    std::optional<WindowSnapshot>
+    wait_for_verdict(const std::string& verdict,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Opens the port chooser with a click and picks the item with another.
     bool choose_port(long index);
 
     // The window manager's close request; the program must end with exit
     // status 0 within the timeout. Ends the run.
-    void close_and_expect_exit(std::chrono::milliseconds timeout = 10s);
+    void close_and_expect_exit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Ends the current run (killing it if it still runs) and checks its output.
     void end_run();
 

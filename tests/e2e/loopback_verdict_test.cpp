@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <memory>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 class LoopbackVerdict : public LantoricSession {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 class MainWindow : public LantoricSession {};

@@ -10,12 +10,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 extern char** environ;
 
@@ -106,29 +108,41 @@ bool ProgramRun::start() {
     }
     environment_pointers.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_path_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-
+    // Opened before the fork: between fork and exec the child of a threaded
+    // process may only make async-signal-safe calls.
+    const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int output = open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int error = open(error_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     std::string program = LANTORIC_PROGRAM;
     char* arguments[] = {program.data(), nullptr};
-    const int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, arguments,
-                                   environment_pointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (result != 0) {
-        pid_ = -1;
-        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(result);
+    const pid_t parent = getpid();
+    pid_ = input < 0 || output < 0 || error < 0 ? -1 : fork();
+    if (pid_ == 0) {
+        // The program dies with the test program, however that ends, and runs
+        // in a process group of its own, which the clean-up kills whole.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        setpgid(0, 0);
+        dup2(input, STDIN_FILENO);
+        dup2(output, STDOUT_FILENO);
+        dup2(error, STDERR_FILENO);
+        execve(program.c_str(), arguments, environment_pointers.data());
+        _exit(127);
+    }
+    const int fork_error = errno;
+    for (int descriptor : {input, output, error}) {
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+    }
+    if (pid_ < 0) {
+        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(fork_error);
         return false;
     }
+    // Also set here, so that a kill of the group right after the fork reaches it.
+    setpgid(pid_, pid_);
     return true;
 }
 

@@ -11,8 +11,6 @@
 #include <string>
 #include <sys/types.h>
 
-using namespace std::chrono_literals;
-
 class ProgramRun {
   public:
     // Makes a private folder for the run's snapshot and output files; the
@@ -36,11 +34,12 @@ class ProgramRun {
     // output, and nothing is returned.
     std::optional<WindowSnapshot>
     wait_for(const std::string& what, const std::function<bool(const WindowSnapshot&)>& condition,
-             std::chrono::milliseconds timeout = 5s);
+             std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     // A snapshot written after this call began: the module has walked the
     // windows at least once since. Nothing if none comes within the timeout.
-    std::optional<WindowSnapshot> fresh_snapshot(std::chrono::milliseconds timeout = 5s);
+    std::optional<WindowSnapshot>
+    fresh_snapshot(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     // Waits for the program to end by itself; its wait status, or nothing when
     // it still runs at the deadline.

@@ -5,6 +5,8 @@
 
 #include <thread>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 class UsageNotice : public LantoricSession {};

@@ -6,6 +6,8 @@
 
 #include <thread>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 class WindowClose : public LantoricSession {
