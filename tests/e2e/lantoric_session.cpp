@@ -3,6 +3,7 @@
 #include "tests/e2e/desktop.h"
 #include "tests/e2e/device_links.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -172,6 +173,23 @@ bool LantoricSession::choose_port(long index) {
                               combo->number("active") == index;
                    })
         .has_value();
+}
+
+bool LantoricSession::select_port(const std::string& path) {
+    const WindowSnapshot snapshot = run_->snapshot();
+    const WidgetState* chooser = port_chooser(snapshot);
+    if (chooser == nullptr) {
+        ADD_FAILURE() << "no port chooser\n" << describe(snapshot);
+        return false;
+    }
+    const auto items = chooser->combo_items();
+    const auto found = std::find(items.begin(), items.end(), path);
+    if (found == items.end()) {
+        ADD_FAILURE() << "the port chooser does not offer " << path << "\n" << describe(*chooser);
+        return false;
+    }
+    const long index = static_cast<long>(found - items.begin());
+    return chooser->number("active") == index || choose_port(index);
 }
 
 void LantoricSession::close_and_expect_exit(std::chrono::milliseconds timeout) {

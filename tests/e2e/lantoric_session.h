@@ -39,6 +39,10 @@ class LantoricSession : public ::testing::Test {
                      std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Opens the port chooser with a click and picks the item with another.
     bool choose_port(long index);
+    // Makes the device the chooser's selection, choosing it only when another
+    // is selected: a test program elsewhere may have added a link to /dev
+    // since this test began.
+    bool select_port(const std::string& path);
 
     // The window manager's close request; the program must end with exit
     // status 0 within the timeout. Ends the run.

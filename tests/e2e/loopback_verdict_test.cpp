@@ -17,7 +17,7 @@ class LoopbackVerdict : public LantoricSession {
     // after a test failure.
     bool prepare(std::vector<std::string> options) {
         adapter_ = std::make_unique<SimulatedAdapter>(unique_device_link(), std::move(options));
-        return adapter_->ready() && start_program();
+        return adapter_->ready() && start_program() && select_port(adapter_->link());
     }
 
     // The same, then presses Test.

@@ -21,8 +21,7 @@ class WindowClose : public LantoricSession {
             SCOPED_TRACE("closed " + std::to_string(delay.count()) + " ms after Test");
             const auto started = start_program();
             ASSERT_TRUE(started);
-            ASSERT_EQ(port_chooser(*started)->combo_items(),
-                      std::vector<std::string>{adapter.link()});
+            ASSERT_TRUE(select_port(adapter.link()));
             ASSERT_TRUE(click_test());
             std::this_thread::sleep_for(delay);
             close_and_expect_exit();
@@ -42,6 +41,7 @@ TEST_F(WindowClose, ClosingAfterATestEndsTheProgramWithStatusZero) {
     SimulatedAdapter adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready());
     ASSERT_TRUE(start_program());
+    ASSERT_TRUE(select_port(adapter.link()));
     ASSERT_TRUE(click_test());
     ASSERT_TRUE(wait_for_verdict("success"));
     close_and_expect_exit();
