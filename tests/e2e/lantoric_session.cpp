@@ -5,8 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 

@@ -36,7 +36,7 @@ class LantoricSession : public ::testing::Test {
     // pressed again.
     std::optional<WindowSnapshot>
     wait_for_verdict(const std::string& verdict,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Opens the port chooser with a click and picks the item with another.
     bool choose_port(long index);
     // Makes the device the chooser's selection, choosing it only when another
