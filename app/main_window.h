@@ -1,7 +1,7 @@
 // The main window of the tester: its object numbers and how it is built.
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 class TextList;
 

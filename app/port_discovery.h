@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/text_list.h"
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 // The number the latest probe open returned (0 when it failed). Read by nothing
 // outside port discovery.

@@ -1,9 +1,10 @@
 #include "gui/combo_box_gadget.h"
 
+#include "gui/core/text_decoding.h"
+#include "gui/core/text_storage.h"
 #include "gui/gadget.h"
 #include "gui/gadget_state.h"
 #include "gui/text_encoding.h"
-#include "gui/text_storage.h"
 
 #include <cctype>
 #include <memory>

@@ -6,7 +6,7 @@
 // first item with exactly that text, gadget_set_state selects by index).
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 #include <gtk/gtk.h>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "gui/gadget.h"
 
+#include "gui/core/text_storage.h"
 #include "gui/event_queue.h"
 #include "gui/gadget_state.h"
 #include "gui/text_encoding.h"
-#include "gui/text_storage.h"
 #include "gui/toolkit.h"
 #include "gui/window.h"
 

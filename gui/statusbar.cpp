@@ -1,7 +1,7 @@
 #include "gui/statusbar.h"
 
+#include "gui/core/thread_area.h"
 #include "gui/text_encoding.h"
-#include "gui/thread_area.h"
 #include "gui/toolkit.h"
 
 #include <cstdint>

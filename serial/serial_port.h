@@ -11,7 +11,7 @@
 // Lock order: the table's lock is a leaf; no operation takes the GUI lock.
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 // Text format codes for serial_write; any other code behaves as PLAIN.
 // PLAIN: the text's bytes as they are.

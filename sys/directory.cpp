@@ -1,6 +1,6 @@
 #include "sys/directory.h"
 
-#include "gui/text_encoding.h"
+#include "gui/core/text_decoding.h"
 #include "serial/text_utf8.h"
 
 #include <climits>

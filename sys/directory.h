@@ -11,7 +11,7 @@
 // listing is meant to be stepped by one thread at a time.
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 // Opens a listing of the directory (8-bit text; none or empty means ".") with
 // the wildcard pattern (8-bit text; none or empty matches every entry, and

@@ -1,4 +1,4 @@
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
+#include "gui/core/text_decoding.h"
+#include "gui/core/text_storage.h"
 #include "gui/text_encoding.h"
-#include "gui/text_storage.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,4 +1,4 @@
-#include "gui/thread_area.h"
+#include "gui/core/thread_area.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // thread's gadget container. Closing it at the end destroys every gadget.
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -1,7 +1,7 @@
 // Reading a numbered serial port in tests, the way the tester polls it.
 #pragma once
 
-#include "gui/registry.h"
+#include "gui/core/registry.h"
 
 #include <chrono>
 #include <string>

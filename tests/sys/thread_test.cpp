@@ -1,7 +1,7 @@
 #include "sys/delay.h"
 #include "sys/thread.h"
 
-#include "gui/text_storage.h"
+#include "gui/core/text_storage.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "gui/text_storage.h"
+#include "gui/core/text_storage.h"
 
 #include <memory>
 #include <mutex>
