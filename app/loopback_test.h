@@ -2,19 +2,9 @@
 // the port chosen in the main window and expects the same bytes back.
 #pragma once
 
-#include <chrono>
-#include <cstddef>
-#include <cstdint>
+#include "app/core/loopback_exchange.h"
 
-inline constexpr const char* TEST_TEXT = "This is a test!";
-inline constexpr int TEST_POLL_TRIES = 100;
-inline constexpr int TEST_POLL_DELAY_MS = 10;
-// A bus that never falls silent would otherwise keep the test going forever:
-// no test runs longer than this after its write.
-inline constexpr std::chrono::milliseconds TEST_TIME_LIMIT{5000};
-// The receive field shows at most this many bytes; later bytes are read and
-// dropped, so a chattering bus cannot grow it without limit.
-inline constexpr std::size_t TEST_RECEIVE_LIMIT = 256;
+#include <cstdint>
 
 // The worker procedure. Clears the two fields and the status bar, opens the
 // chooser's port at 9600 8N1, writes the text, reads the echo byte by byte

@@ -3,13 +3,19 @@
 #include "serial/line_settings.h"
 #include "serial/text_utf8.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -131,6 +137,44 @@ int serial_input_available(object_number number) {
         return 0;
     }
     return count;
+}
+
+int serial_wait_input(object_number number, int timeout_ms) {
+    if (serial_table == nullptr) {
+        return 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int waiting = 0;
+    {
+        auto hold = registry_hold(serial_table);
+        SerialRecord* port = find_port_locked(number);
+        if (port == nullptr) {
+            return 0;
+        }
+        for (;;) {
+            const auto left = std::max(Clock::duration::zero(), until - Clock::now());
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+            const timespec span{static_cast<time_t>(seconds.count()),
+                                static_cast<long>((left - seconds) / std::chrono::nanoseconds(1))};
+            pollfd watch{port->descriptor, POLLIN, 0};
+            int ready = ppoll(&watch, 1, &span, nullptr);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready <= 0 || (watch.revents & POLLIN) == 0 ||
+                ioctl(port->descriptor, FIONREAD, &waiting) != 0 || waiting < 0) {
+                waiting = 0;
+            }
+            break;
+        }
+    }
+    // An error or a hang-up ends the wait at once without input; the rest of
+    // the timeout is slept away, without holding the table.
+    if (waiting == 0) {
+        std::this_thread::sleep_until(until);
+    }
+    return waiting;
 }
 
 int serial_read(object_number number, void* buffer, int length) {

@@ -1,13 +1,14 @@
 // Numbered serial ports over the POSIX terminal interface: open with line
 // settings, write, poll for waiting input, read, close. Every port is
-// non-blocking: no operation waits for the line.
+// non-blocking: only serial_wait_input waits, and only as long as it is told.
 //
 // Ports live in an object table (gui/registry.h). Each operation looks its
 // port up and makes its system call while holding the table, and closing
 // happens under the same hold, so a port closed by one thread (shutdown
 // closing every port) is never read, written or polled afterwards by another
 // thread through a stale or reused descriptor: the later calls return 0. The
-// calls made under the hold never wait for the line, so the hold is short.
+// calls made under the hold wait for the line at most as long as
+// serial_wait_input is told to, so the hold is short.
 // Lock order: the table's lock is a leaf; no operation takes the GUI lock.
 #pragma once
 
@@ -65,6 +66,15 @@ int serial_write_string(object_number number, const char* text);
 // The number of received bytes waiting to be read; 0 if none, on error, or
 // for a number that names no open port. Any thread; holds the table.
 int serial_input_available(object_number number);
+
+// Waits up to timeout_ms milliseconds for input on the port and returns the
+// number of bytes waiting as soon as there are any. Returns 0 once the whole
+// timeout has passed without input, also for a port that reports an error or
+// a hang-up (a device unplugged), so a dead port is polled no faster than a
+// silent one, and at once for a number that names no open port. Any thread;
+// holds the table while it waits for input (a close from another thread waits
+// at most timeout_ms), not while it sleeps out an error.
+int serial_wait_input(object_number number, int timeout_ms);
 
 // Reads up to length waiting bytes into buffer (not terminated). Returns how
 // many were stored; 0 if nothing was waiting, on error, for a null buffer or

@@ -26,12 +26,16 @@
 //   --short-write[=ROOM]  never read: the line towards the simulator is filled
 //                         so that it takes only ROOM more bytes (0..14, default
 //                         5) and a 15-byte write by the tester comes out short
+//   --pace=RATE           echo as a wire at RATE baud would: each echoed byte
+//                         goes out 10 bit times after the one before it, the
+//                         first 10 bit times after it was received
 //   --vanish-after-bytes=N  vanish once N bytes were received (after answering
 //                         them as far as the line takes them)
 //   --vanish-after-ms=T   vanish T milliseconds after the ready line
 //   --help                print this text
 // Vanishing is a device unplugged: the pseudo-terminal closes, the link goes,
-// the program ends with status 0. --change, --before and --trail combine.
+// the program ends with status 0. --change, --before, --trail=N and --pace
+// combine.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -39,6 +43,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
@@ -65,6 +70,7 @@ const char usage_text[] =
     "  --flood[=BYTE]         send BYTE (default 'U') without pause from the start\n"
     "  --short-write[=ROOM]   never read; leave room for only ROOM (0..14, default 5)\n"
     "                         more bytes, so a 15-byte write comes out short\n"
+    "  --pace=RATE            echo paced as at RATE baud (8N1): one byte per 10 bit times\n"
     "  --vanish-after-bytes=N vanish once N bytes were received\n"
     "  --vanish-after-ms=T    vanish T milliseconds after the ready line\n"
     "  --help                 print this text\n"
@@ -83,6 +89,7 @@ struct Options {
     int room = 5;
     std::optional<unsigned long> vanish_after_bytes;
     std::optional<long> vanish_after_ms;
+    std::optional<unsigned long> pace;
     std::string link;
 };
 
@@ -177,6 +184,13 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
             if (!set_mode(Mode::short_write)) {
                 return false;
             }
+        } else if (name == "--pace") {
+            auto rate = number(4000000);
+            if (!rate || *rate == 0) {
+                fail("bad value in " + argument);
+                return false;
+            }
+            options.pace = *rate;
         } else if (name == "--vanish-after-bytes") {
             if (!(options.vanish_after_bytes = number(~0UL))) {
                 return false;
@@ -201,8 +215,12 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         fail("no LINK given");
         return false;
     }
-    bool echo_options =
-        options.change_at || options.before || options.trail > 0 || options.trail_forever;
+    bool echo_options = options.change_at || options.before || options.trail > 0 ||
+                        options.trail_forever || options.pace;
+    if (options.pace && options.trail_forever) {
+        fail("--pace goes with --trail=N only");
+        return false;
+    }
     if (echo_options && options.mode != Mode::echo) {
         fail("--change, --before and --trail go with echo only");
         return false;
@@ -389,6 +407,7 @@ class Simulator {
                 return true;
             }
             int timeout = -1;
+            std::optional<std::chrono::steady_clock::duration> paced_wait;
             if (options_.vanish_after_ms) {
                 auto passed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                   std::chrono::steady_clock::now() - start)
@@ -406,11 +425,28 @@ class Simulator {
             // A master is not always woken when room appears on the line (a
             // tester that only polls FIONREAD never unthrottles it), so
             // pending output is also retried every millisecond.
-            if (!pending_.empty()) {
+            if (!pending_.empty() && !options_.pace) {
                 watch[1].events |= POLLOUT;
                 timeout = timeout < 0 ? 1 : std::min(timeout, 1);
             }
-            if (poll(watch, 2, timeout) < 0) {
+            // Paced bytes wait for their moment, to the microsecond.
+            timespec span{};
+            timespec* wait = nullptr;
+            if (timeout >= 0) {
+                span = {timeout / 1000, (timeout % 1000) * 1000000L};
+                wait = &span;
+            }
+            if (!dues_.empty()) {
+                auto until = std::max(std::chrono::steady_clock::duration::zero(),
+                                      dues_.front() - std::chrono::steady_clock::now());
+                if (wait == nullptr || until < std::chrono::milliseconds(timeout)) {
+                    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(until);
+                    span = {static_cast<time_t>(seconds.count()),
+                            static_cast<long>((until - seconds) / std::chrono::nanoseconds(1))};
+                    wait = &span;
+                }
+            }
+            if (ppoll(watch, 2, wait, nullptr) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
@@ -459,6 +495,18 @@ class Simulator {
             pending_.push_back(byte);
         }
         pending_.append(options_.trail, '.');
+        if (options_.pace) {
+            // One byte per 10 bit times (start, 8 data bits, stop), as the
+            // echo of a real bus comes back while the bytes go out.
+            const auto byte_time = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::nanoseconds(10'000'000'000LL /
+                                         static_cast<long long>(*options_.pace)));
+            auto now = std::chrono::steady_clock::now();
+            while (dues_.size() < pending_.size()) {
+                auto after = dues_.empty() ? now : std::max(now, dues_.back());
+                dues_.push_back(after + byte_time);
+            }
+        }
         trailing_ = options_.trail_forever;
         return flush();
     }
@@ -474,11 +522,22 @@ class Simulator {
         }
     }
 
-    // Sends what is pending as far as the line takes it.
+    // Sends what is pending (and due, when paced) as far as the line takes it.
     bool flush() {
         top_up();
         while (!pending_.empty()) {
-            ssize_t sent = write(master_, pending_.data(), pending_.size());
+            std::size_t due = pending_.size();
+            if (options_.pace) {
+                auto now = std::chrono::steady_clock::now();
+                due = 0;
+                while (due < dues_.size() && dues_[due] <= now) {
+                    ++due;
+                }
+                if (due == 0) {
+                    return true;
+                }
+            }
+            ssize_t sent = write(master_, pending_.data(), due);
             if (sent < 0) {
                 if (errno == EAGAIN || errno == EINTR) {
                     return true;
@@ -487,6 +546,9 @@ class Simulator {
                 return false;
             }
             pending_.erase(0, static_cast<std::size_t>(sent));
+            if (options_.pace) {
+                dues_.erase(dues_.begin(), dues_.begin() + sent);
+            }
         }
         return true;
     }
@@ -495,6 +557,8 @@ class Simulator {
     int master_;
     int signals_;
     std::string pending_;
+    // When paced: the moment each pending byte is due, in step with pending_.
+    std::deque<std::chrono::steady_clock::time_point> dues_;
     unsigned long received_ = 0;
     unsigned long echoed_ = 0;
     bool trailing_ = false;

@@ -5,12 +5,14 @@
 #include "tests/support/descriptor_count.h"
 #include "tests/support/port_reads.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -206,6 +208,41 @@ TEST_F(SerialPortTest, PollAndReadCountTheWaitingBytes) {
     EXPECT_EQ(std::string(buffer, 3), std::string("\0ho", 3));
     EXPECT_EQ(serial_input_available(port), 0);
     EXPECT_EQ(serial_read(port, buffer, sizeof buffer), 0);
+}
+
+// The loopback test counts a poll as empty only when its whole interval
+// passed without input: a byte must end the wait at once, and a device that
+// hangs up must not end it early (or a vanished adapter would use up every try
+// in an instant).
+TEST_F(SerialPortTest, WaitingForInputEndsWithAByteAndOnlyThen) {
+    using namespace std::chrono_literals;
+    using Clock = std::chrono::steady_clock;
+    object_number port = open_port(OBJECT_ANY, pty.slave_path());
+    ASSERT_NE(port, 0);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(serial_wait_input(port, 50), 0);
+    EXPECT_GE(Clock::now() - start, 50ms);
+
+    std::thread sender([&] {
+        std::this_thread::sleep_for(50ms);
+        pty.write_master("e");
+    });
+    start = Clock::now();
+    EXPECT_EQ(serial_wait_input(port, 30000), 1);
+    EXPECT_LT(Clock::now() - start, 10s) << "the byte did not end the wait";
+    sender.join();
+
+    TempFolder folder;
+    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--vanish-after-bytes=1"});
+    ASSERT_TRUE(adapter.ready());
+    object_number vanishing = open_port(OBJECT_ANY, adapter.link());
+    ASSERT_NE(vanishing, 0);
+    ASSERT_EQ(serial_write_string(vanishing, "x"), 1);
+    ASSERT_TRUE(adapter.wait_for_exit(5s));
+    start = Clock::now();
+    EXPECT_EQ(serial_wait_input(vanishing, 200), 0);
+    EXPECT_GE(Clock::now() - start, 200ms) << "a hung-up device ended the wait early";
+    EXPECT_EQ(serial_wait_input(12345, 30000), 0);
 }
 
 TEST_F(SerialPortTest, NumbersThatNameNoPortDoNothing) {

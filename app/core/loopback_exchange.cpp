@@ -1,0 +1,88 @@
+#include "app/core/loopback_exchange.h"
+
+#include "serial/serial_port.h"
+#include "sys/delay.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+const char* loopback_verdict_text(LoopbackVerdict verdict) {
+    switch (verdict) {
+    case LoopbackVerdict::success:
+        return "success";
+    case LoopbackVerdict::timeout:
+        return "timeout";
+    case LoopbackVerdict::not_able_to_transmit:
+        return "not able to transmit";
+    case LoopbackVerdict::not_able_to_open:
+        break;
+    }
+    return "not able to open selected port";
+}
+
+object_number loopback_open(object_number number, const char* path) {
+    return serial_open(number, path, 9600, 0, 8, 1.0f, 0, 128, 128);
+}
+
+LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer) {
+    LoopbackResult result;
+    const std::string sent_text = TEST_TEXT;
+    const Clock::time_point written = Clock::now();
+    result.bytes_written = serial_write_string(port, sent_text.c_str());
+    if (result.bytes_written != static_cast<int>(sent_text.size())) {
+        result.verdict = LoopbackVerdict::not_able_to_transmit;
+        return result;
+    }
+    // Told only now: a text that did not go out in full is never shown.
+    if (observer != nullptr) {
+        observer->sent(sent_text);
+    }
+
+    int tries_left = TEST_POLL_TRIES;
+    const Clock::time_point give_up = written + TEST_TIME_LIMIT;
+    while (tries_left != 0) {
+        if (Clock::now() >= give_up) {
+            tries_left = 0;
+            break;
+        }
+        // Only a poll that waited its whole interval without input costs a
+        // try; a byte arriving meanwhile ends the wait at once.
+        if (serial_input_available(port) == 0 && serial_wait_input(port, TEST_POLL_DELAY_MS) == 0) {
+            --tries_left;
+            continue;
+        }
+        unsigned char byte = 0;
+        // A port that reports waiting input but delivers none on read is as
+        // good as silent; counting that pass keeps such a port from spinning
+        // the loop forever.
+        if (serial_read(port, &byte, 1) != 1) {
+            delay_ms(TEST_POLL_DELAY_MS);
+            --tries_left;
+            continue;
+        }
+        const Clock::duration at = Clock::now() - written;
+        if (!result.first_byte) {
+            result.first_byte = at;
+        }
+        result.last_byte = at;
+        if (result.received_bytes.size() < TEST_RECEIVE_LIMIT) {
+            result.received_bytes.push_back(static_cast<char>(byte));
+        }
+        // A zero byte ends a program text, so it adds nothing.
+        if (byte == 0 || result.received_text.size() >= TEST_RECEIVE_LIMIT) {
+            continue;
+        }
+        result.received_text.push_back(static_cast<char>(byte));
+        if (observer != nullptr) {
+            observer->received(result.received_text);
+        }
+        if (result.received_text == sent_text) {
+            break;
+        }
+    }
+    result.verdict = tries_left != 0 ? LoopbackVerdict::success : LoopbackVerdict::timeout;
+    return result;
+}

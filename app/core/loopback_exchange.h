@@ -1,0 +1,64 @@
+// The loopback exchange, without any toolkit: opens a port at 9600 8N1 with
+// no handshake, writes "This is a test!", reads the echo one byte at a time
+// and decides one of four verdicts. The window's test worker and
+// lantoric-check both run it; an observer sees the text go out and the echo
+// grow byte by byte.
+#pragma once
+
+#include "gui/core/registry.h"
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+inline constexpr const char* TEST_TEXT = "This is a test!";
+inline constexpr int TEST_POLL_TRIES = 100;
+inline constexpr int TEST_POLL_DELAY_MS = 10;
+// A bus that never falls silent would otherwise keep the test going forever:
+// no test runs longer than this after its write.
+inline constexpr std::chrono::milliseconds TEST_TIME_LIMIT{5000};
+// The received text keeps at most this many bytes; later bytes are read and
+// dropped, so a chattering bus cannot grow it without limit.
+inline constexpr std::size_t TEST_RECEIVE_LIMIT = 256;
+
+enum class LoopbackVerdict { success, timeout, not_able_to_transmit, not_able_to_open };
+
+// The verdict as the status bar shows it: "success", "timeout", "not able to
+// transmit", "not able to open selected port".
+const char* loopback_verdict_text(LoopbackVerdict verdict);
+
+// Told about the exchange as it happens, on the thread that runs it.
+class LoopbackObserver {
+  public:
+    virtual ~LoopbackObserver() = default;
+    // The whole text was written; not called when the write fell short.
+    virtual void sent(const std::string& sent_text) { (void)sent_text; }
+    // A byte was added to the received text (zero bytes add nothing).
+    virtual void received(const std::string& received_text) { (void)received_text; }
+};
+
+struct LoopbackResult {
+    LoopbackVerdict verdict = LoopbackVerdict::not_able_to_open;
+    // What the one write took: 15 when it went out in full.
+    int bytes_written = 0;
+    // Every byte read, zero bytes included, up to TEST_RECEIVE_LIMIT.
+    std::string received_bytes;
+    // The received text as the window shows it: zero bytes add nothing.
+    std::string received_text;
+    // From just before the write to the first and to the last byte read.
+    std::optional<std::chrono::steady_clock::duration> first_byte;
+    std::optional<std::chrono::steady_clock::duration> last_byte;
+};
+
+// Opens path at 9600 8N1, no handshake, buffers 128 and 128, under the given
+// number (OBJECT_ANY, or an explicit number: then the result is the
+// descriptor). Returns serial_open's result, 0 when the port does not open.
+object_number loopback_open(object_number number, const char* path);
+
+// Writes the text to the open port and reads the echo until the texts are
+// equal (success), or until TEST_POLL_TRIES polls found no input for
+// TEST_POLL_DELAY_MS each or TEST_TIME_LIMIT passed since the write (timeout).
+// A poll waits on the descriptor, so a byte is read the moment it arrives.
+// Does not close the port. Any thread; the observer may be null.
+LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer);
