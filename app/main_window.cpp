@@ -10,7 +10,7 @@
 #include "gui/window.h"
 
 void build_main_window(const TextList& port_list) {
-    window_open(WINDOW_MAIN, 0, 0, 300, 150, "Lantoric V1.01",
+    window_open(WINDOW_MAIN, 0, 0, 300, 150, "Lantoric V" LANTORIC_VERSION,
                 WINDOW_SYSTEM_MENU | WINDOW_SCREEN_CENTERED);
     window_set_color(WINDOW_MAIN, MAIN_BACK_COLOR);
 
