@@ -12,6 +12,7 @@
 #include "gui/statusbar.h"
 #include "gui/toolkit.h"
 #include "gui/window.h"
+#include "gui/window_icon.h"
 #include "image/image.h"
 #include "serial/serial_port.h"
 #include "sys/directory.h"
@@ -80,6 +81,7 @@ void run_tester(int argument_count, char** argument_vector) {
     program_argument_vector = argument_vector;
 
     start_layers();
+    window_set_default_icon("lantoric"); // present once the program is installed
     discover_ports(state.port_list);
     state.usage_text = build_usage_text();
     // Holds start-up until answered, so the main window comes only afterwards.
