@@ -19,5 +19,6 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || return 1
 }
 
-BUILD_PACKAGES=(g++ make cmake pkg-config libgtk2.0-dev libjson-glib-dev fonts-liberation)
-TEST_PACKAGES=(libgtest-dev xvfb metacity xdotool wmctrl x11-utils imagemagick dbus)
+BUILD_PACKAGES=(g++ make cmake pkg-config libgtk2.0-dev libjson-glib-dev fonts-liberation scdoc dpkg-dev)
+TEST_PACKAGES=(libgtest-dev xvfb metacity xdotool wmctrl x11-utils imagemagick dbus
+    desktop-file-utils appstream groff-base lintian)
