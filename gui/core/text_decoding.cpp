@@ -10,6 +10,62 @@ bool is_continuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
+// ISO-8859-15 differs from ISO-8859-1 in eight places; text_to_toolkit reads
+// program texts as ISO-8859-15, so these code points come back as those bytes.
+struct Latin9Difference {
+    char32_t code;
+    unsigned char byte;
+};
+constexpr Latin9Difference latin9_differences[] = {
+    {0x20AC, 0xA4}, {0x0160, 0xA6}, {0x0161, 0xA8}, {0x017D, 0xB4},
+    {0x017E, 0xB8}, {0x0152, 0xBC}, {0x0153, 0xBD}, {0x0178, 0xBE},
+};
+
+// The program byte for a decoded character, or "?" when ISO-8859-15 has none.
+char latin9_byte(char32_t code) {
+    for (const Latin9Difference& difference : latin9_differences) {
+        if (difference.code == code) {
+            return static_cast<char>(difference.byte);
+        }
+        // The ISO-8859-1 characters that ISO-8859-15 replaced have no byte.
+        if (difference.byte == code) {
+            return '?';
+        }
+    }
+    return code <= 0xFF ? static_cast<char>(code) : '?';
+}
+
+// What a lead byte starts: the sequence's length and the range its second byte
+// must lie in. The narrowed ranges after E0, ED, F0 and F4 are what keep out
+// overlong forms, surrogates and values above U+10FFFF; C0, C1 and F5..F7 lead
+// nothing valid, so their range is empty.
+struct Lead {
+    std::size_t length; // 0: not a lead byte
+    unsigned char second_low;
+    unsigned char second_high;
+    char32_t bits;
+};
+
+Lead read_lead(unsigned char byte) {
+    if (byte >= 0xC0 && byte <= 0xDF) {
+        return {2, static_cast<unsigned char>(byte >= 0xC2 ? 0x80 : 0xFF), 0xBF, byte & 0x1Fu};
+    }
+    if (byte >= 0xE0 && byte <= 0xEF) {
+        unsigned char low = byte == 0xE0 ? 0xA0 : 0x80;
+        unsigned char high = byte == 0xED ? 0x9F : 0xBF;
+        return {3, low, high, byte & 0x0Fu};
+    }
+    if (byte >= 0xF0 && byte <= 0xF7) {
+        unsigned char low = byte == 0xF0 ? 0x90 : 0x80;
+        unsigned char high = byte == 0xF4 ? 0x8F : 0xBF;
+        if (byte > 0xF4) {
+            low = 0xFF;
+        }
+        return {4, low, high, byte & 0x07u};
+    }
+    return {0, 0, 0, 0};
+}
+
 struct Decoded {
     std::size_t span; // input bytes consumed
     bool writes;      // whether one output byte is produced
@@ -17,34 +73,31 @@ struct Decoded {
 };
 
 // Decodes the sequence at p; the caller counts and writes with the same rules.
+// A sequence that breaks off, or that no valid character has, gives one "?"
+// and consumes the bytes accepted so far; the continuation bytes after the
+// break are then stray and give nothing.
 Decoded decode_one(const unsigned char* p, const unsigned char* end) {
-    unsigned char lead = *p;
+    if (*p < 0x80) {
+        return {1, true, static_cast<char>(*p)};
+    }
+    Lead lead = read_lead(*p);
     auto left = static_cast<std::size_t>(end - p) - 1;
-    if (lead < 0x80) {
-        return {1, true, static_cast<char>(lead)};
-    }
-    if (lead >= 0xC0 && lead <= 0xDF && left >= 1) {
-        if (!is_continuation(p[1])) {
-            return {1, true, '?'};
-        }
-        unsigned code = ((lead & 0x1Fu) << 6) | (p[1] & 0x3Fu);
-        return {2, true, code <= 0xFF ? static_cast<char>(code) : '?'};
-    }
-    if (lead >= 0xE0 && lead <= 0xEF && left >= 2) {
-        if (!is_continuation(p[1])) {
-            return {1, true, '?'};
-        }
-        return {is_continuation(p[2]) ? 3u : 2u, true, '?'};
-    }
-    if (lead >= 0xF0 && lead <= 0xF7 && left >= 3) {
-        std::size_t span = 1;
-        while (span < 4 && is_continuation(p[span])) {
-            ++span;
-        }
-        return {span, true, '?'};
-    }
     // A stray continuation byte, 0xF8..0xFF, or a lead byte cut off by the end.
-    return {1, false, '\0'};
+    if (lead.length == 0 || left < lead.length - 1) {
+        return {1, false, '\0'};
+    }
+    if (p[1] < lead.second_low || p[1] > lead.second_high) {
+        return {1, true, '?'};
+    }
+    char32_t code = lead.bits;
+    std::size_t span = 1;
+    for (; span < lead.length; ++span) {
+        if (span > 1 && !is_continuation(p[span])) {
+            return {span, true, '?'};
+        }
+        code = (code << 6) | (p[span] & 0x3Fu);
+    }
+    return {span, true, latin9_byte(code)};
 }
 
 } // namespace
