@@ -1,16 +1,25 @@
 #include "app/port_discovery.h"
 
-#include "serial/serial_port.h"
+#include "gui/core/text_decoding.h"
+#include "gui/text_encoding.h"
+#include "serial/serial_probe.h"
 #include "sys/directory.h"
 
+#include <cstring>
 #include <string>
-
-object_number probe_port = 0;
 
 namespace {
 
 constexpr const char* device_folder = "/dev";
 constexpr const char* device_pattern = "ttyUSB*";
+
+// The test opens the chooser's text, which went to the toolkit and back; a
+// path that would come back changed would open another entry, so it is not
+// offered at all.
+bool survives_the_chooser(const std::string& path) {
+    ToolkitText shown = text_to_toolkit(path.c_str());
+    return std::strcmp(text_from_toolkit(shown.get()), path.c_str()) == 0;
+}
 
 } // namespace
 
@@ -29,12 +38,10 @@ void discover_ports(TextList& port_list) {
     candidate_paths.reset();
     while (candidate_paths.next()) {
         const std::string& path = candidate_paths.current();
-        // Only whether the port opens counts; it closes at once so that only
-        // one port is open at a time.
-        probe_port = serial_open(OBJECT_ANY, path.c_str(), 9600, 0, 8, 1.0f, 0, 1, 1);
-        if (probe_port != 0) {
+        // Only whether the node opens counts. The probe changes nothing on it,
+        // so a port another program is using keeps its settings and its input.
+        if (survives_the_chooser(path) && serial_probe(path.c_str()) != 0) {
             port_list.add(path);
-            serial_close(probe_port);
         }
     }
 }

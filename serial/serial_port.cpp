@@ -70,8 +70,9 @@ object_number serial_open(object_number number, const char* path, int baud_rate,
     if (!settings) {
         return 0;
     }
-    std::string device = text_to_utf8(path);
-    int descriptor = keep_off_zero(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    // The path's bytes go to the system as they are, so a name that a listing
+    // gave opens exactly that entry whatever its encoding.
+    int descriptor = keep_off_zero(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK));
     if (descriptor < 0) {
         return 0;
     }

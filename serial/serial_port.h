@@ -29,7 +29,7 @@ inline constexpr int TEXT_FORMAT_WIDE = 25;
 // operation; a second call does nothing.
 void serial_init();
 
-// Opens the device at path (converted with text_to_utf8) with
+// Opens the device at path (its bytes as they are, never re-encoded) with
 // O_RDWR | O_NOCTTY | O_NONBLOCK and gives it the line settings:
 //   baud_rate: 0 (B0), 50, 75, 110, 150, 300, 600, 1200, 1800, 2400, 4800,
 //              9600, 19200, 38400, 57600 or 115200; any other is refused.

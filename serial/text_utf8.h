@@ -1,4 +1,5 @@
-// Device paths, directory paths and patterns go to the system as UTF-8.
+// Texts sent to a port in TEXT_FORMAT_UTF8. Paths are never converted: a
+// file name is bytes, and re-encoding it would name another entry.
 #pragma once
 
 #include <string>

@@ -1,7 +1,6 @@
 #include "sys/directory.h"
 
-#include "gui/core/text_decoding.h"
-#include "serial/text_utf8.h"
+#include "gui/core/text_storage.h"
 
 #include <climits>
 #include <dirent.h>
@@ -39,8 +38,10 @@ bool fits_path_limit(const std::string& path) {
 
 object_number dir_examine(object_number number, const char* directory, const char* pattern) {
     registry_create_once(&listing_table, sizeof(Listing), 16, dir_finish);
-    std::string path = text_to_utf8(directory == nullptr || directory[0] == '\0' ? "." : directory);
-    std::string wanted = pattern == nullptr ? std::string() : text_to_utf8(pattern);
+    // Names are bytes to the file system: paths and patterns go over as they
+    // are, so that every name a listing gives opens its own entry again.
+    std::string path = directory == nullptr || directory[0] == '\0' ? "." : directory;
+    std::string wanted = pattern == nullptr ? std::string() : pattern;
     // "*.*" would leave out names without a dot; it is meant as "everything".
     if (wanted == "*.*") {
         wanted = "*";
@@ -100,7 +101,7 @@ const char* dir_entry_name(object_number number) {
             name = listing->current_name;
         }
     }
-    return text_from_toolkit(name.c_str());
+    return text_result(name);
 }
 
 void dir_finish(object_number number) {

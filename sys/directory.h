@@ -13,13 +13,14 @@
 
 #include "gui/core/registry.h"
 
-// Opens a listing of the directory (8-bit text; none or empty means ".") with
-// the wildcard pattern (8-bit text; none or empty matches every entry, and
-// "*.*" matches every name, with or without a dot). Returns 1 for an explicit
-// number, the listing's automatic number for OBJECT_ANY, and 0 if the
-// directory cannot be opened or its path does not fit in PATH_MAX bytes. An
-// explicit number that names an open listing is finished first, even when the
-// new directory then fails to open. Any thread; takes the listing table's lock.
+// Opens a listing of the directory (a path, its bytes used as they are; none
+// or empty means ".") with the wildcard pattern (matched against the names'
+// bytes; none or empty matches every entry, and "*.*" matches every name,
+// with or without a dot). Returns 1 for an explicit number, the listing's
+// automatic number for OBJECT_ANY, and 0 if the directory cannot be opened or
+// its path does not fit in PATH_MAX bytes. An explicit number that names an
+// open listing is finished first, even when the new directory then fails to
+// open. Any thread; takes the listing table's lock.
 object_number dir_examine(object_number number, const char* directory, const char* pattern);
 
 // Moves to the next entry that matches the pattern and whose status can be
@@ -29,10 +30,10 @@ object_number dir_examine(object_number number, const char* directory, const cha
 // takes the listing table's lock.
 int dir_next_entry(object_number number);
 
-// The current entry's name as a program text (characters above U+00FF become
-// "?") in the calling thread's text storage, valid until that thread's next
-// text result. The empty text if the number names no open listing or no entry
-// is current. Any thread; takes the listing table's lock.
+// The current entry's name, its bytes exactly as the directory holds them
+// (whatever their encoding), in the calling thread's text storage, valid until
+// that thread's next text result; the prefix and the name open that entry. The empty text if the
+// number names no open listing or no entry is current. Any thread; takes the listing table's lock.
 const char* dir_entry_name(object_number number);
 
 // Closes the listing and gives its number up; does nothing if the number names

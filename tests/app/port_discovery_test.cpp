@@ -2,11 +2,16 @@
 
 #include "serial/serial_port.h"
 #include "tests/support/descriptor_count.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
+#include "tests/support/terminal_holder.h"
+#include "tests/support/wait_until.h"
 
 #include <algorithm>
+#include <cstring>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,13 +21,18 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-// A symbolic link under /dev made by the test and removed with the object,
-// also when the test fails.
+// An entry under /dev made by the test, a symbolic link or a FIFO, removed
+// with the object, also when the test fails.
 class DeviceLink {
   public:
     DeviceLink(std::string path, const std::string& target) : path_(std::move(path)) {
         made_ = symlink(target.c_str(), path_.c_str()) == 0;
-        EXPECT_TRUE(made_) << "cannot link " << path_;
+        EXPECT_TRUE(made_) << "cannot link " << testing::PrintToString(path_);
+    }
+    // A FIFO in place of a link.
+    explicit DeviceLink(std::string path) : path_(std::move(path)) {
+        made_ = mkfifo(path_.c_str(), 0600) == 0;
+        EXPECT_TRUE(made_) << "cannot make the FIFO " << path_;
     }
     ~DeviceLink() {
         if (made_) {
@@ -79,11 +89,14 @@ Paths elements(const TextList& list) {
     return Paths(list.begin(), list.end());
 }
 
-// Only the elements that name one of the given paths.
-Paths only(const Paths& all, const Paths& ours) {
+// The elements this test process made: every /dev entry a test links is named
+// "/dev/ttyUSBlt<pid>x...", so a path that lost or changed bytes on the way
+// stays in the result.
+Paths ours_in(const Paths& all) {
+    std::string own_prefix = "/dev/ttyUSBlt" + std::to_string(getpid()) + "x";
     Paths kept;
     for (const std::string& path : all) {
-        if (std::find(ours.begin(), ours.end(), path) != ours.end()) {
+        if (path.starts_with(own_prefix)) {
             kept.push_back(path);
         }
     }
@@ -103,15 +116,16 @@ TEST_F(PortDiscoveryTest, ListsTheMatchingEntriesThatOpenAsFullPathsInDirectoryO
     DeviceLink dangling(unique_device_link(), "/dev/lantoric-test-no-such-device");
     // Any kind of node that opens counts; the probe tests nothing else.
     DeviceLink not_a_tty(unique_device_link(), "/dev/null");
-    Paths ours{first.link(), second.link(), third.link(), dangling.path(), not_a_tty.path()};
+    // Opening a FIFO read-write and non-blocking neither waits nor fails.
+    DeviceLink fifo(unique_device_link());
     int descriptors_before = open_descriptor_count();
 
     TextList port_list;
     discover_ports(port_list);
 
     EXPECT_EQ(open_descriptor_count(), descriptors_before) << "a port or a listing stayed open";
-    EXPECT_EQ(only(elements(port_list), ours),
-              in_dev_order({first.link(), second.link(), third.link(), not_a_tty.path()}));
+    EXPECT_EQ(ours_in(elements(port_list)), in_dev_order({first.link(), second.link(), third.link(),
+                                                          not_a_tty.path(), fifo.path()}));
     for (const std::string& path : elements(port_list)) {
         EXPECT_TRUE(path.starts_with("/dev/ttyUSB")) << path;
     }
@@ -140,8 +154,73 @@ TEST_F(PortDiscoveryTest, NothingThatOpensLeavesTheListEmptyAndNoPortOpen) {
     TextList port_list;
     discover_ports(port_list);
     EXPECT_TRUE(port_list.empty());
-    EXPECT_EQ(probe_port, 0);
     EXPECT_EQ(open_descriptor_count(), descriptors_before);
+}
+
+// Another program has the port open at 115200 in line mode with a line waiting:
+// listing the ports must not change a setting or discard a byte of it.
+TEST_F(PortDiscoveryTest, LeavesAPortThatAnotherProgramUsesExactlyAsItWas) {
+    PtyPair terminal(false);
+    ASSERT_TRUE(terminal.ok());
+    DeviceLink link(unique_device_link(), terminal.slave_path());
+    TerminalHolder other_program(link.path(), {});
+    ASSERT_TRUE(other_program.ready());
+    const std::string line = "a line the other program has not read\n";
+    ASSERT_TRUE(terminal.write_master(line));
+    bool arrived =
+        wait_until([&] { return other_program.seen().waiting == static_cast<int>(line.size()); });
+    ASSERT_TRUE(arrived) << "the line did not reach the other program";
+    termios before = other_program.seen().settings;
+
+    TextList port_list;
+    discover_ports(port_list);
+
+    TerminalHolder::Seen after = other_program.seen();
+    EXPECT_EQ(ours_in(elements(port_list)), Paths{link.path()}) << "a port in use still opens";
+    EXPECT_EQ(after.waiting, static_cast<int>(line.size())) << "waiting input was discarded";
+    EXPECT_EQ(cfgetispeed(&after.settings), B115200);
+    EXPECT_EQ(after.settings.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.settings.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.settings.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.settings.c_lflag, before.c_lflag);
+    EXPECT_EQ(std::memcmp(after.settings.c_cc, before.c_cc, sizeof before.c_cc), 0);
+}
+
+struct OddName {
+    const char* what;
+    std::string bytes; // appended to a unique /dev/ttyUSB... name
+};
+
+// Names that lost or changed bytes on the way to the chooser and back: each
+// listed path must be the entry's own name byte for byte, so the test opens
+// the entry that was probed and never another.
+TEST_F(PortDiscoveryTest, ListedNamesKeepTheirBytesAndOpenTheirOwnEntry) {
+    const OddName odd_names[] = {
+        {"the euro sign of ISO-8859-15", "\xA4"},
+        {"the other ISO-8859-15 letters", "\xA6\xA8\xB4\xB8\xBC\xBD\xBE"},
+        {"not UTF-8", "\xFF\xFEq"},
+        {"overlong slashes and dots", "\xC0\xAF..\xC0\xAFnull"},
+        {"UTF-8 beyond ISO-8859-15", "\xE2\x86\x92"},
+    };
+    PtyPair adapter;
+    ASSERT_TRUE(adapter.ok());
+    std::vector<std::unique_ptr<DeviceLink>> links;
+    Paths expected;
+    for (const OddName& name : odd_names) {
+        links.push_back(
+            std::make_unique<DeviceLink>(unique_device_link() + name.bytes, adapter.slave_path()));
+        expected.push_back(links.back()->path());
+    }
+    // A dangling name that, without its 0xFF, is another entry that opens.
+    std::string base = unique_device_link();
+    DeviceLink null_link(base + "null", "/dev/null");
+    DeviceLink dangling(base + "\xFFnull", "/dev/lantoric-test-no-such-device");
+    expected.push_back(null_link.path());
+
+    TextList port_list;
+    discover_ports(port_list);
+
+    EXPECT_EQ(ours_in(elements(port_list)), in_dev_order(expected));
 }
 
 } // namespace

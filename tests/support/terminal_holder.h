@@ -1,0 +1,42 @@
+// Another program using a terminal: a child process that opens the node at a
+// path, gives it settings of its own and keeps it open until the object goes,
+// so a test can see that the code under test leaves such a port alone, or
+// refuses it when the other program asked for it alone.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+
+class TerminalHolder {
+  public:
+    struct Use {
+        // 115200 baud in line mode (canonical input, echo), as a terminal
+        // program would leave it; otherwise the settings stay as found.
+        bool line_mode_115200 = true;
+        bool take_flock = false;     // flock(LOCK_EX) on its descriptor
+        bool take_exclusive = false; // TIOCEXCL on its descriptor
+    };
+    // Starts the child and waits up to five seconds until it holds the node;
+    // on failure the current test fails and ready() is false.
+    explicit TerminalHolder(const std::string& path, Use use);
+    // Ends the child and waits for it.
+    ~TerminalHolder();
+    TerminalHolder(const TerminalHolder&) = delete;
+    TerminalHolder& operator=(const TerminalHolder&) = delete;
+
+    bool ready() const { return ready_; }
+
+    struct Seen {
+        termios settings{};
+        int waiting = -1; // bytes the child could read now (FIONREAD)
+    };
+    // The terminal as the child sees it now; waiting stays -1 if it cannot say.
+    Seen seen();
+
+  private:
+    pid_t pid_ = -1;
+    int commands_ = -1;
+    int replies_ = -1;
+    bool ready_ = false;
+};
