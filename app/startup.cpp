@@ -53,7 +53,7 @@ std::string build_usage_text() {
 void start_layers() {
     locale_init();
     text_storage_key_create();
-    text_storage_create(); // the main thread's, kept for the life of the process
+    text_storage_create().release(); // the main thread's, kept for the life of the process
     serial_init();
     thread_system_init();
     toolkit_start();

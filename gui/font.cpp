@@ -1,9 +1,9 @@
 #include "gui/font.h"
 
+#include "gui/core/owners.h"
 #include "gui/text_encoding.h"
 
 #include <limits>
-#include <memory>
 
 namespace {
 
@@ -13,13 +13,7 @@ struct FontRecord {
 
 ObjectTable* font_table = nullptr;
 
-struct DescriptionDeleter {
-    void operator()(PangoFontDescription* description) const {
-        pango_font_description_free(description);
-    }
-};
-
-using OwnedDescription = std::unique_ptr<PangoFontDescription, DescriptionDeleter>;
+using OwnedDescription = OwnedBy<PangoFontDescription, pango_font_description_free>;
 
 ObjectTable* table() {
     font_init();

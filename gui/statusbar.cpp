@@ -1,5 +1,6 @@
 #include "gui/statusbar.h"
 
+#include "gui/core/owners.h"
 #include "gui/core/thread_area.h"
 #include "gui/text_encoding.h"
 #include "gui/toolkit.h"
@@ -31,11 +32,7 @@ constexpr int MAXIMUM_FIELD_WIDTH = 8192;
 constexpr int MINIMUM_FIELD_HEIGHT = 22;
 constexpr int FIELD_PADDING = 2;
 
-struct GListDeleter {
-    void operator()(GList* list) const { g_list_free(list); }
-};
-
-using ChildList = std::unique_ptr<GList, GListDeleter>;
+using ChildList = OwnedBy<GList, g_list_free>;
 
 ObjectTable* table() {
     registry_create_once(&statusbar_table, sizeof(StatusbarRecord), 16, statusbar_release);

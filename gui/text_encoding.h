@@ -2,15 +2,12 @@
 // 8-bit ISO-8859-15; toolkit texts are UTF-8.
 #pragma once
 
-#include <glib.h>
-#include <memory>
+#include "gui/core/owners.h"
 
-struct GFreeDeleter {
-    void operator()(void* memory) const { g_free(memory); }
-};
+#include <glib.h>
 
 // A toolkit text owned by the caller; released with g_free.
-using ToolkitText = std::unique_ptr<char, GFreeDeleter>;
+using ToolkitText = OwnedBy<char, g_free>;
 
 // The program text as UTF-8, never null: a null text becomes "", a text that
 // does not convert is handed over unconverted. Any thread.

@@ -1,5 +1,6 @@
 #include "serial/serial_port.h"
 
+#include "gui/core/owners.h"
 #include "serial/line_settings.h"
 #include "serial/text_utf8.h"
 
@@ -36,13 +37,11 @@ SerialRecord* find_port_locked(object_number number) {
 
 // A record holding descriptor 0 would count as closed, so a device that opens
 // as descriptor 0 (standard input was closed) is moved to another number.
-int keep_off_zero(int descriptor) {
-    if (descriptor != 0) {
+OwnedDescriptor keep_off_zero(OwnedDescriptor descriptor) {
+    if (descriptor.get() != 0) {
         return descriptor;
     }
-    int moved = fcntl(descriptor, F_DUPFD, 1);
-    close(descriptor);
-    return moved;
+    return OwnedDescriptor(fcntl(descriptor.get(), F_DUPFD, 1));
 }
 
 // Each 8-bit character as a 16-bit unit, low byte first.
@@ -72,25 +71,25 @@ object_number serial_open(object_number number, const char* path, int baud_rate,
     }
     // The path's bytes go to the system as they are, so a name that a listing
     // gave opens exactly that entry whatever its encoding.
-    int descriptor = keep_off_zero(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK));
-    if (descriptor < 0) {
+    OwnedDescriptor descriptor =
+        keep_off_zero(OwnedDescriptor(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK)));
+    if (!descriptor) {
         return 0;
     }
     // The descriptor is not yet shared, so the line is set up outside the
     // table's lock. Results unchecked: a node that opens is a port.
-    tcflush(descriptor, TCIFLUSH);
-    tcsetattr(descriptor, TCSANOW, &*settings);
+    tcflush(descriptor.get(), TCIFLUSH);
+    tcsetattr(descriptor.get(), TCSANOW, &*settings);
 
     auto hold = registry_hold(serial_table);
     // For an explicit number in use this closes the old port, now that the
     // new one is open.
     auto* record = static_cast<SerialRecord*>(registry_allocate(serial_table, number));
     if (record == nullptr) {
-        close(descriptor);
         return 0;
     }
-    record->descriptor = descriptor;
-    return number == OBJECT_ANY ? registry_number_of(serial_table, record) : descriptor;
+    record->descriptor = descriptor.release();
+    return number == OBJECT_ANY ? registry_number_of(serial_table, record) : record->descriptor;
 }
 
 int serial_write(object_number number, const char* text, int format) {

@@ -1,5 +1,6 @@
 #include "sys/directory.h"
 
+#include "gui/core/owners.h"
 #include "gui/core/text_storage.h"
 
 #include <climits>
@@ -15,7 +16,7 @@ namespace {
 // open, and destroyed before the record is given back: a Listing lives exactly
 // while its stream is non-zero.
 struct Listing {
-    DIR* stream; // first field: non-zero while the listing is open
+    OwnedDirectory stream; // first field: non-zero while the listing is open
     std::string pattern;
     std::string prefix; // the directory path ending in "/"
     struct stat status; // of the current entry, as lstat read it
@@ -33,6 +34,10 @@ Listing* find_listing_locked(object_number number) {
 bool fits_path_limit(const std::string& path) {
     return path.size() < PATH_MAX;
 }
+
+// The registry reads the first pointer-sized bytes of a record to tell whether
+// it is live: they must be the stream pointer and nothing else.
+static_assert(sizeof(OwnedDirectory) == sizeof(DIR*));
 
 } // namespace
 
@@ -54,13 +59,13 @@ object_number dir_examine(object_number number, const char* directory, const cha
         return 0;
     }
     object_number allocated = registry_number_of(listing_table, record);
-    DIR* stream = fits_path_limit(prefix) ? opendir(path.c_str()) : nullptr;
-    if (stream == nullptr) {
+    OwnedDirectory stream(fits_path_limit(prefix) ? opendir(path.c_str()) : nullptr);
+    if (!stream) {
         // Give the record back too, or every failed automatic open would keep one.
         registry_release(listing_table, allocated);
         return 0;
     }
-    new (record) Listing{stream, std::move(wanted), std::move(prefix), {}, {}, false};
+    new (record) Listing{std::move(stream), std::move(wanted), std::move(prefix), {}, {}, false};
     return number == OBJECT_ANY ? allocated : 1;
 }
 
@@ -75,7 +80,7 @@ int dir_next_entry(object_number number) {
     }
     listing->has_current = false;
     listing->current_name.clear();
-    while (const dirent* entry = readdir(listing->stream)) {
+    while (const dirent* entry = readdir(listing->stream.get())) {
         // No FNM_PERIOD: "*" matches ".", ".." and hidden names as well.
         if (!listing->pattern.empty() &&
             fnmatch(listing->pattern.c_str(), entry->d_name, FNM_PATHNAME) != 0) {
@@ -109,12 +114,12 @@ void dir_finish(object_number number) {
         return;
     }
     auto hold = registry_hold(listing_table);
-    Listing* listing = find_listing_locked(number);
+    InPlace<Listing> listing(find_listing_locked(number));
     if (listing == nullptr) {
         return;
     }
-    closedir(listing->stream);
-    listing->~Listing();
+    // Ends the listing, closing its stream, before its record is cleared.
+    listing.reset();
     registry_release(listing_table, number);
 }
 

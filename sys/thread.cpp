@@ -65,11 +65,11 @@ void* thread_entry(void* argument) {
         std::scoped_lock gate(thread_list_lock());
     }
     std::signal(SIGUSR1, pause_handler);
-    TextStorage* storage = text_storage_create();
+    OwnedTextStorage storage = text_storage_create();
     record->procedure(record->parameter);
     // The storage goes before the record: once no record is left, shutdown may
     // delete the storage key, which this thread must no longer touch then.
-    text_storage_free(storage);
+    storage.reset();
     {
         std::scoped_lock hold(thread_list_lock());
         remove_record_locked(record);

@@ -14,10 +14,6 @@ namespace {
 // events for the first two thousand million objects.
 std::atomic<object_number> next_automatic_number{-2};
 
-struct FreeDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-
 } // namespace
 
 struct ObjectTable {

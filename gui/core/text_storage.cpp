@@ -45,11 +45,11 @@ void text_storage_key_delete() {
     pthread_key_delete(storage_key);
 }
 
-TextStorage* text_storage_create() {
+OwnedTextStorage text_storage_create() {
     std::call_once(key_made, make_key);
-    auto* storage = new TextStorage{std::make_unique<char[]>(16), 16};
+    OwnedTextStorage storage(new TextStorage{std::make_unique<char[]>(16), 16});
     storage->bytes[0] = '\0';
-    pthread_setspecific(storage_key, storage);
+    pthread_setspecific(storage_key, storage.get());
     return storage;
 }
 

@@ -8,6 +8,8 @@
 // did not start) gets one made on first use and freed when it ends.
 #pragma once
 
+#include "gui/core/owners.h"
+
 #include <cstddef>
 #include <string_view>
 
@@ -19,11 +21,14 @@ void text_storage_key_create();
 // Deletes the key; only when no thread will reach a text result again.
 void text_storage_key_delete();
 
-// New empty storage with room for 16 bytes, made the calling thread's.
-TextStorage* text_storage_create();
-
 // Frees storage made by text_storage_create on the calling thread and detaches it.
 void text_storage_free(TextStorage* storage);
+
+using OwnedTextStorage = OwnedBy<TextStorage, text_storage_free>;
+
+// New empty storage with room for 16 bytes, made the calling thread's; freed
+// with the owner, on the thread that made it.
+[[nodiscard]] OwnedTextStorage text_storage_create();
 
 // Room for length bytes and a terminating zero in the calling thread's storage;
 // the returned start is the next text result. Earlier results become invalid.

@@ -135,9 +135,8 @@ TEST(TextStorage, EachThreadHasItsOwnStorage) {
     const char* mine = text_result("main thread");
     std::string seen_by_worker;
     std::thread worker([&] {
-        TextStorage* storage = text_storage_create();
+        OwnedTextStorage storage = text_storage_create();
         seen_by_worker = text_result("worker thread with a longer text than sixteen bytes");
-        text_storage_free(storage);
     });
     worker.join();
     EXPECT_STREQ(mine, "main thread");

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
         program_argument_vector = argv;
         locale_init();
         text_storage_key_create();
-        text_storage_create();
+        text_storage_create().release();
         install_toolkit_log_checks();
         toolkit_start();
     }
