@@ -2,6 +2,7 @@
 
 #include "gui/core/owners.h"
 #include "serial/line_settings.h"
+#include "serial/port_hold.h"
 #include "serial/text_utf8.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -42,6 +44,15 @@ OwnedDescriptor keep_off_zero(OwnedDescriptor descriptor) {
         return descriptor;
     }
     return OwnedDescriptor(fcntl(descriptor.get(), F_DUPFD, 1));
+}
+
+// Closes a port whose record is already gone, outside the table's lock. Unsent
+// output is discarded first: closing a USB serial port otherwise waits for it
+// to drain, up to 30 s on a stuck adapter.
+void close_released_port(int descriptor) {
+    tcflush(descriptor, TCOFLUSH);
+    serial_release_port(descriptor);
+    close(descriptor);
 }
 
 // Each 8-bit character as a 16-bit unit, low byte first.
@@ -76,20 +87,40 @@ object_number serial_open(object_number number, const char* path, int baud_rate,
     if (!descriptor) {
         return 0;
     }
+    // Held before the line is touched, so a port another program holds is
+    // refused exactly as it was.
+    if (!serial_hold_port(descriptor.get())) {
+        return 0;
+    }
     // The descriptor is not yet shared, so the line is set up outside the
     // table's lock. Results unchecked: a node that opens is a port.
     tcflush(descriptor.get(), TCIFLUSH);
     tcsetattr(descriptor.get(), TCSANOW, &*settings);
 
-    auto hold = registry_hold(serial_table);
-    // For an explicit number in use this closes the old port, now that the
-    // new one is open.
-    auto* record = static_cast<SerialRecord*>(registry_allocate(serial_table, number));
-    if (record == nullptr) {
-        return 0;
+    int replaced = -1;
+    object_number result = 0;
+    {
+        auto hold = registry_hold(serial_table);
+        // An explicit number in use gives its port up now that the new one is
+        // open; the old descriptor is closed once the hold is dropped.
+        if (SerialRecord* old = number == OBJECT_ANY ? nullptr : find_port_locked(number)) {
+            replaced = old->descriptor;
+            registry_release(serial_table, number);
+        }
+        auto* record = static_cast<SerialRecord*>(registry_allocate(serial_table, number));
+        if (record != nullptr) {
+            record->descriptor = descriptor.release();
+            result = number == OBJECT_ANY ? registry_number_of(serial_table, record)
+                                          : record->descriptor;
+        }
     }
-    record->descriptor = descriptor.release();
-    return number == OBJECT_ANY ? registry_number_of(serial_table, record) : record->descriptor;
+    if (replaced >= 0) {
+        close_released_port(replaced);
+    }
+    if (descriptor) {
+        close_released_port(descriptor.release());
+    }
+    return result;
 }
 
 int serial_write(object_number number, const char* text, int format) {
@@ -195,18 +226,40 @@ void serial_close(object_number number) {
         return;
     }
     if (number == -1) {
-        registry_release_all(serial_table);
+        serial_close_all();
         return;
     }
-    auto hold = registry_hold(serial_table);
-    SerialRecord* port = find_port_locked(number);
-    if (port == nullptr) {
-        return;
+    int descriptor = -1;
+    {
+        auto hold = registry_hold(serial_table);
+        SerialRecord* port = find_port_locked(number);
+        if (port == nullptr) {
+            return;
+        }
+        descriptor = port->descriptor;
+        registry_release(serial_table, number);
     }
-    close(port->descriptor);
-    registry_release(serial_table, number);
+    close_released_port(descriptor);
 }
 
 void serial_close_all() {
-    serial_close(-1);
+    if (serial_table == nullptr) {
+        return;
+    }
+    // Every record is given up under one hold, explicit numbers ascending and
+    // then automatic ones oldest first; the closes follow in that order.
+    std::vector<int> descriptors;
+    {
+        auto hold = registry_hold(serial_table);
+        registry_iterate_begin(serial_table);
+        object_number number = 0;
+        while (auto* port =
+                   static_cast<SerialRecord*>(registry_iterate_next(serial_table, &number))) {
+            descriptors.push_back(port->descriptor);
+            registry_release(serial_table, number);
+        }
+    }
+    for (int descriptor : descriptors) {
+        close_released_port(descriptor);
+    }
 }

@@ -3,10 +3,12 @@
 // non-blocking: only serial_wait_input waits, and only as long as it is told.
 //
 // Ports live in an object table (gui/registry.h). Each operation looks its
-// port up and makes its system call while holding the table, and closing
-// happens under the same hold, so a port closed by one thread (shutdown
-// closing every port) is never read, written or polled afterwards by another
-// thread through a stale or reused descriptor: the later calls return 0. The
+// port up and makes its system call while holding the table. Closing gives the
+// record up under the same hold and closes the descriptor after dropping it,
+// so a port closed by one thread (shutdown closing every port) is never read,
+// written or polled afterwards by another thread through a stale or reused
+// descriptor (the later calls return 0), and a close that is slow never keeps
+// the table from the other threads. The
 // calls made under the hold wait for the line at most as long as
 // serial_wait_input is told to, so the hold is short.
 // Lock order: the table's lock is a leaf; no operation takes the GUI lock.
@@ -40,15 +42,18 @@ void serial_init();
 //              with start character 21 and stop character 23);
 //              negative or above 3 is refused.
 //   input_buffer_size, output_buffer_size: accepted and not used.
-// Every setting is checked before anything is opened. Input that arrived
-// before the open is dropped. The results of setting the line are not
-// checked: a node that opens but refuses the settings still counts as open.
+// Every setting is checked before anything is opened. The port is then held
+// for this program until it is closed (serial_hold_port: exclusive terminal
+// and flock); a port that another program holds is refused untouched. Input
+// that arrived before the open is dropped. The results of setting the line
+// are not checked: a node that opens but refuses the settings still counts.
 // number: an explicit number (0 or more) or OBJECT_ANY. An explicit number in
 // use is closed only once the new device has opened; if the open fails the
 // old port stays open under that number.
 // Returns the descriptor for an explicit number, the automatic number for
 // OBJECT_ANY; 0 for a null path, a refused setting, a device that cannot be
-// opened or a table that cannot take the port (nothing is left open then).
+// opened or is held by another program, or a table that cannot take the
+// port (nothing is left open then).
 // Any thread; takes the table's lock after the device has opened.
 object_number serial_open(object_number number, const char* path, int baud_rate, int parity,
                           int data_bits, float stop_bits, int handshake, int input_buffer_size,
@@ -83,9 +88,11 @@ int serial_wait_input(object_number number, int timeout_ms);
 int serial_read(object_number number, void* buffer, int length);
 
 // Closes the port and gives its number up (an automatic number becomes
-// invalid). -1 closes every open port: explicit numbers ascending, then
-// automatic ones oldest first. Does nothing for a number that names no open
-// port. Any thread; holds the table.
+// invalid). Output not yet sent is discarded, so the close never waits for a
+// stuck line to drain; the hold on the port ends with it. -1 closes every open
+// port: explicit numbers ascending, then automatic ones oldest first. Does
+// nothing for a number that names no open port. Any thread; holds the table
+// only to give the record up, and closes after dropping it.
 void serial_close(object_number number);
 
 // Closes every open port, as serial_close(-1). Called once at shutdown, while

@@ -5,7 +5,6 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/terminal_holder.h"
-#include "tests/support/wait_until.h"
 
 #include <algorithm>
 #include <cstring>
@@ -167,9 +166,8 @@ TEST_F(PortDiscoveryTest, LeavesAPortThatAnotherProgramUsesExactlyAsItWas) {
     ASSERT_TRUE(other_program.ready());
     const std::string line = "a line the other program has not read\n";
     ASSERT_TRUE(terminal.write_master(line));
-    bool arrived =
-        wait_until([&] { return other_program.seen().waiting == static_cast<int>(line.size()); });
-    ASSERT_TRUE(arrived) << "the line did not reach the other program";
+    ASSERT_TRUE(other_program.wait_waiting(static_cast<int>(line.size())))
+        << "the line did not reach the other program";
     termios before = other_program.seen().settings;
 
     TextList port_list;

@@ -267,23 +267,45 @@ TEST_F(SerialPortTest, NumbersThatNameNoPortDoNothing) {
     EXPECT_EQ(pty.read_master_now(), "");
 }
 
+// A stuck adapter leaves output unsent; closing must discard it rather than
+// wait for it to drain (a USB port waits up to 30 s).
+TEST_F(SerialPortTest, CloseDiscardsOutputNotYetSent) {
+    object_number port = open_port(OBJECT_ANY, pty.slave_path());
+    ASSERT_NE(port, 0);
+    const std::string block(1024, 'x');
+    std::size_t accepted = 0;
+    for (int written = 0; (written = serial_write_string(port, block.c_str())) > 0;) {
+        accepted += static_cast<std::size_t>(written);
+    }
+    // The master's line buffer holds 4095 bytes; the rest waits in the queue.
+    ASSERT_GT(accepted, 3 * 4096u) << "the queue did not fill";
+    serial_close(port);
+    std::string arrived = pty.read_master(accepted, std::chrono::seconds(1));
+    EXPECT_LE(arrived.size(), 4096u) << "output queued before the close was still sent";
+}
+
 TEST_F(SerialPortTest, CloseMinusOneClosesEveryPort) {
+    // A port is held by one user, so each open has a terminal of its own.
     PtyPair second;
-    ASSERT_TRUE(second.ok());
+    PtyPair third;
+    PtyPair fourth;
+    ASSERT_TRUE(second.ok() && third.ok() && fourth.ok());
     object_number explicit_low = open_port(0, pty.slave_path());
     object_number explicit_high = open_port(7, second.slave_path());
-    object_number automatic_first = open_port(OBJECT_ANY, pty.slave_path());
-    object_number automatic_second = open_port(OBJECT_ANY, second.slave_path());
+    object_number automatic_first = open_port(OBJECT_ANY, third.slave_path());
+    object_number automatic_second = open_port(OBJECT_ANY, fourth.slave_path());
     ASSERT_GT(explicit_low, 0);
     ASSERT_GT(explicit_high, 0);
     ASSERT_NE(automatic_first, 0);
     ASSERT_NE(automatic_second, 0);
-    EXPECT_EQ(ports_on(pty), 2);
-    EXPECT_EQ(ports_on(second), 2);
+    for (const PtyPair* each : {&pty, &second, &third, &fourth}) {
+        EXPECT_EQ(ports_on(*each), 1);
+    }
 
     serial_close(-1);
-    EXPECT_EQ(ports_on(pty), 0);
-    EXPECT_EQ(ports_on(second), 0);
+    for (const PtyPair* each : {&pty, &second, &third, &fourth}) {
+        EXPECT_EQ(ports_on(*each), 0);
+    }
     for (object_number closed :
          {object_number{0}, object_number{7}, automatic_first, automatic_second}) {
         EXPECT_EQ(serial_write_string(closed, "x"), 0) << closed;
@@ -312,10 +334,12 @@ TEST_F(SerialPortTest, APortOpenedAsDescriptorZeroStillCountsAsOpen) {
     // record would take for "closed".
     // (If the test runs with standard input already closed there is nothing
     // to put back.)
+    PtyPair second;
+    ASSERT_TRUE(second.ok());
     int saved_input = dup(STDIN_FILENO);
     close(STDIN_FILENO);
     object_number descriptor = open_port(4, pty.slave_path());
-    object_number automatic = open_port(OBJECT_ANY, pty.slave_path());
+    object_number automatic = open_port(OBJECT_ANY, second.slave_path());
     int zero_target = fcntl(STDIN_FILENO, F_GETFD);
     if (saved_input >= 0) {
         dup2(saved_input, STDIN_FILENO);
@@ -330,6 +354,7 @@ TEST_F(SerialPortTest, APortOpenedAsDescriptorZeroStillCountsAsOpen) {
     serial_close(4);
     serial_close(automatic);
     EXPECT_EQ(ports_on(pty), 0);
+    EXPECT_EQ(ports_on(second), 0);
 }
 
 } // namespace

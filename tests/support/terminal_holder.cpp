@@ -1,5 +1,7 @@
 #include "tests/support/terminal_holder.h"
 
+#include "tests/support/wait_until.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -100,4 +102,8 @@ TerminalHolder::Seen TerminalHolder::seen() {
         seen.waiting = -1;
     }
     return seen;
+}
+
+bool TerminalHolder::wait_waiting(int count) {
+    return wait_until([&] { return seen().waiting == count; });
 }

@@ -33,6 +33,8 @@ class TerminalHolder {
     };
     // The terminal as the child sees it now; waiting stays -1 if it cannot say.
     Seen seen();
+    // Waits up to five seconds until the child has count bytes waiting.
+    bool wait_waiting(int count);
 
   private:
     pid_t pid_ = -1;
