@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <new>
 #include <vector>
 
 namespace {
@@ -75,20 +76,30 @@ void registry_create_once(ObjectTable** table, std::size_t record_size, int grow
 
 void* registry_allocate(ObjectTable* table, object_number number) {
     std::scoped_lock hold(table->lock);
+    // Callers are C-style kinds that test for none; no exception may reach them.
     if (number == OBJECT_ANY) {
         void* record = std::calloc(1, table->record_size);
         if (record == nullptr) {
             return nullptr;
         }
-        table->automatic.emplace(next_automatic_number.fetch_sub(1), record);
+        try {
+            table->automatic.emplace(next_automatic_number.fetch_sub(1), record);
+        } catch (const std::bad_alloc&) {
+            std::free(record);
+            return nullptr;
+        }
         return record;
     }
-    if (number < 0) {
+    if (number < 0 || number > REGISTRY_MAX_EXPLICIT_NUMBER) {
         return nullptr;
     }
     auto index = static_cast<std::size_t>(number);
     if (index >= table->slots.size()) {
-        table->slots.resize(index + static_cast<std::size_t>(table->growth_step), nullptr);
+        try {
+            table->slots.resize(index + static_cast<std::size_t>(table->growth_step), nullptr);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
     }
     if (table->slots[index] == nullptr) {
         table->slots[index] = std::calloc(1, table->record_size);

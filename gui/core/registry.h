@@ -21,6 +21,11 @@ using object_number = std::intptr_t;
 
 inline constexpr object_number OBJECT_ANY = -1;
 
+// The highest explicit number a table takes. The slot array grows to the
+// number asked for, one pointer per slot, so a larger number is refused
+// instead of reserving memory for every slot below it (half a MiB at most).
+inline constexpr object_number REGISTRY_MAX_EXPLICIT_NUMBER = 65535;
+
 // A kind's release operation: frees the live object with that number and ends
 // with registry_release; does nothing for a number that names no live object.
 using release_operation = void (*)(object_number number);
@@ -35,8 +40,9 @@ void registry_create_once(ObjectTable** table, std::size_t record_size, int grow
                           release_operation release);
 
 // The record for the number, zero-filled when new. An explicit number in use
-// is first released through the kind's release operation. Returns none when
-// memory cannot be had or the number is negative but not OBJECT_ANY.
+// is first released through the kind's release operation. Returns none, and
+// never throws, when memory cannot be had, for an explicit number above
+// REGISTRY_MAX_EXPLICIT_NUMBER, or for a negative number other than OBJECT_ANY.
 void* registry_allocate(ObjectTable* table, object_number number);
 
 // The number a record of this table was allocated under (the automatic handle

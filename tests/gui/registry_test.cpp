@@ -53,6 +53,18 @@ TEST_F(RegistryTest, SlotArrayGrowsInStepsBeyondTheHighestNumber) {
     EXPECT_EQ(registry_capacity(table), 116u);
 }
 
+// A large explicit number would reserve a pointer for every slot below it
+// (10^8 took 766 MiB; 2^40 threw std::bad_alloc through the C-style call).
+TEST_F(RegistryTest, ExplicitNumbersAboveTheBoundAreRefusedWithoutGrowing) {
+    for (object_number number :
+         {REGISTRY_MAX_EXPLICIT_NUMBER + 1, object_number{100000000}, object_number{1} << 40}) {
+        EXPECT_EQ(registry_allocate(table, number), nullptr) << number;
+    }
+    EXPECT_EQ(registry_capacity(table), 16u);
+    ASSERT_NE(make(REGISTRY_MAX_EXPLICIT_NUMBER), nullptr);
+    EXPECT_EQ(registry_capacity(table), std::size_t{REGISTRY_MAX_EXPLICIT_NUMBER + 16});
+}
+
 TEST_F(RegistryTest, ReusingAnExplicitNumberReleasesTheOldObjectAndClearsTheRecord) {
     Record* first = make(3);
     first->payload = 42;
