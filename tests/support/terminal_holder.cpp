@@ -11,94 +11,79 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 // The child's whole life. Only system calls: the parent may run threads.
-[[noreturn]] void hold(const char* path, TerminalHolder::Use use, int commands, int replies) {
+[[noreturn]] void hold(const char* path, TerminalHolder::Use use, int channel) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     int descriptor = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios settings{};
     if (descriptor < 0 || tcgetattr(descriptor, &settings) != 0) {
         _exit(1);
     }
-    if (use.line_mode_115200) {
-        cfsetispeed(&settings, B115200);
-        cfsetospeed(&settings, B115200);
-        settings.c_lflag |= ICANON | ECHO;
-        tcsetattr(descriptor, TCSANOW, &settings);
-    }
+    cfsetispeed(&settings, B115200);
+    cfsetospeed(&settings, B115200);
+    settings.c_lflag |= ICANON | ECHO;
+    tcsetattr(descriptor, TCSANOW, &settings);
     if ((use.take_flock && flock(descriptor, LOCK_EX | LOCK_NB) != 0) ||
         (use.take_exclusive && ioctl(descriptor, TIOCEXCL) != 0)) {
         _exit(1);
     }
     char command = 0;
-    // Each command byte asks for one report; the end of the pipe ends the child.
-    for (;;) {
+    // Each command byte asks for one report; the parent's end closing ends it.
+    while (read(channel, &command, 1) == 1) {
         TerminalHolder::Seen seen;
-        if (read(commands, &command, 1) != 1) {
-            _exit(0);
-        }
         tcgetattr(descriptor, &seen.settings);
         if (ioctl(descriptor, FIONREAD, &seen.waiting) != 0) {
             seen.waiting = -1;
         }
-        if (write(replies, &seen, sizeof seen) != static_cast<ssize_t>(sizeof seen)) {
-            _exit(1);
-        }
+        send(channel, &seen, sizeof seen, MSG_NOSIGNAL);
     }
+    _exit(0);
 }
 
 } // namespace
 
 TerminalHolder::TerminalHolder(const std::string& path, Use use) {
-    int to_child[2];
-    int from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        ADD_FAILURE() << "socketpair: " << std::strerror(errno);
         return;
     }
     pid_ = fork();
     if (pid_ == 0) {
-        close(to_child[1]);
-        close(from_child[0]);
-        hold(path.c_str(), use, to_child[0], from_child[1]);
+        close(ends[0]);
+        hold(path.c_str(), use, ends[1]);
     }
-    close(to_child[0]);
-    close(from_child[1]);
-    commands_ = to_child[1];
-    replies_ = from_child[0];
-    if (pid_ < 0) {
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
-        return;
-    }
-    ready_ = seen().waiting >= 0;
+    close(ends[1]);
+    channel_ = ends[0];
+    ready_ = pid_ > 0 && seen().waiting >= 0;
     EXPECT_TRUE(ready_) << "the holder of " << path << " did not start";
 }
 
 TerminalHolder::~TerminalHolder() {
-    if (commands_ >= 0) {
-        close(commands_);
-    }
-    if (replies_ >= 0) {
-        close(replies_);
+    if (channel_ >= 0) {
+        close(channel_);
     }
     if (pid_ > 0) {
-        int status = 0;
-        waitpid(pid_, &status, 0);
+        waitpid(pid_, nullptr, 0);
     }
 }
 
 TerminalHolder::Seen TerminalHolder::seen() {
     Seen seen;
     char command = 's';
-    if (pid_ <= 0 || write(commands_, &command, 1) != 1) {
+    // A child that died must not end the test with SIGPIPE.
+    if (pid_ <= 0 || send(channel_, &command, 1, MSG_NOSIGNAL) != 1) {
         return seen;
     }
-    pollfd watch{replies_, POLLIN, 0};
-    if (poll(&watch, 1, 5000) != 1 || read(replies_, &seen, sizeof seen) != sizeof seen) {
+    pollfd watch{channel_, POLLIN, 0};
+    if (poll(&watch, 1, 5000) != 1 ||
+        recv(channel_, &seen, sizeof seen, MSG_WAITALL) != sizeof seen) {
         seen.waiting = -1;
     }
     return seen;

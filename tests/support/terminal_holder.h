@@ -10,10 +10,9 @@
 
 class TerminalHolder {
   public:
+    // Besides keeping it open at 115200 baud in line mode (canonical input,
+    // echo), as a terminal program leaves it:
     struct Use {
-        // 115200 baud in line mode (canonical input, echo), as a terminal
-        // program would leave it; otherwise the settings stay as found.
-        bool line_mode_115200 = true;
         bool take_flock = false;     // flock(LOCK_EX) on its descriptor
         bool take_exclusive = false; // TIOCEXCL on its descriptor
     };
@@ -38,7 +37,6 @@ class TerminalHolder {
 
   private:
     pid_t pid_ = -1;
-    int commands_ = -1;
-    int replies_ = -1;
+    int channel_ = -1; // a socket to the child: a byte asks, a Seen answers
     bool ready_ = false;
 };
