@@ -1,0 +1,24 @@
+#include "check/custom_rate.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+bool set_line_rate(int descriptor, int rate) {
+    termios2 line{};
+    if (rate <= 0 || ioctl(descriptor, TCGETS2, &line) != 0) {
+        return false;
+    }
+    line.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    line.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    line.c_ispeed = static_cast<speed_t>(rate);
+    line.c_ospeed = static_cast<speed_t>(rate);
+    return ioctl(descriptor, TCSETS2, &line) == 0;
+}
+
+std::optional<int> line_rate(int descriptor) {
+    termios2 line{};
+    if (ioctl(descriptor, TCGETS2, &line) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<int>(line.c_ospeed);
+}

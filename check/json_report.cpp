@@ -1,0 +1,235 @@
+#include "check/json_report.h"
+
+#include "check/byte_text.h"
+#include "serial/text_utf8.h"
+
+#include <json-glib/json-glib.h>
+#include <memory>
+
+namespace {
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct NodeFree {
+    void operator()(JsonNode* node) const { json_node_unref(node); }
+};
+struct TextFree {
+    void operator()(gchar* text) const { g_free(text); }
+};
+
+// Builds one document; each member call adds a named value to the open object.
+class Document {
+  public:
+    Document() : builder_(json_builder_new()) { json_builder_begin_object(builder()); }
+
+    JsonBuilder* builder() const { return static_cast<JsonBuilder*>(builder_.get()); }
+
+    void text(const char* name, const std::string& value) {
+        json_builder_set_member_name(builder(), name);
+        std::unique_ptr<gchar, TextFree> valid(
+            g_utf8_make_valid(value.data(), static_cast<gssize>(value.size())));
+        json_builder_add_string_value(builder(), valid.get());
+    }
+    // A path: its bytes too when they are not UTF-8, so no byte is lost.
+    void path(const std::string& value) {
+        text("path", value);
+        if (!g_utf8_validate(value.data(), static_cast<gssize>(value.size()), nullptr)) {
+            json_builder_set_member_name(builder(), "path_bytes");
+            json_builder_begin_array(builder());
+            for (char c : value) {
+                json_builder_add_int_value(builder(), static_cast<unsigned char>(c));
+            }
+            json_builder_end_array(builder());
+        }
+    }
+    void number(const char* name, gint64 value) {
+        json_builder_set_member_name(builder(), name);
+        json_builder_add_int_value(builder(), value);
+    }
+    void milliseconds(const char* name, std::optional<std::chrono::steady_clock::duration> span) {
+        json_builder_set_member_name(builder(), name);
+        if (span) {
+            json_builder_add_double_value(builder(),
+                                          std::chrono::duration<double, std::milli>(*span).count());
+        } else {
+            json_builder_add_null_value(builder());
+        }
+    }
+    void flag(const char* name, bool value) {
+        json_builder_set_member_name(builder(), name);
+        json_builder_add_boolean_value(builder(), value);
+    }
+    void null(const char* name) {
+        json_builder_set_member_name(builder(), name);
+        json_builder_add_null_value(builder());
+    }
+    void begin_object(const char* name = nullptr) {
+        if (name != nullptr) {
+            json_builder_set_member_name(builder(), name);
+        }
+        json_builder_begin_object(builder());
+    }
+    void end_object() { json_builder_end_object(builder()); }
+    void begin_array(const char* name) {
+        json_builder_set_member_name(builder(), name);
+        json_builder_begin_array(builder());
+    }
+    void end_array() { json_builder_end_array(builder()); }
+
+    std::string finish() {
+        json_builder_end_object(builder());
+        std::unique_ptr<JsonNode, NodeFree> root(json_builder_get_root(builder()));
+        std::unique_ptr<JsonGenerator, ObjectUnref> generator(json_generator_new());
+        json_generator_set_pretty(generator.get(), TRUE);
+        json_generator_set_root(generator.get(), root.get());
+        std::unique_ptr<gchar, TextFree> text(json_generator_to_data(generator.get(), nullptr));
+        return std::string(text.get()) + "\n";
+    }
+
+  private:
+    std::unique_ptr<JsonBuilder, ObjectUnref> builder_;
+};
+
+void add_header(Document& document) {
+    document.text("program", "lantoric-check");
+    document.text("version", LANTORIC_VERSION);
+}
+
+void add_open(Document& document, const OpenReport& open) {
+    document.begin_object("open");
+    document.text("outcome", open.word);
+    document.text("reason", open.reason);
+    document.text("fix", open.fix);
+    document.end_object();
+}
+
+void add_holders(Document& document, const std::vector<PortHolder>& holders, bool all_visible) {
+    document.begin_array("holders");
+    for (const PortHolder& holder : holders) {
+        document.begin_object();
+        document.number("pid", holder.pid);
+        document.text("command", holder.command);
+        document.end_object();
+    }
+    document.end_array();
+    document.flag("holders_all_visible", all_visible);
+}
+
+void add_run(Document& document, const LoopbackResult& run) {
+    const std::string sent = TEST_TEXT;
+    document.begin_object();
+    document.text("verdict", loopback_verdict_text(run.verdict));
+    document.number("exit_status", exit_status_of(run.verdict));
+    document.number("bytes_written", run.bytes_written);
+    document.text("sent_text", sent);
+    document.text("sent_hex", hex_bytes(sent));
+    document.text("received_text", text_to_utf8(run.received_text.c_str()));
+    document.text("received_hex", hex_bytes(run.received_bytes));
+    if (run.verdict == LoopbackVerdict::success || run.verdict == LoopbackVerdict::timeout) {
+        auto differs = first_difference(sent, run.received_bytes);
+        if (differs) {
+            document.number("first_difference", static_cast<gint64>(*differs));
+        } else {
+            document.null("first_difference");
+        }
+    }
+    document.milliseconds("first_byte_ms", run.first_byte);
+    document.milliseconds("last_byte_ms", run.last_byte);
+    document.end_object();
+}
+
+} // namespace
+
+std::string listing_json(const PortListing& listing, int exit_status) {
+    Document document;
+    add_header(document);
+    document.begin_array("ports");
+    for (const ListedPort& port : listing.ports) {
+        document.begin_object();
+        document.path(port.path);
+        document.text("kind", port.kind);
+        document.flag("opens", port.open.outcome == OpenOutcome::opens);
+        add_open(document, port.open);
+        add_holders(document, port.holders, port.holders_all_visible);
+        if (port.usb) {
+            const UsbIdentity& usb = *port.usb;
+            document.begin_object("usb");
+            document.text("device", usb.device);
+            document.text("vendor_id", usb.vendor_id);
+            document.text("product_id", usb.product_id);
+            document.text("manufacturer", usb.manufacturer);
+            document.text("product", usb.product);
+            document.text("serial", usb.serial);
+            document.text("driver", usb.driver);
+            if (usb.latency_timer_ms) {
+                document.number("latency_timer_ms", *usb.latency_timer_ms);
+            } else {
+                document.null("latency_timer_ms");
+            }
+            document.end_object();
+        } else {
+            document.null("usb");
+        }
+        document.end_object();
+    }
+    document.end_array();
+    document.begin_array("unbound_converters");
+    for (const UnboundConverter& converter : listing.unbound) {
+        document.begin_object();
+        document.text("device", converter.device);
+        document.text("interface", converter.interface);
+        document.text("vendor_id", converter.vendor_id);
+        document.text("product_id", converter.product_id);
+        document.text("manufacturer", converter.manufacturer);
+        document.text("product", converter.product);
+        document.text("chip", converter.chip);
+        document.text("expected_driver", converter.expected_driver);
+        document.text("driver", converter.driver);
+        document.text("cause", converter.cause);
+        document.text("fix", converter.fix);
+        document.end_object();
+    }
+    document.end_array();
+    document.number("exit_status", exit_status);
+    return document.finish();
+}
+
+std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
+    Document document;
+    add_header(document);
+    document.begin_array("tests");
+    for (const AdapterTest& test : tests) {
+        document.begin_object();
+        document.path(test.path);
+        document.number("baud", test.baud_rate);
+        if (test.line_rate) {
+            document.number("line_rate", *test.line_rate);
+        } else {
+            document.null("line_rate");
+        }
+        add_open(document, test.open);
+        add_holders(document, test.holders, test.holders_all_visible);
+        document.text("setup_failure", test.setup_failure);
+        document.milliseconds("wire_time_ms", wire_time(test.line_rate.value_or(test.baud_rate)));
+        document.begin_array("runs");
+        for (const LoopbackResult& run : test.runs) {
+            add_run(document, run);
+        }
+        document.end_array();
+        const TimingSummary summary = summarise(test.runs);
+        document.begin_object("summary");
+        document.number("tests", static_cast<gint64>(test.runs.size()));
+        document.number("successes", summary.successes);
+        document.milliseconds("min_ms", summary.min);
+        document.milliseconds("median_ms", summary.median);
+        document.milliseconds("p99_ms", summary.p99);
+        document.milliseconds("max_ms", summary.max);
+        document.end_object();
+        document.number("exit_status", test.exit_status);
+        document.end_object();
+    }
+    document.end_array();
+    document.number("exit_status", exit_status);
+    return document.finish();
+}

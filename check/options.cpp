@@ -1,0 +1,118 @@
+#include "check/options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <glib.h>
+#include <memory>
+
+namespace {
+
+// A whole decimal number in [low, high], nothing else around it.
+std::optional<int> whole_number(const char* text, long low, long high) {
+    if (text == nullptr || *text < '0' || *text > '9') {
+        return std::nullopt;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < low || value > high) {
+        return std::nullopt;
+    }
+    return static_cast<int>(value);
+}
+
+struct ContextDeleter {
+    void operator()(GOptionContext* context) const { g_option_context_free(context); }
+};
+struct ErrorDeleter {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+struct StringsDeleter {
+    void operator()(gchar** strings) const { g_strfreev(strings); }
+};
+struct TextDeleter {
+    void operator()(gchar* text) const { g_free(text); }
+};
+
+} // namespace
+
+std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::string& error) {
+    gchar* baud_text = nullptr;
+    gchar* count_text = nullptr;
+    gboolean all = FALSE;
+    gboolean json = FALSE;
+    gboolean version = FALSE;
+    gchar** ports = nullptr;
+    GOptionEntry entries[] = {
+        {"baud", 'b', 0, G_OPTION_ARG_STRING, &baud_text,
+         "Test at N baud (default 9600; any rate the driver accepts, such as 10400)", "N"},
+        {"count", 'c', 0, G_OPTION_ARG_STRING, &count_text,
+         "Run the test N times and summarise (default 1)", "N"},
+        {"all", 'a', 0, G_OPTION_ARG_NONE, &all, "Test every port that opens", nullptr},
+        {"json", 'j', 0, G_OPTION_ARG_NONE, &json, "Print one JSON document", nullptr},
+        {"version", 'V', 0, G_OPTION_ARG_NONE, &version, "Print the version", nullptr},
+        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &ports, nullptr, "[PORT...]"},
+        {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+    };
+    std::unique_ptr<GOptionContext, ContextDeleter> context(g_option_context_new(nullptr));
+    g_option_context_set_summary(
+        context.get(),
+        "Without a port: lists every /dev/ttyUSB* and /dev/ttyACM* port, whether it opens and\n"
+        "why not, who holds it and its USB identity, and USB serial converters without a port.\n"
+        "With a port: sends \"This is a test!\" and checks the echo, as the Lantoric window does.");
+    g_option_context_set_description(
+        context.get(),
+        "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
+        "3 not able to open or no port to test, 64 usage error; the highest of several ports.\n");
+    g_option_context_add_main_entries(context.get(), entries, nullptr);
+    // GLib's --help prints to standard output and ends the process with 0.
+    CheckOptions options;
+    GError* raw_error = nullptr;
+    // The parser removes (and frees) what it took from its own copy of the
+    // arguments; argv stays as it was.
+    gchar** arguments = g_new0(gchar*, argc + 1);
+    for (int i = 0; i < argc; ++i) {
+        arguments[i] = g_strdup(argv[i]);
+    }
+    gboolean parsed = g_option_context_parse_strv(context.get(), &arguments, &raw_error);
+    std::unique_ptr<gchar*, StringsDeleter> rest(arguments);
+    std::unique_ptr<GError, ErrorDeleter> parse_error(raw_error);
+    std::unique_ptr<gchar, TextDeleter> baud_owner(baud_text);
+    std::unique_ptr<gchar, TextDeleter> count_owner(count_text);
+    std::unique_ptr<gchar*, StringsDeleter> ports_owner(ports);
+    if (!parsed) {
+        error = std::string(parse_error->message) + "; see lantoric-check --help";
+        return std::nullopt;
+    }
+    if (baud_text != nullptr) {
+        auto rate = whole_number(baud_text, CHECK_RATE_MIN, CHECK_RATE_MAX);
+        if (!rate) {
+            error = std::string("bad --baud \"") + baud_text +
+                    "\": give a whole number of baud from " + std::to_string(CHECK_RATE_MIN) +
+                    " to " + std::to_string(CHECK_RATE_MAX) + ", such as 9600 or 10400";
+            return std::nullopt;
+        }
+        options.baud_rate = *rate;
+    }
+    if (count_text != nullptr) {
+        auto times = whole_number(count_text, 1, CHECK_COUNT_LIMIT);
+        if (!times) {
+            error = std::string("bad --count \"") + count_text +
+                    "\": give a whole number of tests from 1 to " +
+                    std::to_string(CHECK_COUNT_LIMIT);
+            return std::nullopt;
+        }
+        options.count = *times;
+    }
+    for (gchar** port = ports; port != nullptr && *port != nullptr; ++port) {
+        options.ports.emplace_back(*port);
+    }
+    options.all = all;
+    options.json = json;
+    options.version = version;
+    if (options.all && !options.ports.empty()) {
+        error = "--all tests every port that opens: give either --all or ports, not both";
+        return std::nullopt;
+    }
+    return options;
+}

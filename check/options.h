@@ -1,0 +1,26 @@
+// lantoric-check's command line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CheckOptions {
+    std::vector<std::string> ports;
+    int baud_rate = 9600;
+    int count = 1;
+    bool all = false;
+    bool json = false;
+    bool version = false;
+};
+
+// Highest accepted --count; a thousand tests take about a minute at 9600 baud.
+inline constexpr int CHECK_COUNT_LIMIT = 1000000;
+// Rates outside this range are no serial line a K-line adapter could run.
+inline constexpr int CHECK_RATE_MIN = 50;
+inline constexpr int CHECK_RATE_MAX = 4000000;
+
+// Parses the arguments (argv[0] is the program). On a usage error returns
+// none and sets error to one line saying what was wrong and what to do.
+// --help prints the help on standard output and ends the process with 0.
+std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::string& error);

@@ -1,0 +1,29 @@
+// Every USB serial port under a device folder, with what a user needs to know
+// about each, and the converters that are plugged in without a port.
+#pragma once
+
+#include "check/port_report.h"
+#include "check/usb_identity.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ListedPort {
+    std::string path;
+    std::string kind; // "ttyUSB" or "ttyACM"
+    OpenReport open;
+    std::vector<PortHolder> holders;
+    bool holders_all_visible = true;
+    std::optional<UsbIdentity> usb;
+};
+
+struct PortListing {
+    std::vector<ListedPort> ports;
+    std::vector<UnboundConverter> unbound;
+};
+
+// Every entry of dev_folder whose name starts with "ttyUSB" or "ttyACM", in
+// natural order (ttyUSB2 before ttyUSB10), each opened once and closed at once.
+PortListing list_ports(const std::string& dev_folder = "/dev",
+                       const std::string& sysfs_root = SYSFS_ROOT);

@@ -1,0 +1,208 @@
+// lantoric-check run as a user runs it, against simulated adapters on real
+// pseudo-terminals linked in a temporary folder: what it prints, what it
+// leaves on the line and the exit status scripts rely on.
+#include "check/custom_rate.h"
+#include "tests/support/command_run.h"
+#include "tests/support/simulated_adapter.h"
+#include "tests/support/temp_folder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <json-glib/json-glib.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+CommandResult check(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), LANTORIC_CHECK_PATH);
+    return run_command(arguments);
+}
+
+// The document lantoric-check printed, parsed by json-glib's own parser.
+class Json {
+  public:
+    explicit Json(const std::string& text) : parser_(json_parser_new()) {
+        GError* error = nullptr;
+        if (!json_parser_load_from_data(parser_.get(), text.c_str(),
+                                        static_cast<gssize>(text.size()), &error)) {
+            ADD_FAILURE() << "not JSON: " << error->message << "\n" << text;
+            g_error_free(error);
+        }
+    }
+    // The value at a JSONPath expression such as "$.tests[0].runs[0].verdict".
+    std::string at(const char* path) const {
+        JsonNode* root = json_parser_get_root(parser_.get());
+        if (root == nullptr) {
+            return "(no document)";
+        }
+        JsonNode* found = json_path_query(path, root, nullptr);
+        JsonArray* matches = found != nullptr ? json_node_get_array(found) : nullptr;
+        std::string value = "(none)";
+        if (matches != nullptr && json_array_get_length(matches) == 1) {
+            JsonNode* node = json_array_get_element(matches, 0);
+            if (JSON_NODE_HOLDS_VALUE(node)) {
+                GValue plain = G_VALUE_INIT;
+                json_node_get_value(node, &plain);
+                GValue text = G_VALUE_INIT;
+                g_value_init(&text, G_TYPE_STRING);
+                if (g_value_transform(&plain, &text)) {
+                    value = g_value_get_string(&text);
+                }
+                g_value_unset(&text);
+                g_value_unset(&plain);
+            } else if (JSON_NODE_HOLDS_ARRAY(node)) {
+                value =
+                    "array of " + std::to_string(json_array_get_length(json_node_get_array(node)));
+            } else {
+                value = "null";
+            }
+        }
+        if (found != nullptr) {
+            json_node_unref(found);
+        }
+        return value;
+    }
+
+  private:
+    struct Unref {
+        void operator()(JsonParser* parser) const { g_object_unref(parser); }
+    };
+    std::unique_ptr<JsonParser, Unref> parser_;
+};
+
+class CheckProgram : public testing::Test {
+  protected:
+    TempFolder folder;
+};
+
+// Each verdict of the window, with the exit status and the fact a user needs.
+TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> simulator;
+        int status;
+        std::vector<const char*> lines;
+    };
+    const Row rows[] = {
+        {"echo", {}, 0, {"verdict: success", "timing: write to first byte"}},
+        {"silent", {"--silent"}, 1, {"verdict: timeout", "received: \"\"", "nothing came back"}},
+        {"wrong byte",
+         {"--change=4"},
+         1,
+         {"verdict: timeout", "received: \"This!is a test!\"",
+          "54 68 69 73 [21] 69 73 20 61 20 74 65 73 74 21",
+          "first difference: byte 4, sent 20, received 21"}},
+        {"short write",
+         {"--short-write"},
+         2,
+         {"verdict: not able to transmit", "sent: 5 of 15 bytes went out"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedAdapter adapter(unique_device_link(folder.path()), row.simulator);
+        ASSERT_TRUE(adapter.ready());
+        CommandResult run = check({adapter.link()});
+        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        for (const char* line : row.lines) {
+            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+        }
+    }
+}
+
+TEST_F(CheckProgram, RepeatedTestsAreSummarisedAndTheJsonParsesBack) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    CommandResult text = check({"--count", "5", adapter.link()});
+    EXPECT_EQ(text.status, 0);
+    EXPECT_NE(text.output.find("tests: 5, successes: 5"), std::string::npos) << text.output;
+    EXPECT_NE(text.output.find("median"), std::string::npos) << text.output;
+
+    CommandResult json = check({"--json", "--count=3", adapter.link()});
+    EXPECT_EQ(json.status, 0) << json.errors;
+    Json document(json.output);
+    EXPECT_EQ(document.at("$.version"), "1.01");
+    EXPECT_EQ(document.at("$.exit_status"), "0");
+    EXPECT_EQ(document.at("$.tests[0].path"), adapter.link());
+    EXPECT_EQ(document.at("$.tests[0].runs"), "array of 3");
+    EXPECT_EQ(document.at("$.tests[0].runs[2].verdict"), "success");
+    EXPECT_EQ(document.at("$.tests[0].runs[2].received_text"), "This is a test!");
+    EXPECT_EQ(document.at("$.tests[0].summary.successes"), "3");
+    EXPECT_NE(document.at("$.tests[0].summary.median_ms"), "null");
+}
+
+// The worst port decides the status; a missing one is "not able to open".
+TEST_F(CheckProgram, SeveralPortsExitWithTheHighestStatus) {
+    SimulatedAdapter good(unique_device_link(folder.path()));
+    SimulatedAdapter silent(unique_device_link(folder.path()), {"--silent"});
+    CommandResult run = check({"--json", good.link(), silent.link()});
+    EXPECT_EQ(run.status, 1);
+    Json document(run.output);
+    EXPECT_EQ(document.at("$.tests[0].exit_status"), "0");
+    EXPECT_EQ(document.at("$.tests[1].exit_status"), "1");
+    EXPECT_EQ(check({good.link(), folder.path_of("absent")}).status, 3);
+}
+
+TEST_F(CheckProgram, ANonStandardRateReachesTheLine) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    CommandResult run = check({"--baud=10400", "--json", adapter.link()});
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(Json(run.output).at("$.tests[0].line_rate"), "10400");
+    // The simulator keeps the slave open, so the line keeps what was set.
+    int slave = open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(slave, 0);
+    EXPECT_EQ(line_rate(slave), 10400);
+    close(slave);
+}
+
+// Every bad input ends at once with one line on standard error.
+TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
+    ASSERT_EQ(mkfifo(folder.path_of("fifo").c_str(), 0600), 0);
+    folder.add_folder("folder");
+    struct Row {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    };
+    const Row rows[] = {
+        {{"--bogus"}, 64, "--bogus"},
+        {{"--baud=0"}, 64, "bad --baud"},
+        {{"--baud", "-9600"}, 64, "bad --baud"},
+        {{"--baud=fast"}, 64, "bad --baud"},
+        {{"--baud=99999999999999999999"}, 64, "bad --baud"},
+        {{"--count=0"}, 64, "bad --count"},
+        {{"--all", "/dev/null"}, 64, "--all"},
+        {{folder.path_of("absent")}, 3, "no such file"},
+        {{folder.path_of("folder")}, 3, "is a folder"},
+        {{folder.path_of("fifo")}, 3, "is a FIFO"},
+        {{"/dev/null"}, 3, "opens, but is no terminal"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments.front());
+        CommandResult run = check(row.arguments);
+        EXPECT_FALSE(run.timed_out);
+        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        EXPECT_NE(run.errors.find(row.says), std::string::npos) << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+    }
+    CommandResult version = check({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "lantoric-check 1.01\n");
+}
+
+// A path is bytes: JSON carries one that is not UTF-8 without losing any.
+TEST_F(CheckProgram, AnyPathBytesMakeValidJson) {
+    const std::string path = folder.path() + "/tty\xff\xfe";
+    CommandResult run = check({"--json", path});
+    EXPECT_EQ(run.status, 3);
+    Json document(run.output);
+    EXPECT_EQ(document.at("$.tests[0].open.outcome"), "missing");
+    EXPECT_EQ(document.at("$.tests[0].path_bytes"), "array of " + std::to_string(path.size()));
+    const std::string second_last =
+        "$.tests[0].path_bytes[" + std::to_string(path.size() - 2) + "]";
+    EXPECT_EQ(document.at(second_last.c_str()), "255");
+}
+
+} // namespace

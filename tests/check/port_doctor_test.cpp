@@ -1,0 +1,172 @@
+// The reasons lantoric-check gives, caused for real: nodes under /dev with
+// names no real device has, an unprivileged user, exclusive holds, locks and
+// other processes holding a port.
+#include "check/port_report.h"
+#include "tests/support/command_run.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/simulated_adapter.h"
+#include "tests/support/temp_folder.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A node made under /dev for one test and removed with this object.
+class DevNode {
+  public:
+    // kind "fifo", or a link to target.
+    DevNode(const std::string& kind, const std::string& target = "") : path_(unique_device_link()) {
+        if (kind == "acm") {
+            path_.replace(path_.find("ttyUSB"), 6, "ttyACM");
+        }
+        int made =
+            kind == "fifo" ? mkfifo(path_.c_str(), 0600) : symlink(target.c_str(), path_.c_str());
+        EXPECT_EQ(made, 0) << path_;
+    }
+    ~DevNode() { unlink(path_.c_str()); }
+    DevNode(const DevNode&) = delete;
+    DevNode& operator=(const DevNode&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// lantoric-check as user and group 65534 with no other groups.
+CommandResult check_unprivileged(const std::string& port) {
+    return run_command({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                        LANTORIC_CHECK_PATH, port});
+}
+
+TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
+    DevNode fifo("fifo");
+    DevNode null_link("acm", "/dev/null");
+    DevNode dangling("link", "/dev/pts/no-such-terminal");
+    SimulatedAdapter adapter(unique_device_link());
+    ASSERT_TRUE(adapter.ready());
+    CommandResult run = run_command({LANTORIC_CHECK_PATH}, std::chrono::seconds(60));
+    ASSERT_FALSE(run.timed_out) << "the listing blocked";
+    EXPECT_EQ(run.status, 0) << run.errors;
+    for (const std::string& line : {
+             fifo.path() + " (ttyUSB)\n  opens: no\n  reason: no serial line: " + fifo.path() +
+                 " is a FIFO",
+             null_link.path() + " (ttyACM)\n  opens: no\n  reason: no serial line: " +
+                 null_link.path() + " opens, but is no terminal",
+             dangling.path() + " (ttyUSB)\n  opens: no\n  reason: gone: " + dangling.path() +
+                 " leads to /dev/pts/no-such-terminal",
+             adapter.link() + " (ttyUSB)\n  opens: yes\n  held by: process " +
+                 std::to_string(adapter.pid()) + " (adapter_simula",
+         }) {
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n---\n" << run.output;
+    }
+}
+
+TEST(PortDoctor, AnotherProcessHoldingThePortIsNamed) {
+    SimulatedAdapter adapter(unique_device_link());
+    ASSERT_TRUE(adapter.ready());
+    pid_t reader = fork();
+    if (reader == 0) {
+        int port = open(adapter.link().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        dup2(port, 0);
+        execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(reader, 0);
+    bool visible_all = false;
+    bool named = false;
+    for (int attempt = 0; attempt < 500 && !named; ++attempt) {
+        for (const PortHolder& holder : port_holders(adapter.link(), visible_all)) {
+            named = named || (holder.pid == reader && holder.command == "sleep");
+        }
+        usleep(10000);
+    }
+    kill(reader, SIGKILL);
+    waitpid(reader, nullptr, 0);
+    EXPECT_TRUE(named);
+    EXPECT_TRUE(visible_all);
+}
+
+TEST(PortDoctor, PermissionDeniedNamesTheGroupAndTheFix) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "dropping to another user needs root";
+    }
+    SimulatedAdapter adapter(unique_device_link());
+    ASSERT_TRUE(adapter.ready());
+    struct stat node {};
+    ASSERT_EQ(stat(adapter.slave().c_str(), &node), 0);
+    group* owner = getgrgid(node.st_gid);
+    ASSERT_NE(owner, nullptr);
+    const std::string group_name = owner->gr_name;
+    CommandResult run = check_unprivileged(adapter.link());
+    EXPECT_EQ(run.status, 3) << run.output << run.errors;
+    // Group root is no group to join; any other is.
+    const std::string fix = node.st_gid == 0 ? "users are not meant to join group root"
+                                             : "sudo usermod -aG " + group_name;
+    EXPECT_NE(run.errors.find("permission denied: " + adapter.link() + " belongs to group " +
+                              group_name + ", and you are not in it; " + fix),
+              std::string::npos)
+        << run.errors;
+}
+
+// Each way another program can hold a port makes it busy, for root too, and
+// the port opens again once the hold is gone.
+TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    TempFolder locks;
+    int holder = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    const std::string lock_file =
+        locks.path_of("LCK.." + pty.slave_path().substr(pty.slave_path().rfind('/') + 1));
+    struct Row {
+        const char* name;
+        std::function<void()> hold;
+        std::function<void()> release;
+        const char* says;
+    };
+    const Row rows[] = {
+        {"TIOCEXCL", [&] { ioctl(holder, TIOCEXCL); }, [&] { ioctl(holder, TIOCNXCL); },
+         "exclusively (TIOCEXCL)"},
+        {"flock", [&] { flock(holder, LOCK_EX); }, [&] { flock(holder, LOCK_UN); }, "(flock)"},
+        {"UUCP lock file",
+         [&] {
+             if (FILE* lock = std::fopen(lock_file.c_str(), "w")) {
+                 std::fprintf(lock, "%10d\n", static_cast<int>(getpid()));
+                 std::fclose(lock);
+             }
+         },
+         [&] { unlink(lock_file.c_str()); }, "says process"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.hold();
+        OpenReport held = check_open(pty.slave_path(), locks.path());
+        EXPECT_EQ(held.outcome, OpenOutcome::busy) << held.reason;
+        EXPECT_NE(held.reason.find(row.says), std::string::npos) << held.reason;
+        row.release();
+        EXPECT_EQ(check_open(pty.slave_path(), locks.path()).outcome, OpenOutcome::opens);
+    }
+    // An unprivileged open is refused outright by an exclusive hold.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
+        ioctl(holder, TIOCEXCL);
+        CommandResult run = check_unprivileged(pty.slave_path());
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(
+            run.errors.find("busy: another program holds " + pty.slave_path() + " exclusively;"),
+            std::string::npos)
+            << run.errors;
+    }
+    close(holder);
+}
+
+} // namespace
