@@ -20,7 +20,7 @@ done
 
 ensure_packages "${BUILD_PACKAGES[@]}" || exit 1
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
-cmake --build build -j "$(nproc)" --target lantoric adapter_simulator -- --no-print-directory >build.log 2>&1 ||
+cmake --build build -j "$(nproc)" --target lantoric lantoric-check adapter_simulator -- --no-print-directory >build.log 2>&1 ||
     { cat build.log; exit 1; }
 
 if [ -z "${DISPLAY:-}" ]; then

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: how fast lantoric-check sees an echo and how fast it
+# starts. Runs `lantoric-check --count N` against the adapter simulator,
+# instant and paced at 9600 baud, and prints median and p99 from the write to
+# the last echoed byte against the time the 15 bytes need on the wire; then
+# the start-up time of `lantoric-check --version` against /bin/true.
+#
+# usage: tools/bench.sh [COUNT]   (default 1000; builds into build/ first)
+set -eu
+cd "$(dirname "$0")/.."
+count=${1:-1000}
+build=${LANTORIC_BUILD:-build}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target lantoric-check adapter_simulator >/dev/null
+check=$build/check/lantoric-check
+simulator=$build/tools/adapter_simulator
+
+scratch=$(mktemp -d /tmp/lantoric-bench.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# Starts a simulator with the given options at scratch/NAME and waits for it.
+start_simulator() { # name, options...
+    local name=$1
+    shift
+    "$simulator" "$@" "$scratch/$name" >"$scratch/$name.out" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do
+        grep -q ready "$scratch/$name.out" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "bench: the simulator did not start" >&2
+    return 1
+}
+
+# One number of the summary in lantoric-check's JSON.
+summary_value() { # json file, name
+    sed -n "s/.*\"$2\" : \([0-9.]*\).*/\1/p" "$1" | tail -n 1
+}
+
+measure() { # label, port
+    local json=$scratch/result.json
+    "$check" --json --count "$count" "$2" >"$json" || true
+    printf '%-22s median %6.2f ms, p99 %6.2f ms, successes %s of %s; wire time %.2f ms\n' \
+        "$1" "$(summary_value "$json" median_ms)" "$(summary_value "$json" p99_ms)" \
+        "$(summary_value "$json" successes)" "$count" "$(summary_value "$json" wire_time_ms)"
+}
+
+start_simulator ttyUSBinstant
+start_simulator ttyUSBpaced --pace=9600
+echo "write to last echoed byte over $count tests:"
+measure "instant echo:" "$scratch/ttyUSBinstant"
+measure "paced at 9600 baud:" "$scratch/ttyUSBpaced"
+
+# Mean wall time of one run, over many.
+startup() { # command...
+    local runs=200 start end
+    start=$(date +%s%N)
+    for _ in $(seq $runs); do
+        "$@" >/dev/null
+    done
+    end=$(date +%s%N)
+    awk -v ns=$((end - start)) -v runs=$runs 'BEGIN { printf "%.2f", ns / runs / 1000000 }'
+}
+printf 'start-up: lantoric-check --version %s ms, /bin/true %s ms (mean of 200 runs)\n' \
+    "$(startup "$check" --version)" "$(startup /bin/true)"
