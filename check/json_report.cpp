@@ -1,34 +1,28 @@
 #include "check/json_report.h"
 
 #include "check/byte_text.h"
+#include "gui/core/owners.h"
 #include "serial/text_utf8.h"
 
 #include <json-glib/json-glib.h>
-#include <memory>
 
 namespace {
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-struct NodeFree {
-    void operator()(JsonNode* node) const { json_node_unref(node); }
-};
-struct TextFree {
-    void operator()(gchar* text) const { g_free(text); }
-};
+using OwnedBuilder = OwnedBy<JsonBuilder, g_object_unref>;
+using OwnedGenerator = OwnedBy<JsonGenerator, g_object_unref>;
+using OwnedNode = OwnedBy<JsonNode, json_node_unref>;
+using OwnedText = OwnedBy<gchar, g_free>;
 
 // Builds one document; each member call adds a named value to the open object.
 class Document {
   public:
     Document() : builder_(json_builder_new()) { json_builder_begin_object(builder()); }
 
-    JsonBuilder* builder() const { return static_cast<JsonBuilder*>(builder_.get()); }
+    JsonBuilder* builder() const { return builder_.get(); }
 
     void text(const char* name, const std::string& value) {
         json_builder_set_member_name(builder(), name);
-        std::unique_ptr<gchar, TextFree> valid(
-            g_utf8_make_valid(value.data(), static_cast<gssize>(value.size())));
+        OwnedText valid(g_utf8_make_valid(value.data(), static_cast<gssize>(value.size())));
         json_builder_add_string_value(builder(), valid.get());
     }
     // A path: its bytes too when they are not UTF-8, so no byte is lost.
@@ -79,16 +73,16 @@ class Document {
 
     std::string finish() {
         json_builder_end_object(builder());
-        std::unique_ptr<JsonNode, NodeFree> root(json_builder_get_root(builder()));
-        std::unique_ptr<JsonGenerator, ObjectUnref> generator(json_generator_new());
+        OwnedNode root(json_builder_get_root(builder()));
+        OwnedGenerator generator(json_generator_new());
         json_generator_set_pretty(generator.get(), TRUE);
         json_generator_set_root(generator.get(), root.get());
-        std::unique_ptr<gchar, TextFree> text(json_generator_to_data(generator.get(), nullptr));
+        OwnedText text(json_generator_to_data(generator.get(), nullptr));
         return std::string(text.get()) + "\n";
     }
 
   private:
-    std::unique_ptr<JsonBuilder, ObjectUnref> builder_;
+    OwnedBuilder builder_;
 };
 
 void add_header(Document& document) {

@@ -1,9 +1,10 @@
 #include "check/options.h"
 
+#include "gui/core/owners.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <glib.h>
-#include <memory>
 
 namespace {
 
@@ -21,18 +22,10 @@ std::optional<int> whole_number(const char* text, long low, long high) {
     return static_cast<int>(value);
 }
 
-struct ContextDeleter {
-    void operator()(GOptionContext* context) const { g_option_context_free(context); }
-};
-struct ErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-struct StringsDeleter {
-    void operator()(gchar** strings) const { g_strfreev(strings); }
-};
-struct TextDeleter {
-    void operator()(gchar* text) const { g_free(text); }
-};
+using OwnedContext = OwnedBy<GOptionContext, g_option_context_free>;
+using OwnedError = OwnedBy<GError, g_error_free>;
+using OwnedStrings = OwnedBy<gchar*, g_strfreev>;
+using OwnedText = OwnedBy<gchar, g_free>;
 
 } // namespace
 
@@ -54,7 +47,7 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &ports, nullptr, "[PORT...]"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
-    std::unique_ptr<GOptionContext, ContextDeleter> context(g_option_context_new(nullptr));
+    OwnedContext context(g_option_context_new(nullptr));
     g_option_context_set_summary(
         context.get(),
         "Without a port: lists every /dev/ttyUSB* and /dev/ttyACM* port, whether it opens and\n"
@@ -75,11 +68,11 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         arguments[i] = g_strdup(argv[i]);
     }
     gboolean parsed = g_option_context_parse_strv(context.get(), &arguments, &raw_error);
-    std::unique_ptr<gchar*, StringsDeleter> rest(arguments);
-    std::unique_ptr<GError, ErrorDeleter> parse_error(raw_error);
-    std::unique_ptr<gchar, TextDeleter> baud_owner(baud_text);
-    std::unique_ptr<gchar, TextDeleter> count_owner(count_text);
-    std::unique_ptr<gchar*, StringsDeleter> ports_owner(ports);
+    OwnedStrings rest(arguments);
+    OwnedError parse_error(raw_error);
+    OwnedText baud_owner(baud_text);
+    OwnedText count_owner(count_text);
+    OwnedStrings ports_owner(ports);
     if (!parsed) {
         error = std::string(parse_error->message) + "; see lantoric-check --help";
         return std::nullopt;

@@ -1,15 +1,13 @@
 #include "check/port_listing.h"
 
+#include "gui/core/owners.h"
+
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
 #include <memory>
 
 namespace {
-
-struct DirCloser {
-    void operator()(DIR* folder) const { closedir(folder); }
-};
 
 // Names compared with runs of digits as numbers: ttyUSB2 before ttyUSB10.
 bool natural_less(const std::string& a, const std::string& b) {
@@ -53,7 +51,7 @@ bool natural_less(const std::string& a, const std::string& b) {
 PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_root) {
     PortListing listing;
     std::vector<std::string> names;
-    if (std::unique_ptr<DIR, DirCloser> folder(opendir(dev_folder.c_str())); folder) {
+    if (OwnedDirectory folder(opendir(dev_folder.c_str())); folder) {
         while (dirent* entry = readdir(folder.get())) {
             const std::string name = entry->d_name;
             if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) {

@@ -1,5 +1,7 @@
 #include "check/port_report.h"
 
+#include "gui/core/owners.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -19,27 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Closes the descriptor it owns on every way out.
-class OpenDescriptor {
-  public:
-    explicit OpenDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~OpenDescriptor() {
-        if (descriptor_ >= 0) {
-            close(descriptor_);
-        }
-    }
-    OpenDescriptor(const OpenDescriptor&) = delete;
-    OpenDescriptor& operator=(const OpenDescriptor&) = delete;
-    int get() const { return descriptor_; }
-
-  private:
-    int descriptor_;
-};
-
-struct DirCloser {
-    void operator()(DIR* folder) const { closedir(folder); }
-};
 
 OpenReport report(OpenOutcome outcome, std::string reason, std::string fix) {
     static const char* const words[] = {"opens", "permission denied", "busy",  "no serial line",
@@ -191,7 +172,7 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
                       std::string("no serial line: ") + path + " is " + kind_of(status.st_mode),
                       "give the path of a serial port, such as /dev/ttyUSB0");
     }
-    OpenDescriptor port(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    OwnedDescriptor port(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (port.get() < 0) {
         switch (errno) {
         case EACCES:
@@ -251,7 +232,7 @@ std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all)
     if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
         return holders;
     }
-    std::unique_ptr<DIR, DirCloser> processes(opendir("/proc"));
+    OwnedDirectory processes(opendir("/proc"));
     if (!processes) {
         visible_all = false;
         return holders;
@@ -264,7 +245,7 @@ std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all)
             continue;
         }
         const std::string fd_folder = "/proc/" + std::string(entry->d_name) + "/fd";
-        std::unique_ptr<DIR, DirCloser> descriptors(opendir(fd_folder.c_str()));
+        OwnedDirectory descriptors(opendir(fd_folder.c_str()));
         if (!descriptors) {
             // A process that ended meanwhile hides nothing.
             visible_all = visible_all && errno == ENOENT;

@@ -6,13 +6,15 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/terminal_holder.h"
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -123,20 +125,25 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     TempFolder locks;
-    int holder = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(holder, 0);
     const std::string lock_file =
         locks.path_of("LCK.." + pty.slave_path().substr(pty.slave_path().rfind('/') + 1));
+    std::optional<TerminalHolder> holder;
     struct Row {
         const char* name;
         std::function<void()> hold;
-        std::function<void()> release;
         const char* says;
     };
     const Row rows[] = {
-        {"TIOCEXCL", [&] { ioctl(holder, TIOCEXCL); }, [&] { ioctl(holder, TIOCNXCL); },
+        {"TIOCEXCL",
+         [&] {
+             holder.emplace(pty.slave_path(), TerminalHolder::Use{false, false, true});
+         },
          "exclusively (TIOCEXCL)"},
-        {"flock", [&] { flock(holder, LOCK_EX); }, [&] { flock(holder, LOCK_UN); }, "(flock)"},
+        {"flock",
+         [&] {
+             holder.emplace(pty.slave_path(), TerminalHolder::Use{false, true, false});
+         },
+         "(flock)"},
         {"UUCP lock file",
          [&] {
              if (FILE* lock = std::fopen(lock_file.c_str(), "w")) {
@@ -144,7 +151,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
                  std::fclose(lock);
              }
          },
-         [&] { unlink(lock_file.c_str()); }, "says process"},
+         "says process"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -152,13 +159,20 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
         OpenReport held = check_open(pty.slave_path(), locks.path());
         EXPECT_EQ(held.outcome, OpenOutcome::busy) << held.reason;
         EXPECT_NE(held.reason.find(row.says), std::string::npos) << held.reason;
-        row.release();
+        holder.reset();
+        unlink(lock_file.c_str());
+        // A pseudo-terminal keeps its exclusive mode after the holder has
+        // gone; root may still open it and end that mode.
+        int clearing = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ioctl(clearing, TIOCNXCL);
+        close(clearing);
         EXPECT_EQ(check_open(pty.slave_path(), locks.path()).outcome, OpenOutcome::opens);
     }
     // An unprivileged open is refused outright by an exclusive hold.
     if (geteuid() == 0) {
         ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
-        ioctl(holder, TIOCEXCL);
+        TerminalHolder exclusive(pty.slave_path(), TerminalHolder::Use{false, false, true});
+        ASSERT_TRUE(exclusive.ready());
         CommandResult run = check_unprivileged(pty.slave_path());
         EXPECT_EQ(run.status, 3);
         EXPECT_NE(
@@ -166,7 +180,6 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
             std::string::npos)
             << run.errors;
     }
-    close(holder);
 }
 
 } // namespace
