@@ -136,12 +136,12 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
     const Row rows[] = {
         {"TIOCEXCL",
          [&] {
-             holder.emplace(pty.slave_path(), TerminalHolder::Use{false, false, true});
+             holder.emplace(pty.slave_path(), TerminalHolder::Use{false, true});
          },
          "exclusively (TIOCEXCL)"},
         {"flock",
          [&] {
-             holder.emplace(pty.slave_path(), TerminalHolder::Use{false, true, false});
+             holder.emplace(pty.slave_path(), TerminalHolder::Use{true, false});
          },
          "(flock)"},
         {"UUCP lock file",
@@ -171,7 +171,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
     // An unprivileged open is refused outright by an exclusive hold.
     if (geteuid() == 0) {
         ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
-        TerminalHolder exclusive(pty.slave_path(), TerminalHolder::Use{false, false, true});
+        TerminalHolder exclusive(pty.slave_path(), TerminalHolder::Use{false, true});
         ASSERT_TRUE(exclusive.ready());
         CommandResult run = check_unprivileged(pty.slave_path());
         EXPECT_EQ(run.status, 3);
