@@ -10,13 +10,6 @@ GtkLabel* label_of(GadgetRecord* record) {
     return GTK_LABEL(gtk_bin_get_child(GTK_BIN(record->widget)));
 }
 
-int get_state(GadgetRecord* record) {
-    if (!GTK_IS_TOGGLE_BUTTON(record->widget)) {
-        return 0;
-    }
-    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(record->widget)) ? 1 : 0;
-}
-
 void set_state(GadgetRecord* record, int state) {
     if (GTK_IS_TOGGLE_BUTTON(record->widget)) {
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(record->widget), state != 0);
@@ -33,6 +26,14 @@ void set_text(GadgetRecord* record, const char* text) {
 
 void set_font(GadgetRecord* record, PangoFontDescription* font) {
     widget_set_font(GTK_WIDGET(label_of(record)), font);
+}
+
+// The table's get_state and get_font: nothing in this program calls them.
+int get_state(GadgetRecord* record) {
+    if (!GTK_IS_TOGGLE_BUTTON(record->widget)) {
+        return 0;
+    }
+    return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(record->widget)) ? 1 : 0;
 }
 
 PangoFontDescription* get_font(GadgetRecord* record) {
@@ -91,7 +92,7 @@ object_number button_gadget_create(object_number number, int x, int y, int width
     }
     g_signal_connect(button, "clicked", G_CALLBACK(gadget_clicked_handler),
                      gadget_number_to_data(assigned));
-    gadget_fill(record, button, nullptr, &button_ops, GadgetKindData{});
+    gadget_fill(record, button, nullptr, &button_ops);
     if (text != nullptr) {
         ToolkitText converted = text_to_toolkit(text);
         button_ops.set_text(record, converted.get());

@@ -3,7 +3,6 @@
 #include "gui/core/text_decoding.h"
 #include "gui/core/text_storage.h"
 #include "gui/gadget.h"
-#include "gui/gadget_state.h"
 #include "gui/text_encoding.h"
 
 #include <cctype>
@@ -13,8 +12,12 @@
 
 namespace {
 
-int flags_of(const GadgetRecord* record) {
-    return static_cast<int>(record->kind.combo.flags);
+ComboBoxData& data_of(GadgetRecord* record) {
+    return gadget_kind_data<ComboBoxData>(record);
+}
+
+int flags_of(GadgetRecord* record) {
+    return static_cast<int>(data_of(record).flags);
 }
 
 GtkComboBox* combo_of(GadgetRecord* record) {
@@ -22,7 +25,7 @@ GtkComboBox* combo_of(GadgetRecord* record) {
 }
 
 GtkTreeModel* model_of(GadgetRecord* record) {
-    return GTK_TREE_MODEL(record->kind.combo.list->model);
+    return GTK_TREE_MODEL(data_of(record).list->model);
 }
 
 // The case the flags ask for. Only single-byte letters change: the text is
@@ -57,27 +60,9 @@ int row_count(GadgetRecord* record) {
     return gtk_tree_model_iter_n_children(model_of(record), nullptr);
 }
 
-// The model column behind a text column callers address; -1 when refused.
-int model_column_of(GadgetRecord* record, int column) {
-    const ComboList* list = record->kind.combo.list;
-    if (column < 0 || column >= list->text_column_count) {
-        return -1;
-    }
-    return list->column_map[static_cast<std::size_t>(column)];
-}
-
-void activate(GadgetRecord* record) {
-    GtkWidget* entry = record->kind.combo.entry;
-    gtk_widget_grab_focus(entry != nullptr ? entry : record->widget);
-}
-
 void free_hook(GadgetRecord* record) {
-    delete record->kind.combo.list;
-    record->kind.combo.list = nullptr;
-}
-
-int get_state(GadgetRecord* record) {
-    return gtk_combo_box_get_active(combo_of(record));
+    delete data_of(record).list;
+    data_of(record).list = nullptr;
 }
 
 void set_state(GadgetRecord* record, int index) {
@@ -87,7 +72,7 @@ void set_state(GadgetRecord* record, int index) {
 }
 
 const char* get_text(GadgetRecord* record) {
-    if (GtkWidget* entry = record->kind.combo.entry; entry != nullptr) {
+    if (GtkWidget* entry = data_of(record).entry; entry != nullptr) {
         return text_from_toolkit(gtk_entry_get_text(GTK_ENTRY(entry)));
     }
     GtkTreeIter iter;
@@ -115,7 +100,7 @@ void set_text(GadgetRecord* record, const char* text) {
             return;
         }
     }
-    if (GtkWidget* entry = record->kind.combo.entry; entry != nullptr) {
+    if (GtkWidget* entry = data_of(record).entry; entry != nullptr) {
         gtk_entry_set_text(GTK_ENTRY(entry), wanted.c_str());
     } else {
         gtk_combo_box_set_active(combo_of(record), -1);
@@ -127,7 +112,7 @@ int add_item(GadgetRecord* record, int position, const char* text, GdkPixbuf* im
     if (position < 0) {
         position = row_count(record);
     }
-    GtkListStore* store = record->kind.combo.list->model;
+    GtkListStore* store = data_of(record).list->model;
     GtkTreeIter iter;
     gtk_list_store_insert(store, &iter, position);
     gtk_list_store_set(store, &iter, COMBO_COLUMN_TEXT, item.c_str(), COMBO_COLUMN_DATA, nullptr,
@@ -138,16 +123,46 @@ int add_item(GadgetRecord* record, int position, const char* text, GdkPixbuf* im
     return 1;
 }
 
+void set_font(GadgetRecord* record, PangoFontDescription* font) {
+    widget_set_font(record->widget, font);
+    // The items are drawn by the cell renderer, which does not follow the
+    // combo box's own font.
+    g_object_set(data_of(record).text_renderer, "font-desc", font, nullptr);
+    if (GtkWidget* entry = data_of(record).entry; entry != nullptr) {
+        widget_set_font(entry, font);
+    }
+}
+
+// Table-only slots: the kind's table has them, nothing in this program calls them.
+
+// The model column behind a text column callers address; -1 when refused.
+int model_column_of(GadgetRecord* record, int column) {
+    const ComboList* list = data_of(record).list;
+    if (column < 0 || column >= list->text_column_count) {
+        return -1;
+    }
+    return list->column_map[static_cast<std::size_t>(column)];
+}
+
+void activate(GadgetRecord* record) {
+    GtkWidget* entry = data_of(record).entry;
+    gtk_widget_grab_focus(entry != nullptr ? entry : record->widget);
+}
+
+int get_state(GadgetRecord* record) {
+    return gtk_combo_box_get_active(combo_of(record));
+}
+
 void remove_item(GadgetRecord* record, int index) {
     GtkTreeIter iter;
     if (row_at(record, index, &iter)) {
-        gtk_list_store_remove(record->kind.combo.list->model, &iter);
+        gtk_list_store_remove(data_of(record).list->model, &iter);
     }
 }
 
 void clear_items(GadgetRecord* record) {
-    gtk_list_store_clear(record->kind.combo.list->model);
-    if (GtkWidget* entry = record->kind.combo.entry; entry != nullptr) {
+    gtk_list_store_clear(data_of(record).list->model);
+    if (GtkWidget* entry = data_of(record).entry; entry != nullptr) {
         gtk_entry_set_text(GTK_ENTRY(entry), "");
     }
 }
@@ -175,25 +190,14 @@ void set_item_text(GadgetRecord* record, int index, const char* text, int column
         return;
     }
     std::string item = converted_case(text, flags_of(record));
-    gtk_list_store_set(record->kind.combo.list->model, &iter, model_column, item.c_str(), -1);
-}
-
-void set_font(GadgetRecord* record, PangoFontDescription* font) {
-    widget_set_font(record->widget, font);
-    // The items are drawn by the cell renderer, which does not follow the
-    // combo box's own font.
-    g_object_set(record->kind.combo.text_renderer, "font-desc", font, nullptr);
-    if (GtkWidget* entry = record->kind.combo.entry; entry != nullptr) {
-        widget_set_font(entry, font);
-    }
+    gtk_list_store_set(data_of(record).list->model, &iter, model_column, item.c_str(), -1);
 }
 
 void set_item_data(GadgetRecord* record, int index, std::intptr_t value) {
     GtkTreeIter iter;
     if (row_at(record, index, &iter)) {
-        gtk_list_store_set(record->kind.combo.list->model, &iter,
-                           record->kind.combo.list->data_column, reinterpret_cast<gpointer>(value),
-                           -1);
+        gtk_list_store_set(data_of(record).list->model, &iter, data_of(record).list->data_column,
+                           reinterpret_cast<gpointer>(value), -1);
     }
 }
 
@@ -203,7 +207,7 @@ std::intptr_t get_item_data(GadgetRecord* record, int index) {
         return 0;
     }
     gpointer value = nullptr;
-    gtk_tree_model_get(model_of(record), &iter, record->kind.combo.list->data_column, &value, -1);
+    gtk_tree_model_get(model_of(record), &iter, data_of(record).list->data_column, &value, -1);
     return reinterpret_cast<std::intptr_t>(value);
 }
 
@@ -214,7 +218,7 @@ PangoFontDescription* get_font(GadgetRecord* record) {
 void set_item_image(GadgetRecord* record, int index, GdkPixbuf* image) {
     GtkTreeIter iter;
     if ((flags_of(record) & COMBO_IMAGES) != 0 && row_at(record, index, &iter)) {
-        gtk_list_store_set(record->kind.combo.list->model, &iter, COMBO_COLUMN_IMAGE, image, -1);
+        gtk_list_store_set(data_of(record).list->model, &iter, COMBO_COLUMN_IMAGE, image, -1);
     }
 }
 
@@ -271,6 +275,88 @@ GtkWidget* new_combo(GtkListStore* store, int flags) {
     return gtk_combo_box_new_with_model(GTK_TREE_MODEL(store));
 }
 
+// Every combo box shows an image column (empty without COMBO_IMAGES) and the
+// text column; an entry combo's own text renderer goes first. Returns the text
+// renderer.
+GtkCellRenderer* add_renderers(GtkWidget* combo, int flags) {
+    GtkCellLayout* layout = GTK_CELL_LAYOUT(combo);
+    if ((flags & COMBO_EDITABLE) != 0) {
+        gtk_cell_layout_clear(layout);
+    }
+    GtkCellRenderer* image_renderer = gtk_cell_renderer_pixbuf_new();
+    gtk_cell_layout_pack_start(layout, image_renderer, FALSE);
+    gtk_cell_layout_set_attributes(layout, image_renderer, "pixbuf", COMBO_COLUMN_IMAGE, nullptr);
+    GtkCellRenderer* text_renderer = gtk_cell_renderer_text_new();
+    gtk_cell_layout_pack_start(layout, text_renderer, TRUE);
+    gtk_cell_layout_set_attributes(layout, text_renderer, "text", COMBO_COLUMN_TEXT, nullptr);
+    return text_renderer;
+}
+
+// A combo box's widgets before it has a number.
+struct ComboWidgets {
+    GtkWidget* box;
+    GtkWidget* combo;
+    GtkListStore* store; // owned by the combo box
+    GtkCellRenderer* text_renderer;
+};
+
+// The event box, the model and the combo box that shows it; false, leaving
+// nothing behind, when one of them cannot be made.
+bool make_widgets(int flags, ComboWidgets* widgets) {
+    GtkWidget* box = gtk_event_box_new();
+    if (box == nullptr) {
+        return false;
+    }
+    GtkListStore* store = gtk_list_store_new(3, G_TYPE_POINTER, G_TYPE_STRING, GDK_TYPE_PIXBUF);
+    if (store == nullptr) {
+        gadget_discard_widget(box);
+        return false;
+    }
+    GtkWidget* combo = new_combo(store, flags);
+    // The combo box owns the model from here on.
+    g_object_unref(store);
+    if (combo == nullptr) {
+        gadget_discard_widget(box);
+        return false;
+    }
+    *widgets = ComboWidgets{box, combo, store, add_renderers(combo, flags)};
+    return true;
+}
+
+void put_widgets(const ComboWidgets& widgets, GtkFixed* container, int x, int y, int width,
+                 int height) {
+    gtk_widget_set_size_request(widgets.combo, width, height);
+    gtk_container_add(GTK_CONTAINER(widgets.box), widgets.combo);
+    gtk_fixed_put(container, widgets.box, x, y);
+    gtk_widget_show_all(widgets.box);
+}
+
+std::unique_ptr<ComboList> new_list(GtkListStore* store) {
+    auto list = std::make_unique<ComboList>();
+    list->model = store;
+    list->data_column = COMBO_COLUMN_DATA;
+    list->text_column_count = 1;
+    list->column_map = {COMBO_COLUMN_TEXT};
+    return list;
+}
+
+// The entry of an editable combo box carries the gadget's number, filters
+// typed text into the flags' case and reports its focus. Returns the entry.
+GtkWidget* connect_entry(GtkWidget* combo, object_number number, int flags) {
+    GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
+    gpointer data = gadget_number_to_data(number);
+    g_object_set_data(G_OBJECT(entry), "wg_id", gadget_number_to_data(number + 1));
+    if ((flags & COMBO_LOWER_CASE) != 0) {
+        g_signal_connect(entry, "insert-text", G_CALLBACK(lower_case_filter), nullptr);
+    } else if ((flags & COMBO_UPPER_CASE) != 0) {
+        g_signal_connect(entry, "insert-text", G_CALLBACK(upper_case_filter), nullptr);
+    }
+    g_signal_connect(entry, "focus-in-event", G_CALLBACK(gadget_focus_in_handler), data);
+    g_signal_connect(entry, "focus-out-event", G_CALLBACK(gadget_focus_out_handler), data);
+    g_signal_connect(entry, "activate", G_CALLBACK(gadget_activate_handler), data);
+    return entry;
+}
+
 } // namespace
 
 object_number combo_box_gadget_create(object_number number, int x, int y, int width, int height,
@@ -279,78 +365,32 @@ object_number combo_box_gadget_create(object_number number, int x, int y, int wi
     if (container == nullptr) {
         return 0;
     }
-    GtkWidget* box = gtk_event_box_new();
-    if (box == nullptr) {
+    ComboWidgets widgets{};
+    if (!make_widgets(flags, &widgets)) {
         return 0;
     }
-    auto list = std::make_unique<ComboList>();
-    GtkListStore* store = gtk_list_store_new(3, G_TYPE_POINTER, G_TYPE_STRING, GDK_TYPE_PIXBUF);
-    if (store == nullptr) {
-        gadget_discard_widget(box);
-        return 0;
-    }
-    GtkWidget* combo = new_combo(store, flags);
-    if (combo == nullptr) {
-        g_object_unref(store);
-        gadget_discard_widget(box);
-        return 0;
-    }
-    // The combo box owns the model from here on.
-    g_object_unref(store);
-    if ((flags & COMBO_EDITABLE) != 0) {
-        gtk_cell_layout_clear(GTK_CELL_LAYOUT(combo));
-    }
-    GtkCellRenderer* image_renderer = gtk_cell_renderer_pixbuf_new();
-    gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(combo), image_renderer, FALSE);
-    gtk_cell_layout_set_attributes(GTK_CELL_LAYOUT(combo), image_renderer, "pixbuf",
-                                   COMBO_COLUMN_IMAGE, nullptr);
-    GtkCellRenderer* text_renderer = gtk_cell_renderer_text_new();
-    gtk_cell_layout_pack_start(GTK_CELL_LAYOUT(combo), text_renderer, TRUE);
-    gtk_cell_layout_set_attributes(GTK_CELL_LAYOUT(combo), text_renderer, "text", COMBO_COLUMN_TEXT,
-                                   nullptr);
-
     object_number assigned = 0;
     GadgetRecord* record = gadget_allocate(number, &assigned);
     if (record == nullptr) {
-        gadget_discard_widget(combo);
-        gadget_discard_widget(box);
+        gadget_discard_widget(widgets.combo);
+        gadget_discard_widget(widgets.box);
         return 0;
     }
-    g_signal_connect(combo, "changed", G_CALLBACK(gadget_changed_handler),
+    g_signal_connect(widgets.combo, "changed", G_CALLBACK(gadget_changed_handler),
                      gadget_number_to_data(assigned));
-    gtk_widget_set_size_request(combo, width, height);
-    gtk_container_add(GTK_CONTAINER(box), combo);
-    gtk_fixed_put(container, box, x, y);
-    gtk_widget_show_all(box);
+    put_widgets(widgets, container, x, y, width, height);
 
-    list->model = store;
-    list->data_column = COMBO_COLUMN_DATA;
-    list->text_column_count = 1;
-    list->column_map = {COMBO_COLUMN_TEXT};
-    GadgetKindData kind{};
-    kind.combo.flags = flags;
-    kind.combo.list = list.release();
-    kind.combo.text_renderer = text_renderer;
+    ComboBoxData& data = data_of(record);
+    data.flags = flags;
+    data.list = new_list(widgets.store).release();
+    data.text_renderer = widgets.text_renderer;
     if ((flags & COMBO_EDITABLE) != 0) {
-        GtkWidget* entry = gtk_bin_get_child(GTK_BIN(combo));
-        kind.combo.entry = entry;
-        g_object_set_data(G_OBJECT(entry), "wg_id", gadget_number_to_data(assigned + 1));
-        if ((flags & COMBO_LOWER_CASE) != 0) {
-            g_signal_connect(entry, "insert-text", G_CALLBACK(lower_case_filter), nullptr);
-        } else if ((flags & COMBO_UPPER_CASE) != 0) {
-            g_signal_connect(entry, "insert-text", G_CALLBACK(upper_case_filter), nullptr);
-        }
-        gpointer data = gadget_number_to_data(assigned);
-        g_signal_connect(entry, "focus-in-event", G_CALLBACK(gadget_focus_in_handler), data);
-        g_signal_connect(entry, "focus-out-event", G_CALLBACK(gadget_focus_out_handler), data);
-        g_signal_connect(entry, "activate", G_CALLBACK(gadget_activate_handler), data);
+        data.entry = connect_entry(widgets.combo, assigned, flags);
     }
-    gadget_fill(record, combo, box, &combo_ops, kind);
+    gadget_fill(record, widgets.combo, widgets.box, &combo_ops);
     gadget_register(record, assigned);
-    if (PangoFontDescription* font = gadget_state()->default_font; font != nullptr) {
-        combo_ops.set_font(record, font);
-    }
-    return gadget_created(number, assigned, combo);
+    gadget_apply_default_font(record);
+    return gadget_created(number, assigned, widgets.combo);
 }
 
 object_number combo_box_gadget_create_plain(object_number number, int x, int y, int width,

@@ -8,6 +8,7 @@
 
 #include "gui/core/registry.h"
 
+#include <cstdint>
 #include <gtk/gtk.h>
 #include <vector>
 
@@ -22,14 +23,24 @@ inline constexpr int COMBO_COLUMN_DATA = 0;  // pointer-sized value of the item
 inline constexpr int COMBO_COLUMN_TEXT = 1;  // UTF-8 text
 inline constexpr int COMBO_COLUMN_IMAGE = 2; // GdkPixbuf
 
-// The list record of one combo box, owned by its gadget record and freed when
-// the combo box is destroyed. The model goes with the combo box.
+// The list record of one combo box, freed when the combo box is destroyed. The
+// model goes with the combo box. Only the table-only item slots read the
+// column fields; the list kinds that keep a selection here do not exist in
+// this program.
 struct ComboList {
     GtkListStore* model;
     void* selection;             // none for combo boxes
     int data_column;             // model column of the item data
     int text_column_count;       // text columns that callers address
     std::vector<int> column_map; // model column of each text column
+};
+
+// The combo box's kind words in its gadget record (gadget_kind_data).
+struct ComboBoxData {
+    std::intptr_t flags;            // creation flags
+    GtkWidget* entry;               // the entry of an editable combo box, else none
+    ComboList* list;                // freed by the kind's free_hook
+    GtkCellRenderer* text_renderer; // the renderer that shows the item texts
 };
 
 // Puts a combo box of width x height at (x, y), with no items. number is

@@ -24,24 +24,33 @@ class EventSuppression {
     EventSuppression& operator=(const EventSuppression&) = delete;
 };
 
-// The record when it is live and its kind fills the slot. Without the table
-// held an automatic record may be freed between the look-up and the read of
-// its table, so callers without gui_lock use gadget_supports instead.
-template <typename Slot> GadgetRecord* gadget_with(object_number gadget, Slot GadgetOps::*slot) {
-    GadgetRecord* record = gadget_lookup(gadget);
-    if (record == nullptr || record->ops == nullptr || record->ops->*slot == nullptr) {
+// The live record, or none. The table is held while the record's kind table
+// is read: without gui_lock an automatic record may be freed between the
+// look-up and that read.
+GadgetRecord* live_gadget(object_number gadget) {
+    if (gadget_table == nullptr) {
         return nullptr;
     }
-    return record;
+    auto hold = registry_hold(gadget_table);
+    GadgetRecord* record = gadget_lookup(gadget);
+    return record != nullptr && record->ops != nullptr ? record : nullptr;
 }
 
-// The first look-up of a locked operation, before gui_lock is taken.
-template <typename Slot> bool gadget_supports(object_number gadget, Slot GadgetOps::*slot) {
+// The live record when its kind fills the slot; none otherwise.
+template <typename Slot> GadgetRecord* gadget_with(object_number gadget, Slot GadgetOps::*slot) {
     if (gadget_table == nullptr) {
-        return false;
+        return nullptr;
     }
     auto hold = registry_hold(gadget_table);
-    return gadget_with(gadget, slot) != nullptr;
+    GadgetRecord* record = live_gadget(gadget);
+    return record != nullptr && record->ops->*slot != nullptr ? record : nullptr;
+}
+
+// The operations a worker may call: the operation runs on the live record,
+// under gui_lock, when the kind fills the slot. Returns whether it ran.
+template <typename Slot, typename Operation>
+bool with_locked_gadget(object_number gadget, Slot GadgetOps::*slot, Operation operation) {
+    return with_gui_lock_if_found([&] { return gadget_with(gadget, slot); }, operation);
 }
 
 PangoFontDescription* font_or_theme(PangoFontDescription* font) {
@@ -70,13 +79,6 @@ void destroy_handler(GtkWidget* widget, gpointer data) {
         record->ops->free_hook(record);
     }
     registry_release(gadget_table, number);
-}
-
-void set_font_of(object_number gadget, PangoFontDescription* font) {
-    GadgetRecord* record = gadget_with(gadget, &GadgetOps::set_font);
-    if (record != nullptr) {
-        record->ops->set_font(record, font);
-    }
 }
 
 // Channel of a colour byte: the byte in the high half of the 16-bit value.
@@ -131,13 +133,11 @@ GtkFixed* gadget_container() {
     return container != nullptr && GTK_IS_FIXED(container) ? GTK_FIXED(container) : nullptr;
 }
 
-void gadget_fill(GadgetRecord* record, GtkWidget* widget, GtkWidget* outer, const GadgetOps* ops,
-                 const GadgetKindData& kind) {
+void gadget_fill(GadgetRecord* record, GtkWidget* widget, GtkWidget* outer, const GadgetOps* ops) {
     auto hold = registry_hold(gadget_table);
     record->widget = widget;
     record->outer = outer;
     record->ops = ops;
-    record->kind = kind;
 }
 
 object_number gadget_created(object_number requested, object_number assigned, GtkWidget* widget) {
@@ -160,9 +160,7 @@ void gadget_register(GadgetRecord* record, object_number number) {
     if (gtk_widget_is_toplevel(gtk_widget_get_toplevel(widget))) {
         gtk_widget_realize(widget);
     }
-    if (PangoFontDescription* font = gadget_state()->default_font; font != nullptr) {
-        gadget_set_font_unlocked(number, font);
-    }
+    gadget_apply_default_font(record);
     g_signal_connect(widget, "destroy", G_CALLBACK(destroy_handler), gadget_number_to_data(number));
     g_object_set_data(G_OBJECT(widget), "wg_id", gadget_number_to_data(number + 1));
     event_flush_toolkit();
@@ -190,51 +188,37 @@ void gadget_release(object_number gadget) {
 }
 
 void gadget_set_text(object_number gadget, const char* text) {
-    if (!gadget_supports(gadget, &GadgetOps::set_text)) {
-        return;
-    }
-    GuiLockHold hold;
-    // Looked up again: the gadget may have gone while this thread waited.
-    GadgetRecord* record = gadget_with(gadget, &GadgetOps::set_text);
-    if (record == nullptr) {
-        return;
-    }
-    ToolkitText converted = text_to_toolkit(text);
-    EventSuppression suppression;
-    record->ops->set_text(record, converted.get());
+    with_locked_gadget(gadget, &GadgetOps::set_text, [text](GadgetRecord* record) {
+        ToolkitText converted = text_to_toolkit(text);
+        EventSuppression suppression;
+        record->ops->set_text(record, converted.get());
+    });
 }
 
 const char* gadget_get_text(object_number gadget) {
-    if (!gadget_supports(gadget, &GadgetOps::get_text)) {
-        return text_result("");
-    }
-    GuiLockHold hold;
-    GadgetRecord* record = gadget_with(gadget, &GadgetOps::get_text);
-    if (record == nullptr) {
-        return text_result("");
-    }
-    return record->ops->get_text(record);
+    const char* text = nullptr;
+    bool ran = with_locked_gadget(gadget, &GadgetOps::get_text, [&text](GadgetRecord* record) {
+        text = record->ops->get_text(record);
+    });
+    return ran ? text : text_result("");
 }
 
 int gadget_add_item(object_number gadget, int position, const char* text, GdkPixbuf* image,
                     int flags) {
-    if (gadget_lookup(gadget) == nullptr) {
-        return 0;
-    }
-    GuiLockHold hold;
-    ToolkitText converted = text_to_toolkit(text);
-    GadgetRecord* record = gadget_lookup(gadget);
-    if (record == nullptr || record->ops == nullptr) {
-        return 0;
-    }
-    EventSuppression suppression;
-    if (record->ops->add_item_ex != nullptr) {
-        return record->ops->add_item_ex(record, position, converted.get(), image, flags);
-    }
-    if (record->ops->add_item != nullptr) {
-        return record->ops->add_item(record, position, converted.get(), image);
-    }
-    return 0;
+    int result = 0;
+    // A live gadget whose kind has no items still takes the lock.
+    with_gui_lock_if_found(
+        [gadget] { return live_gadget(gadget); },
+        [&](GadgetRecord* record) {
+            ToolkitText converted = text_to_toolkit(text);
+            EventSuppression suppression;
+            if (record->ops->add_item_ex != nullptr) {
+                result = record->ops->add_item_ex(record, position, converted.get(), image, flags);
+            } else if (record->ops->add_item != nullptr) {
+                result = record->ops->add_item(record, position, converted.get(), image);
+            }
+        });
+    return result;
 }
 
 int gadget_add_item(object_number gadget, int position, const char* text, GdkPixbuf* image) {
@@ -246,16 +230,10 @@ int gadget_add_item(object_number gadget, int position, const char* text) {
 }
 
 void gadget_set_state(object_number gadget, int state) {
-    if (!gadget_supports(gadget, &GadgetOps::set_state)) {
-        return;
-    }
-    GuiLockHold hold;
-    GadgetRecord* record = gadget_with(gadget, &GadgetOps::set_state);
-    if (record == nullptr) {
-        return;
-    }
-    EventSuppression suppression;
-    record->ops->set_state(record, state);
+    with_locked_gadget(gadget, &GadgetOps::set_state, [state](GadgetRecord* record) {
+        EventSuppression suppression;
+        record->ops->set_state(record, state);
+    });
 }
 
 void gadget_disable(object_number gadget, int disable) {
@@ -266,27 +244,20 @@ void gadget_disable(object_number gadget, int disable) {
 }
 
 void gadget_set_color(object_number gadget, int attribute, int color) {
-    if (!gadget_supports(gadget, &GadgetOps::set_color)) {
-        return;
-    }
-    GuiLockHold hold;
-    GadgetRecord* record = gadget_with(gadget, &GadgetOps::set_color);
-    if (record != nullptr) {
+    with_locked_gadget(gadget, &GadgetOps::set_color, [=](GadgetRecord* record) {
         record->ops->set_color(record, attribute, color);
-    }
+    });
 }
 
 void gadget_set_font(object_number gadget, PangoFontDescription* font) {
-    font = font_or_theme(font);
     if (gadget == -1) {
-        gadget_state()->default_font = font;
+        // The calling thread's default: no gadget, no lock.
+        gadget_set_font_unlocked(gadget, font);
         return;
     }
-    if (!gadget_supports(gadget, &GadgetOps::set_font)) {
-        return;
-    }
-    GuiLockHold hold;
-    set_font_of(gadget, font);
+    font = font_or_theme(font);
+    with_locked_gadget(gadget, &GadgetOps::set_font,
+                       [font](GadgetRecord* record) { record->ops->set_font(record, font); });
 }
 
 void gadget_set_font(object_number gadget, int /*theme_font*/) {
@@ -297,9 +268,10 @@ void gadget_set_font_unlocked(object_number gadget, PangoFontDescription* font) 
     font = font_or_theme(font);
     if (gadget == -1) {
         gadget_state()->default_font = font;
-        return;
+    } else if (GadgetRecord* record = gadget_with(gadget, &GadgetOps::set_font);
+               record != nullptr) {
+        record->ops->set_font(record, font);
     }
-    set_font_of(gadget, font);
 }
 
 void widget_set_font(GtkWidget* widget, PangoFontDescription* font) {
@@ -318,18 +290,20 @@ PangoFontDescription* widget_get_font(GtkWidget* widget) {
 }
 
 void gadget_apply_color(GadgetRecord* record, int attribute, int color, GtkWidget* widget) {
-    std::intptr_t stored = color == -1 ? 0 : static_cast<std::intptr_t>(color) + 1;
-    if (attribute == COLOR_FOREGROUND) {
-        record->kind.text.foreground = stored;
-        modify_colors(widget, attribute, color);
-    } else if (attribute == COLOR_BACKGROUND) {
-        record->kind.text.background = stored;
-        modify_colors(widget, attribute, color);
-        if (record->outer != nullptr) {
-            modify_colors(record->outer, attribute, color);
-        }
-    } else {
+    if (attribute != COLOR_FOREGROUND && attribute != COLOR_BACKGROUND) {
         gtk_widget_modify_style(widget, gtk_widget_get_modifier_style(widget));
+        return;
+    }
+    modify_colors(widget, attribute, color);
+    if (attribute == COLOR_BACKGROUND && record->outer != nullptr) {
+        modify_colors(record->outer, attribute, color);
+    }
+}
+
+void gadget_apply_default_font(GadgetRecord* record) {
+    PangoFontDescription* font = gadget_state()->default_font;
+    if (font != nullptr && record->ops->set_font != nullptr) {
+        record->ops->set_font(record, font);
     }
 }
 

@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <gtk/gtk.h>
+#include <new>
+#include <type_traits>
 
 // Kind codes of the operation tables.
 inline constexpr int KIND_BUTTON = 1;
@@ -37,27 +39,8 @@ inline constexpr int COLOR_FOREGROUND = 1;
 inline constexpr int COLOR_BACKGROUND = 2;
 
 struct GadgetOps;
-struct ComboList;
 
-// Text gadgets: each colour + 1, 0 while the theme's colour applies.
-struct TextGadgetData {
-    std::intptr_t foreground;
-    std::intptr_t background;
-};
-
-struct ComboBoxGadgetData {
-    std::intptr_t flags;            // creation flags
-    GtkWidget* entry;               // the entry of an editable combo box, else none
-    ComboList* list;                // owned; freed by the kind's free_hook
-    GtkCellRenderer* text_renderer; // the renderer that shows the item texts
-};
-
-// Four words whose meaning belongs to the kind; buttons use none.
-union GadgetKindData {
-    TextGadgetData text;
-    ComboBoxGadgetData combo;
-    void* words[4];
-};
+inline constexpr int GADGET_KIND_WORDS = 4;
 
 // One gadget, kept in the gadget table. widget is non-null for as long as the
 // gadget exists (the table treats a record whose first word is null as free).
@@ -65,13 +48,31 @@ struct GadgetRecord {
     GtkWidget* widget;    // label, button or combo box
     GtkWidget* outer;     // the widget put into the gadget area when not widget
     const GadgetOps* ops; // the kind's table
-    GadgetKindData kind;
+    // Words whose meaning belongs to the kind alone (gadget_kind_data); the
+    // core never reads them. Buttons use none.
+    alignas(void*) std::byte kind_words[GADGET_KIND_WORDS * sizeof(void*)];
 };
+
+// The record's kind words as the kind's own struct (plain data of at most four
+// words). Zero until the kind writes it; only the kind's code reads it, with
+// gui_lock held.
+template <typename KindData> KindData& gadget_kind_data(GadgetRecord* record) {
+    static_assert(std::is_trivially_copyable_v<KindData>);
+    static_assert(sizeof(KindData) <= sizeof(GadgetRecord::kind_words));
+    static_assert(alignof(KindData) <= alignof(void*));
+    return *std::launder(reinterpret_cast<KindData*>(record->kind_words));
+}
 
 // A kind's operation table: the kind code, then 32 slots in a fixed order. A
 // null slot means the kind does not support the operation. Texts handed to a
 // slot are UTF-8; texts a slot returns are program texts in the calling
 // thread's text storage. Slots run with gui_lock held.
+//
+// The operations below call only free_hook, set_state, get_text, set_text,
+// add_item, add_item_ex, set_font and set_color. The other slots (activate,
+// get_state, the item slots other than add_item, get_color, get_font) complete
+// the table that every kind of this layer has: the kinds fill them, nothing in
+// this program calls them.
 struct GadgetOps {
     int kind = 0;
     void (*activate)(GadgetRecord* record) = nullptr;
@@ -130,10 +131,10 @@ GadgetRecord* gadget_allocate(object_number number, object_number* assigned);
 // when the thread has no window's gadget area to put gadgets in.
 GtkFixed* gadget_container();
 
-// For constructors: fills the record's widgets, table and kind words under the
-// table's lock, so a worker's look-up never sees half a record. Main thread.
-void gadget_fill(GadgetRecord* record, GtkWidget* widget, GtkWidget* outer, const GadgetOps* ops,
-                 const GadgetKindData& kind);
+// For constructors: fills the record's widgets and table under the table's
+// lock, so a worker's look-up never sees half a record. The kind writes its
+// words before (the record counts as absent until widget is set). Main thread.
+void gadget_fill(GadgetRecord* record, GtkWidget* widget, GtkWidget* outer, const GadgetOps* ops);
 
 // For constructors: what a constructor returns once the gadget is registered:
 // the automatic number for OBJECT_ANY, the main widget for an explicit number.
@@ -211,10 +212,13 @@ PangoFontDescription* widget_get_font(GtkWidget* widget);
 
 // Sets or (colour -1) clears the foreground (fg, text) or background (bg,
 // base) colour of the normal, active and prelight states in the widget's
-// modifier style and remembers colour + 1 in the record's first or second
-// kind word; a background also goes to the record's outer widget. Any other
-// attribute re-applies the modifier style unchanged. Holding gui_lock.
+// modifier style; a background also goes to the record's outer widget. Any
+// other attribute re-applies the modifier style unchanged. Holding gui_lock.
 void gadget_apply_color(GadgetRecord* record, int attribute, int color, GtkWidget* widget);
+
+// Gives the gadget the calling thread's default gadget font through its kind's
+// set_font; nothing when the thread has none. Holding gui_lock.
+void gadget_apply_default_font(GadgetRecord* record);
 
 // Signal handlers that turn user actions into gadget events (EVENT_GADGET with
 // the gadget number as object and the containing window's number). The user

@@ -4,7 +4,20 @@
 #include "gui/gadget.h"
 #include "gui/text_encoding.h"
 
+#include <cstdint>
+
 namespace {
+
+// The kind words of a text gadget: each colour + 1, 0 while the theme's colour
+// applies.
+struct TextColors {
+    std::intptr_t foreground;
+    std::intptr_t background;
+};
+
+TextColors& colors_of(GadgetRecord* record) {
+    return gadget_kind_data<TextColors>(record);
+}
 
 void set_text(GadgetRecord* record, const char* text) {
     gtk_label_set_text(GTK_LABEL(record->widget), text);
@@ -24,15 +37,22 @@ void set_color(GadgetRecord* record, int attribute, int color) {
     if (attribute == COLOR_BACKGROUND) {
         gtk_event_box_set_visible_window(GTK_EVENT_BOX(record->outer), color != -1);
     }
+    std::intptr_t stored = color == -1 ? 0 : std::intptr_t{color} + 1;
+    if (attribute == COLOR_FOREGROUND) {
+        colors_of(record).foreground = stored;
+    } else if (attribute == COLOR_BACKGROUND) {
+        colors_of(record).background = stored;
+    }
     gadget_apply_color(record, attribute, color, record->widget);
 }
 
+// The table's get_color and get_font: nothing in this program calls them.
 int get_color(GadgetRecord* record, int attribute) {
     if (attribute == COLOR_FOREGROUND) {
-        return static_cast<int>(record->kind.text.foreground - 1);
+        return static_cast<int>(colors_of(record).foreground - 1);
     }
     if (attribute == COLOR_BACKGROUND) {
-        return static_cast<int>(record->kind.text.background - 1);
+        return static_cast<int>(colors_of(record).background - 1);
     }
     return -1;
 }
@@ -103,7 +123,7 @@ object_number text_gadget_create(object_number number, int x, int y, int width, 
         g_signal_connect(label, "size-allocate", G_CALLBACK(wrap_handler), nullptr);
         gtk_misc_set_alignment(GTK_MISC(label), 0.0f, 0.0f);
     }
-    gadget_fill(record, label, box, &text_ops, GadgetKindData{});
+    gadget_fill(record, label, box, &text_ops);
     if (text != nullptr) {
         ToolkitText converted = text_to_toolkit(text);
         text_ops.set_text(record, converted.get());

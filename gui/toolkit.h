@@ -42,3 +42,24 @@ class GuiLockHold {
     GuiLockHold(const GuiLockHold&) = delete;
     GuiLockHold& operator=(const GuiLockHold&) = delete;
 };
+
+// For an operation a worker thread may call on a numbered object: runs
+// operation(found) under gui_lock, where find() looks the object up and yields
+// none when it is absent. It looks first without gui_lock, so an absent object
+// never touches the lock, and again once the lock is held, since the object may
+// have gone while this thread waited; objects are destroyed only under
+// gui_lock, so what the second look finds stays valid through the operation.
+// Returns whether the operation ran.
+template <typename Find, typename Operation>
+bool with_gui_lock_if_found(Find find, Operation operation) {
+    if (!find()) {
+        return false;
+    }
+    GuiLockHold hold;
+    auto found = find();
+    if (!found) {
+        return false;
+    }
+    operation(found);
+    return true;
+}

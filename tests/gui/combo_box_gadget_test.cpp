@@ -111,7 +111,7 @@ TEST_F(ComboBoxGadgetTest, IdenticalChangesInARowLeaveOneEvent) {
 TEST_F(ComboBoxGadgetTest, EditableComboBoxShowsUnlistedTextInItsEntry) {
     object_number gadget = combo_with({"9600", "19200"}, COMBO_EDITABLE);
     GadgetRecord* record = gadget_lookup(gadget);
-    GtkWidget* entry = record->kind.combo.entry;
+    GtkWidget* entry = gadget_kind_data<ComboBoxData>(record).entry;
     ASSERT_TRUE(GTK_IS_ENTRY(entry));
     // Only the two renderers of every combo box, not the entry combo's own.
     GList* renderers = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(record->widget));
@@ -132,7 +132,7 @@ TEST_F(ComboBoxGadgetTest, EntryFocusQueuesFocusEvents) {
     ASSERT_TRUE(run_toolkit_until([&] { return gtk_window_is_active(GTK_WINDOW(window())); }));
     gadget_events_until_quiet();
 
-    gtk_widget_grab_focus(gadget_lookup(gadget)->kind.combo.entry);
+    gtk_widget_grab_focus(gadget_kind_data<ComboBoxData>(gadget_lookup(gadget)).entry);
     std::vector<GadgetEvent> events = gadget_events_until_quiet();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].object, gadget);
@@ -156,14 +156,14 @@ TEST_F(ComboBoxGadgetTest, CaseFlagsConvertItemsSearchesAndTyping) {
     EXPECT_EQ(selected(both), 0);
 
     // Bytes of longer characters are left whole.
-    GtkEditable* entry = GTK_EDITABLE(gadget_lookup(lower)->kind.combo.entry);
+    GtkEditable* entry = GTK_EDITABLE(gadget_kind_data<ComboBoxData>(gadget_lookup(lower)).entry);
     gtk_editable_delete_text(entry, 0, -1);
     gint position = 0;
     gtk_editable_insert_text(entry, "HeLLo \xC3\x89t\xC3\xA9", -1, &position);
     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(entry)), "hello \xC3\x89t\xC3\xA9");
     EXPECT_EQ(position, 9);
 
-    entry = GTK_EDITABLE(gadget_lookup(upper)->kind.combo.entry);
+    entry = GTK_EDITABLE(gadget_kind_data<ComboBoxData>(gadget_lookup(upper)).entry);
     gtk_editable_delete_text(entry, 0, -1);
     position = 0;
     gtk_editable_insert_text(entry, "abx", 2, &position);
@@ -178,10 +178,11 @@ TEST_F(ComboBoxGadgetTest, FontReachesTheItemsAndTheEntry) {
     gadget_set_font(gadget, font);
 
     PangoFontDescription* renderer_font = nullptr;
-    g_object_get(record->kind.combo.text_renderer, "font-desc", &renderer_font, nullptr);
+    g_object_get(gadget_kind_data<ComboBoxData>(record).text_renderer, "font-desc", &renderer_font,
+                 nullptr);
     EXPECT_EQ(pango_font_description_get_size(renderer_font), 19 * PANGO_SCALE);
     pango_font_description_free(renderer_font);
-    GtkWidget* entry = record->kind.combo.entry;
+    GtkWidget* entry = gadget_kind_data<ComboBoxData>(record).entry;
     EXPECT_EQ(pango_font_description_get_size(gtk_widget_get_style(entry)->font_desc),
               19 * PANGO_SCALE);
 
