@@ -1,37 +1,29 @@
 #include "gui/window.h"
 
 #include "gui/event_queue.h"
+#include "gui/gadget_area.h"
 #include "gui/gadget_state.h"
 #include "gui/text_encoding.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <vector>
 
 namespace {
 
 struct WindowRecord {
     GtkWidget* widget; // primary handle: non-zero while the window exists
+    // What every window of this layer carries and nothing in this program
+    // reads: set at open, the group, area and timers released with the window.
     GtkWidget* parent;
     GtkAccelGroup* accelerators;
-    GtkWidget* spare_area; // kept for the layer's users; in no widget tree
-    GSList* timers;        // toolkit source ids removed with the window
-    int color;
-    int flags;
+    GtkWidget* spare_area; // in no widget tree
+    GSList* timers;        // toolkit source ids; nothing here adds one
+    int color;             // the last window_set_color
+    int flags;             // after WINDOW_TOOL's clearings
     std::int16_t min_width;
     std::int16_t min_height;
     std::int16_t max_width;
     std::int16_t max_height;
-};
-
-// A window's copy of the gadget-container part of the gadget state, kept under
-// wg_gadgetstack while another window's gadget area is current.
-struct SavedGadgetState {
-    GtkWidget* widget;
-    GtkWidget* container;
-    int depth;
-    GtkWidget* stack[GADGET_CONTAINER_STACK_SIZE];
 };
 
 constexpr int TABLE_GROWTH = 16;
@@ -81,26 +73,6 @@ WindowRecord* find_window(object_number number) {
 
 void push_window_event(gpointer number, int code) {
     event_push(code, 0, static_cast<int>(number_from_data(number)), 0, nullptr, nullptr, 0);
-}
-
-// The calling thread's gadget state stops naming a widget that goes away.
-void forget_gadget_owner(GtkWidget* widget) {
-    GadgetState* state = gadget_state();
-    if (state->owner == widget) {
-        state->owner = nullptr;
-        state->container = nullptr;
-        state->depth = 0;
-    }
-}
-
-void forget_owner_on_destroy(GtkWidget* widget, gpointer) {
-    forget_gadget_owner(widget);
-}
-
-void free_saved_state(gpointer data) {
-    auto* saved = static_cast<SavedGadgetState*>(data);
-    forget_gadget_owner(saved->widget);
-    delete saved;
 }
 
 gboolean on_configure(GtkWidget* window, GdkEventConfigure* event, gpointer number) {
@@ -217,6 +189,39 @@ void on_destroy(GtkWidget* window, gpointer data) {
     registry_release(window_table, number);
 }
 
+// The record the window will fill, and its number (the automatic one for
+// OBJECT_ANY). An open window under an explicit number is closed before its
+// slot is taken, so that the toolkit work of the closing does not run under
+// the table's lock.
+WindowRecord* allocate_window(object_number* number) {
+    if (*number != OBJECT_ANY && find_window(*number) != nullptr) {
+        window_close(*number);
+    }
+    auto* record = static_cast<WindowRecord*>(registry_allocate(window_table, *number));
+    if (record != nullptr && *number == OBJECT_ANY) {
+        *number = registry_number_of(window_table, record);
+    }
+    return record;
+}
+
+// The toplevel with its title and default size, at (x, y) unless it is to be
+// centred.
+GtkWidget* new_toplevel(int x, int y, int width, int height, const char* title, int flags) {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    g_object_set_data(G_OBJECT(window), "Window", window);
+    gtk_window_set_title(GTK_WINDOW(window), text_to_toolkit(title).get());
+    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
+    set_data_int(window, "wg_previous_width", width);
+    set_data_int(window, "wg_previous_height", height);
+    if (!(flags & (WINDOW_SCREEN_CENTERED | WINDOW_PARENT_CENTERED))) {
+        gtk_widget_set_uposition(window, x, y);
+    }
+    return window;
+}
+
 struct WindowHints {
     int decorations;
     int functions;
@@ -260,6 +265,24 @@ WindowHints add_gadget_hints(WindowHints hints, int flags) {
     return hints;
 }
 
+// Size behaviour, window type, decorations and window-manager functions;
+// realizes the window. Returns the flag word with WINDOW_TOOL's clearings.
+int set_size_and_decorations(GtkWidget* window, int width, int height, int flags) {
+    WindowHints hints = apply_size_behaviour(window, width, height, flags);
+    gtk_widget_realize(window);
+    if (flags & WINDOW_TOOL) {
+        flags &= ~TOOL_CLEARS;
+        gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_UTILITY);
+        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window), FALSE);
+        gtk_window_set_skip_pager_hint(GTK_WINDOW(window), FALSE);
+    }
+    hints = add_gadget_hints(hints, flags);
+    GdkWindow* own_window = gtk_widget_get_window(window);
+    gdk_window_set_decorations(own_window, static_cast<GdkWMDecoration>(hints.decorations));
+    gdk_window_set_functions(own_window, static_cast<GdkWMFunction>(hints.functions));
+    return flags;
+}
+
 void center_over_parent(GtkWidget* window, GtkWidget* parent) {
     if (parent == nullptr || gtk_widget_get_window(parent) == nullptr) {
         return;
@@ -280,17 +303,19 @@ void center_over_parent(GtkWidget* window, GtkWidget* parent) {
                              over.y + over.height / 2 - height / 2);
 }
 
-GtkWidget* new_gadget_area() {
-    GtkWidget* area = gtk_fixed_new();
-    gtk_fixed_set_has_window(GTK_FIXED(area), TRUE);
-    return area;
+void center(GtkWidget* window, GtkWidget* parent, int flags) {
+    if (flags & WINDOW_SCREEN_CENTERED) {
+        gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    } else if (flags & WINDOW_PARENT_CENTERED) {
+        center_over_parent(window, parent);
+    }
 }
 
 void build_widget_tree(GtkWidget* window, object_number number) {
     GtkWidget* vbox = gtk_vbox_new(FALSE, 0);
     gtk_container_add(GTK_CONTAINER(window), vbox);
     g_object_set_data(G_OBJECT(window), "wg_vbox", vbox);
-    GtkWidget* area = new_gadget_area();
+    GtkWidget* area = gadget_area_new();
     gtk_box_pack_start(GTK_BOX(vbox), area, TRUE, TRUE, 0);
     g_object_set_data(G_OBJECT(window), "wg_gadgetlist", area);
 
@@ -314,51 +339,41 @@ void connect_window_signals(GtkWidget* window, object_number number) {
     g_signal_connect(window, "motion-notify-event", G_CALLBACK(on_motion), data);
 }
 
+// The record, with the window's accelerator group and spare area.
+void fill_record(WindowRecord* record, GtkWidget* window, GtkWidget* parent, int flags) {
+    GtkAccelGroup* accelerators = gtk_accel_group_new();
+    g_object_set_data(G_OBJECT(window), "wg_accelerators", accelerators);
+    gtk_window_add_accel_group(GTK_WINDOW(window), accelerators);
+    GtkWidget* spare_area = gadget_area_new();
+    g_object_ref_sink(spare_area);
+    *record =
+        WindowRecord{window, parent, accelerators,       spare_area,        nullptr, -1, flags,
+                     0,      0,      LARGEST_SIZE_LIMIT, LARGEST_SIZE_LIMIT};
+}
+
+void open_in_state(object_number number, int flags) {
+    if (flags & WINDOW_MAXIMIZE) {
+        window_set_state(number, STATE_MAXIMIZED);
+    } else if (flags & WINDOW_MINIMIZE) {
+        window_set_state(number, STATE_MINIMIZED);
+    }
+}
+
 // Shows the window and runs the toolkit until the window manager has placed it,
 // or nothing has happened for half a second. Only the toolkit runs here: events
 // already queued, and events of other windows or posted by workers meanwhile,
 // stay queued for the application; the new window's own signals of this phase
-// are dropped.
-void show_and_wait_for_placement(GtkWidget* window, object_number number) {
+// are dropped. WINDOW_NO_ACTIVATE shows it without taking the focus; the
+// window accepts the focus again after its first repaint.
+void show_and_wait_for_placement(GtkWidget* window, object_number number, int flags) {
+    if (flags & WINDOW_NO_ACTIVATE) {
+        gtk_window_set_accept_focus(GTK_WINDOW(window), FALSE);
+        set_data_int(window, "wg_restore_focus", 1);
+    }
     gtk_widget_show(window);
     while (!window_configured && event_run_toolkit(FIRST_CONFIGURATION_WAIT_MS)) {
     }
     event_discard_window_signals(static_cast<int>(number));
-}
-
-// The window's gadget area; for a window made elsewhere one is added at the
-// start of its box. None when there is no box to put it in.
-GtkWidget* find_gadget_area(GtkWidget* widget) {
-    if (!GTK_IS_WINDOW(widget)) {
-        return widget;
-    }
-    auto* area = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(widget), "wg_gadgetlist"));
-    if (area != nullptr) {
-        return area;
-    }
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    GList* last = g_list_last(children);
-    GtkWidget* box = last != nullptr ? static_cast<GtkWidget*>(last->data) : nullptr;
-    g_list_free(children);
-    if (box == nullptr || !GTK_IS_BOX(box)) {
-        return nullptr;
-    }
-    area = new_gadget_area();
-    gtk_widget_show(area);
-    gtk_box_pack_start(GTK_BOX(box), area, TRUE, TRUE, 0);
-    g_object_set_data(G_OBJECT(widget), "wg_gadgetlist", area);
-    return area;
-}
-
-void save_gadget_state(GtkWidget* owner, const GadgetState* state) {
-    auto* saved =
-        static_cast<SavedGadgetState*>(g_object_get_data(G_OBJECT(owner), "wg_gadgetstack"));
-    if (saved == nullptr) {
-        return;
-    }
-    saved->container = state->container;
-    saved->depth = state->depth;
-    std::copy(std::begin(state->stack), std::end(state->stack), std::begin(saved->stack));
 }
 
 void close_windows(const std::vector<object_number>& numbers) {
@@ -396,75 +411,27 @@ object_number window_open_with_parent(object_number number, int x, int y, int wi
         y = -1;
     }
     window_init();
-    // Replacing an open window closes it before its slot is taken, so that the
-    // toolkit work of the closing does not run under the table's lock.
-    if (number != OBJECT_ANY && find_window(number) != nullptr) {
-        window_close(number);
-    }
-    auto* record = static_cast<WindowRecord*>(registry_allocate(window_table, number));
+    bool automatic = number == OBJECT_ANY;
+    WindowRecord* record = allocate_window(&number);
     if (record == nullptr) {
         return 0;
     }
-    bool automatic = number == OBJECT_ANY;
-    if (automatic) {
-        number = registry_number_of(window_table, record);
-    }
     window_configured = false;
-
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWidget* window = new_toplevel(x, y, width, height, title, flags);
     if (window == nullptr) {
         return 0;
     }
-    g_object_set_data(G_OBJECT(window), "Window", window);
-    gtk_window_set_title(GTK_WINDOW(window), text_to_toolkit(title).get());
-    gtk_window_set_default_size(GTK_WINDOW(window), width, height);
-    set_data_int(window, "wg_previous_width", width);
-    set_data_int(window, "wg_previous_height", height);
-    if (!(flags & (WINDOW_SCREEN_CENTERED | WINDOW_PARENT_CENTERED))) {
-        gtk_widget_set_uposition(window, x, y);
-    }
-    WindowHints hints = apply_size_behaviour(window, width, height, flags);
-    gtk_widget_realize(window);
-    if (flags & WINDOW_TOOL) {
-        flags &= ~TOOL_CLEARS;
-        gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_UTILITY);
-        gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window), FALSE);
-        gtk_window_set_skip_pager_hint(GTK_WINDOW(window), FALSE);
-    }
-    hints = add_gadget_hints(hints, flags);
-    GdkWindow* own_window = gtk_widget_get_window(window);
-    gdk_window_set_decorations(own_window, static_cast<GdkWMDecoration>(hints.decorations));
-    gdk_window_set_functions(own_window, static_cast<GdkWMFunction>(hints.functions));
-    if (flags & WINDOW_SCREEN_CENTERED) {
-        gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
-    } else if (flags & WINDOW_PARENT_CENTERED) {
-        center_over_parent(window, parent);
-    }
+    flags = set_size_and_decorations(window, width, height, flags);
+    center(window, parent, flags);
     build_widget_tree(window, number);
     if (parent != nullptr) {
         gtk_window_set_transient_for(GTK_WINDOW(window), GTK_WINDOW(parent));
     }
     connect_window_signals(window, number);
-
-    GtkAccelGroup* accelerators = gtk_accel_group_new();
-    g_object_set_data(G_OBJECT(window), "wg_accelerators", accelerators);
-    gtk_window_add_accel_group(GTK_WINDOW(window), accelerators);
-    GtkWidget* spare_area = new_gadget_area();
-    g_object_ref_sink(spare_area);
-    *record =
-        WindowRecord{window, parent, accelerators,       spare_area,        nullptr, -1, flags,
-                     0,      0,      LARGEST_SIZE_LIMIT, LARGEST_SIZE_LIMIT};
-    if (flags & WINDOW_MAXIMIZE) {
-        window_set_state(number, STATE_MAXIMIZED);
-    } else if (flags & WINDOW_MINIMIZE) {
-        window_set_state(number, STATE_MINIMIZED);
-    }
+    fill_record(record, window, parent, flags);
+    open_in_state(number, flags);
     if (!(flags & WINDOW_INVISIBLE)) {
-        if (flags & WINDOW_NO_ACTIVATE) {
-            gtk_window_set_accept_focus(GTK_WINDOW(window), FALSE);
-            set_data_int(window, "wg_restore_focus", 1);
-        }
-        show_and_wait_for_placement(window, number);
+        show_and_wait_for_placement(window, number, flags);
     }
     event_flush_toolkit();
     if (!(flags & WINDOW_NO_GADGETS)) {
@@ -546,39 +513,6 @@ void window_close(object_number number) {
 
 void window_close_all() {
     close_windows(open_window_numbers());
-}
-
-GtkWidget* window_use_gadget_area(GtkWidget* widget) {
-    GadgetState* state = gadget_state();
-    GtkWidget* previous = state->owner;
-    if (widget == nullptr) {
-        return previous;
-    }
-    GtkWidget* area = find_gadget_area(widget);
-    if (area == nullptr) {
-        return previous;
-    }
-    if (previous != nullptr) {
-        save_gadget_state(previous, state);
-    }
-    auto* saved =
-        static_cast<SavedGadgetState*>(g_object_get_data(G_OBJECT(widget), "wg_gadgetstack"));
-    if (saved != nullptr) {
-        state->container = saved->container;
-        state->depth = saved->depth;
-        std::copy(std::begin(saved->stack), std::end(saved->stack), std::begin(state->stack));
-    } else {
-        state->container = area;
-        state->depth = 0;
-        saved = new SavedGadgetState{};
-        saved->widget = widget;
-        g_object_set_data_full(G_OBJECT(widget), "wg_gadgetstack", saved, free_saved_state);
-        // Object data goes only when the widget is finalized, which a reference
-        // held elsewhere can delay; the state must not name a destroyed widget.
-        g_signal_connect(widget, "destroy", G_CALLBACK(forget_owner_on_destroy), nullptr);
-    }
-    state->owner = widget;
-    return previous;
 }
 
 int window_number_of(GtkWidget* widget) {

@@ -86,15 +86,6 @@ void window_close(object_number number);
 // automatic ones oldest first.
 void window_close_all();
 
-// Makes the widget's gadget area the calling thread's gadget container and the
-// widget the current owner; returns the previous owner. The previous owner's
-// container state is saved with it (wg_gadgetstack) and restored when it
-// becomes current again. For a GtkWindow not made by window_open an area is
-// added at the start of its box; without a box nothing changes. Any other
-// widget is its own area. With none, only returns the current owner. A widget
-// that is destroyed stops being the owner.
-GtkWidget* window_use_gadget_area(GtkWidget* widget);
-
 // The number of the window (made by window_open) that contains the widget; -1
 // when the widget's toplevel is no such window.
 int window_number_of(GtkWidget* widget);

@@ -1,6 +1,7 @@
 #include "gui/window.h"
 
 #include "gui/event_queue.h"
+#include "gui/gadget_area.h"
 #include "gui/gadget_state.h"
 #include "gui/toolkit.h"
 #include "tests/support/gui_waits.h"
