@@ -98,6 +98,23 @@ TEST_F(AdapterSimulatorTest, BeforeSendsOneByteAheadOfTheEcho) {
     EXPECT_EQ(exchange(other, 16), "~" + test_text);
 }
 
+// The benchmark's wire: at 300 baud the 15 bytes need 500 ms, and no byte
+// may come back before its time (a pace that sent everything at once would
+// make the benchmark's figures meaningless).
+TEST_F(AdapterSimulatorTest, PaceSpreadsTheEchoOverTheWireTime) {
+    using namespace std::chrono_literals;
+    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--pace=300"});
+    object_number port = open_adapter(adapter.link());
+    ASSERT_NE(port, 0);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(serial_write_string(port, test_text.c_str()), 15);
+    EXPECT_EQ(read_port(port, 1), "T");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 33ms) << "one byte takes 33 ms";
+    EXPECT_EQ(read_port(port, 14), test_text.substr(1));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
+    serial_close(port);
+}
+
 TEST_F(AdapterSimulatorTest, TrailSendsDotsAfterTheEcho) {
     {
         SimulatedAdapter some(unique_device_link(folder.path()), {"--trail=4"});
