@@ -21,4 +21,4 @@ ensure_packages() {
 
 BUILD_PACKAGES=(g++ make cmake pkg-config libgtk2.0-dev libjson-glib-dev fonts-liberation scdoc dpkg-dev)
 TEST_PACKAGES=(libgtest-dev xvfb metacity xdotool wmctrl x11-utils imagemagick dbus
-    desktop-file-utils appstream groff-base lintian)
+    desktop-file-utils appstream groff-base lintian python3 clang libclang-rt-14-dev)

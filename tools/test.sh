@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds the program plainly
-# and with AddressSanitizer/UndefinedBehaviorSanitizer, and runs every test of
-# both builds under a private virtual display with a window manager. The last
+# The whole test suite: installs what is missing, builds the program plainly,
+# with AddressSanitizer/UndefinedBehaviorSanitizer and with ThreadSanitizer,
+# and the fuzz targets, and runs every test of these builds under a private
+# virtual display with a window manager. The last
 # line is "N passed, N failed"; the exit status is 0 only when nothing failed.
 set -u
 cd "$(dirname "$0")/.."
@@ -14,11 +15,16 @@ build() { # folder, extra cmake options...
     local folder=$1
     shift
     cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null &&
-        cmake --build "$folder" -j "$jobs" -- --no-print-directory >"$folder.log" 2>&1 ||
+        cmake --build "$folder" -j "$jobs" ${target:+--target "$target"} -- --no-print-directory \
+            >"$folder.log" 2>&1 ||
         { cat "$folder.log"; return 1; }
 }
 build build || { echo "0 passed, 1 failed"; exit 1; }
 build build-sanitize -DLANTORIC_SANITIZE=ON || { echo "0 passed, 1 failed"; exit 1; }
+build build-thread-sanitize -DLANTORIC_THREAD_SANITIZE=ON || { echo "0 passed, 1 failed"; exit 1; }
+# The fuzz targets need clang's libFuzzer; only they and what they use are built.
+target=fuzzers CC=clang CXX=clang++ build build-fuzz -DLANTORIC_FUZZ=ON ||
+    { echo "0 passed, 1 failed"; exit 1; }
 
 scratch=$(mktemp -d /tmp/lantoric-test.XXXXXX)
 mkdir -p "$root/artifacts"
