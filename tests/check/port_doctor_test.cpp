@@ -43,10 +43,10 @@ class DevNode {
     std::string path_;
 };
 
-// lantoric-check as user and group 65534 with no other groups.
-CommandResult check_unprivileged(const std::string& port) {
-    return run_command({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                        LANTORIC_CHECK_PATH, port});
+// lantoric-check as user 65534 with the given group and no other groups.
+CommandResult check_unprivileged(const std::string& port, const char* group = "65534") {
+    return run_command({"/usr/bin/setpriv", "--reuid=65534", std::string("--regid=") + group,
+                        "--clear-groups", LANTORIC_CHECK_PATH, port});
 }
 
 TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
@@ -117,6 +117,16 @@ TEST(PortDoctor, PermissionDeniedNamesTheGroupAndTheFix) {
                               group_name + ", and you are not in it; " + fix),
               std::string::npos)
         << run.errors;
+
+    // The group database gives user 65534 its group 65534; a session started
+    // with another group lacks it, as one that began before the user joined.
+    ASSERT_EQ(chown(adapter.slave().c_str(), 0, 65534), 0);
+    ASSERT_EQ(chmod(adapter.slave().c_str(), 0660), 0);
+    CommandResult stale = check_unprivileged(adapter.link(), "0");
+    EXPECT_EQ(stale.status, 3);
+    EXPECT_NE(stale.errors.find("which you joined after this session began; log out and in again"),
+              std::string::npos)
+        << stale.errors;
 }
 
 // Each way another program can hold a port makes it busy, for root too, and
