@@ -9,8 +9,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
+
+// The owner of a list record. Registry records are plain memory, so the gadget
+// record holds the list as a plain pointer from the constructor to free_hook,
+// which takes it back into an owner that frees it.
+using OwnedList = std::unique_ptr<ComboList>;
 
 ComboBoxData& data_of(GadgetRecord* record) {
     return gadget_kind_data<ComboBoxData>(record);
@@ -61,8 +67,7 @@ int row_count(GadgetRecord* record) {
 }
 
 void free_hook(GadgetRecord* record) {
-    delete data_of(record).list;
-    data_of(record).list = nullptr;
+    OwnedList list(std::exchange(data_of(record).list, nullptr));
 }
 
 void set_state(GadgetRecord* record, int index) {
@@ -331,7 +336,7 @@ void put_widgets(const ComboWidgets& widgets, GtkFixed* container, int x, int y,
     gtk_widget_show_all(widgets.box);
 }
 
-std::unique_ptr<ComboList> new_list(GtkListStore* store) {
+OwnedList new_list(GtkListStore* store) {
     auto list = std::make_unique<ComboList>();
     list->model = store;
     list->data_column = COMBO_COLUMN_DATA;

@@ -184,7 +184,7 @@ int gadget_add_item(object_number gadget, int position, const char* text);
 void gadget_set_state(object_number gadget, int state);
 
 // 0 makes the gadget's main widget sensitive, any other value insensitive.
-// Main thread; takes no lock.
+// Main thread; takes no gui_lock.
 void gadget_disable(object_number gadget, int disable);
 
 // COLOR_FOREGROUND or COLOR_BACKGROUND of a text gadget; -1 gives the theme's

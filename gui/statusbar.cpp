@@ -5,7 +5,6 @@
 #include "gui/text_encoding.h"
 #include "gui/toolkit.h"
 
-#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -23,6 +22,8 @@ struct BuildState {
     GtkWidget* content_box;
     object_number number;
 };
+// Thread areas are pointer-aligned.
+static_assert(alignof(BuildState) <= alignof(void*));
 
 ObjectTable* statusbar_table = nullptr;
 std::size_t build_state_offset = 0;
@@ -41,11 +42,7 @@ ObjectTable* table() {
 
 BuildState* build_state() {
     statusbar_init();
-    // Thread areas are placed at multiples of 4 bytes; the state holds
-    // pointers, so it sits at the next multiple of 8 inside a larger area.
-    auto address = reinterpret_cast<std::uintptr_t>(thread_area_get(build_state_offset));
-    address = (address + alignof(BuildState) - 1) & ~(std::uintptr_t{alignof(BuildState)} - 1);
-    return reinterpret_cast<BuildState*>(address);
+    return thread_area_get_as<BuildState>(build_state_offset);
 }
 
 void remember_child(GtkWidget* child, gpointer build) {
@@ -71,13 +68,57 @@ GtkWidget* bar_widget(object_number number) {
     return record != nullptr ? record->hbox : nullptr;
 }
 
+// Field `field` of the bar takes the text, alignment and border. Holding
+// gui_lock.
+void set_field(GtkWidget* hbox, int field, const char* text, int flags) {
+    if (field < 0) {
+        return;
+    }
+    ChildList fields(gtk_container_get_children(GTK_CONTAINER(hbox)));
+    auto* frame = static_cast<GtkWidget*>(g_list_nth_data(fields.get(), static_cast<guint>(field)));
+    if (frame == nullptr || !GTK_IS_FRAME(frame)) {
+        return;
+    }
+    GtkWidget* content = gtk_bin_get_child(GTK_BIN(frame));
+    if (content == nullptr) {
+        return;
+    }
+    ToolkitText converted = text_to_toolkit(text);
+    GtkWidget* label = content;
+    if (GTK_IS_LABEL(content)) {
+        gtk_label_set_text(GTK_LABEL(label), converted.get());
+    } else {
+        label = gtk_label_new(converted.get());
+        gtk_widget_destroy(content);
+        if (label != nullptr) {
+            gtk_container_add(GTK_CONTAINER(frame), label);
+            gtk_widget_show(label);
+        }
+    }
+    if (label != nullptr) {
+        float horizontal = 0.0F;
+        if ((flags & FIELD_CENTRED) != 0) {
+            horizontal = 0.5F;
+        } else if ((flags & FIELD_RIGHT) != 0) {
+            horizontal = 1.0F;
+        }
+        gtk_misc_set_alignment(GTK_MISC(label), horizontal, 0.5F);
+    }
+    GtkShadowType border = GTK_SHADOW_IN;
+    if ((flags & FIELD_SHADOW_NONE) != 0) {
+        border = GTK_SHADOW_NONE;
+    } else if ((flags & FIELD_SHADOW_OUT) != 0) {
+        border = GTK_SHADOW_OUT;
+    }
+    gtk_frame_set_shadow_type(GTK_FRAME(frame), border);
+}
+
 } // namespace
 
 void statusbar_init() {
     table();
     std::call_once(build_state_registered, [] {
-        build_state_offset =
-            thread_area_register(sizeof(BuildState) + alignof(BuildState), nullptr, nullptr);
+        build_state_offset = thread_area_register(sizeof(BuildState), nullptr, nullptr);
     });
 }
 
@@ -146,6 +187,7 @@ void statusbar_add_field(int width) {
     gtk_widget_size_request(label, &natural);
     int height = natural.height <= 15 ? MINIMUM_FIELD_HEIGHT : natural.height + 6;
     gtk_widget_set_size_request(frame, width, height);
+    // Every field of this layer carries a range; nothing in this program reads it.
     g_object_set_data(G_OBJECT(frame), "wg_statusbar_min", GINT_TO_POINTER(0));
     g_object_set_data(G_OBJECT(frame), "wg_statusbar_max", GINT_TO_POINTER(100));
 
@@ -158,54 +200,8 @@ void statusbar_add_field(int width) {
 }
 
 void statusbar_set_text(object_number number, int field, const char* text, int flags) {
-    if (bar_widget(number) == nullptr) {
-        return;
-    }
-    GuiLockHold gui;
-    // Looked up again under gui_lock: the bar may have been destroyed (its
-    // window closed) while this thread waited for the lock. Bars are destroyed
-    // only under gui_lock, so the hbox found now stays valid until the end.
-    GtkWidget* hbox = bar_widget(number);
-    if (hbox == nullptr || field < 0) {
-        return;
-    }
-    ChildList fields(gtk_container_get_children(GTK_CONTAINER(hbox)));
-    auto* frame = static_cast<GtkWidget*>(g_list_nth_data(fields.get(), static_cast<guint>(field)));
-    if (frame == nullptr || !GTK_IS_FRAME(frame)) {
-        return;
-    }
-    GtkWidget* content = gtk_bin_get_child(GTK_BIN(frame));
-    if (content == nullptr) {
-        return;
-    }
-    ToolkitText converted = text_to_toolkit(text);
-    GtkWidget* label = content;
-    if (GTK_IS_LABEL(content)) {
-        gtk_label_set_text(GTK_LABEL(label), converted.get());
-    } else {
-        label = gtk_label_new(converted.get());
-        gtk_widget_destroy(content);
-        if (label != nullptr) {
-            gtk_container_add(GTK_CONTAINER(frame), label);
-            gtk_widget_show(label);
-        }
-    }
-    if (label != nullptr) {
-        float horizontal = 0.0F;
-        if ((flags & FIELD_CENTRED) != 0) {
-            horizontal = 0.5F;
-        } else if ((flags & FIELD_RIGHT) != 0) {
-            horizontal = 1.0F;
-        }
-        gtk_misc_set_alignment(GTK_MISC(label), horizontal, 0.5F);
-    }
-    GtkShadowType border = GTK_SHADOW_IN;
-    if ((flags & FIELD_SHADOW_NONE) != 0) {
-        border = GTK_SHADOW_NONE;
-    } else if ((flags & FIELD_SHADOW_OUT) != 0) {
-        border = GTK_SHADOW_OUT;
-    }
-    gtk_frame_set_shadow_type(GTK_FRAME(frame), border);
+    with_gui_lock_if_found([number] { return bar_widget(number); },
+                           [=](GtkWidget* hbox) { set_field(hbox, field, text, flags); });
 }
 
 void statusbar_set_text_plain(object_number number, int field, const char* text) {

@@ -35,7 +35,8 @@ void statusbar_init();
 // construction. An explicit number that names a bar releases it first. Returns
 // the automatic number for OBJECT_ANY, the bar's GtkHBox for an explicit number,
 // 0 when the window is none or has no content box, the hbox cannot be made or
-// the number is refused. Main thread, holding gui_lock; takes no lock itself.
+// the number is refused. Main thread, holding gui_lock; takes the status bar
+// table's lock for the record.
 object_number statusbar_create(object_number number, GtkWidget* window);
 
 // Appends a field width pixels wide to the calling thread's bar under
@@ -43,7 +44,8 @@ object_number statusbar_create(object_number number, GtkWidget* window);
 // pixels high. FIELD_FILL stretches the field over the rest of the bar; widths
 // above 8192 are clamped to 8192, other negative widths leave the width to the
 // label. Does nothing when the thread has no bar under construction or that bar
-// has been destroyed. Main thread, holding gui_lock; takes no lock itself.
+// has been destroyed. Main thread, holding gui_lock; takes the status bar
+// table's lock to see that the bar still exists.
 void statusbar_add_field(int width);
 
 // Sets field `field` (from 0) of the bar to text (a program text; null counts
