@@ -1,7 +1,8 @@
-// The gadget state: a per-thread area shared by the window layer and the gadget
-// layer. It names the container into which the calling thread's constructors
-// put new gadgets, the stack of nested containers, the default gadget font and
-// the window whose gadget area is current.
+// The gadget state: a per-thread area shared by the gadget areas
+// (gui/gadget_area.h) and the gadget layer. It names the container into which
+// the calling thread's constructors put new gadgets, the stack of nested
+// containers, the default gadget font and the window whose gadget area is
+// current.
 #pragma once
 
 #include <gtk/gtk.h>

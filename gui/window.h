@@ -32,8 +32,9 @@ inline constexpr int WINDOW_NO_GADGETS = 0x1000;
 inline constexpr int WINDOW_NO_ACTIVATE = 0x2000;
 
 // Start-up, once, after the event queue: the window table (growth 16, released
-// with window_close) and the gadget state thread area it shares with the gadget
-// layer. Main thread, before any worker exists. Later calls do nothing.
+// with window_close) and the gadget state thread area, which a window's opening
+// reaches through its gadget area. Main thread, before any worker exists.
+// Later calls do nothing.
 void window_init();
 
 // Opens a window of width x height client pixels at (x, y) with the title
