@@ -67,7 +67,9 @@ PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_r
         port.path = dev_folder + "/" + name;
         port.kind = name.substr(0, 6);
         port.open = check_open(port.path);
-        port.holders = port_holders(port.path, port.holders_all_visible);
+        if (holders_matter(port.open.outcome)) {
+            port.holders = port_holders(port.path, port.holders_all_visible);
+        }
         port.usb = usb_identity(name, sysfs_root);
         listing.ports.push_back(std::move(port));
     }

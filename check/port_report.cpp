@@ -225,6 +225,11 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
     return report(OpenOutcome::opens, "opens", "");
 }
 
+bool holders_matter(OpenOutcome outcome) {
+    return outcome != OpenOutcome::not_a_terminal && outcome != OpenOutcome::gone &&
+           outcome != OpenOutcome::missing;
+}
+
 std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all) {
     visible_all = true;
     std::vector<PortHolder> holders;

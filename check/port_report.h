@@ -47,6 +47,10 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder = 
 // some process could not be looked into.
 std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all);
 
+// Whether the holders of a node with this outcome are worth naming: not for
+// nodes that are no serial line (every program has /dev/null open) or are gone.
+bool holders_matter(OpenOutcome outcome);
+
 // The group the device node belongs to, and whether the running process has
 // it now and the group database lists the user in it: a user added to the
 // group who has not logged in again has the second without the first.

@@ -187,6 +187,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         EXPECT_NE(run.errors.find(row.says), std::string::npos) << run.errors;
         EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
     }
+    // Every program has /dev/null open; none of them holds a serial line.
+    EXPECT_EQ(check({"/dev/null"}).output.find("held by"), std::string::npos);
     CommandResult version = check({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "lantoric-check 1.01\n");
