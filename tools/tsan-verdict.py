@@ -23,7 +23,7 @@ import os
 import re
 import sys
 
-FRAME = re.compile(r"^\s+#\d+ (?P<function>.*?) (?P<location>\S+) \((?P<module>[^)+ ]+)(\+0x[0-9a-f]+)?\)")
+FRAME = re.compile(r"^\s+#\d+ (?P<function>.*?) (?P<location>\S+) \((?P<module>[^)\s]+?)(?:\+0x[0-9a-f]+)?\)")
 REPORT_START = re.compile(r"^WARNING: ThreadSanitizer: (?P<kind>.+?)(?: \(pid=\d+\))?$")
 # Headings of the stacks of the accesses themselves (data races).
 ACCESS_HEADING = re.compile(
@@ -116,7 +116,9 @@ def main(arguments):
     ours = []
     others = collections.Counter()
     kinds = collections.Counter()
-    for path in arguments[1:]:
+    # A pattern that matched no log stands for a run without reports.
+    logs = [path for path in arguments[1:] if os.path.isfile(path)]
+    for path in logs:
         with open(path, errors="replace") as log:
             for report in parse_reports(log):
                 own, library = judge(report, root)
@@ -129,7 +131,7 @@ def main(arguments):
         print(f"ThreadSanitizer report of ours ({os.path.basename(path)}): {kind}")
         print("\n".join(text))
     counted = ", ".join(f"{library} {count}" for library, count in others.most_common())
-    print(f"ThreadSanitizer: {len(arguments) - 1} logs, {len(ours)} reports of ours, "
+    print(f"ThreadSanitizer: {len(logs)} logs, {len(ours)} reports of ours, "
           f"{sum(others.values())} not ours" + (f" ({counted})" if counted else ""))
     if kinds:
         print("  not ours by kind: " +
