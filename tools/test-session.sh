@@ -48,6 +48,9 @@ for build in build build-sanitize build-thread-sanitize build-fuzz; do
     (cd "$root/$build" && TSAN_OPTIONS=$thread_sanitizer ctest --output-on-failure --timeout 180) 2>&1 |
         tee "$scratch/ctest-$build.log"
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+    # Why each skipped test was skipped: the test's own words.
+    awk '/: Skipped$/ { getline why } /^\[  SKIPPED \] .* \([0-9]+ ms\)$/ { print "skipped " $4 ": " why }' \
+        "$root/$build/Testing/Temporary/LastTest.log" 2>/dev/null | tee -a "$scratch/ctest-$build.log"
 done
 python3 "$root/tools/tsan-verdict.py" "$root" "$scratch"/tsan/report* || status=1
 exit $status
