@@ -1,10 +1,10 @@
-// The main window as it first appears: what the window manager was asked for,
-// where the gadgets stand, their colours and texts, and the status bar.
+// The main window as it first appears: what the window manager was asked for
+// and what reaches the screen.
 #include "tests/e2e/desktop.h"
 #include "tests/e2e/lantoric_session.h"
+#include "tests/support/wait_until.h"
 
 #include <cstdlib>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -17,36 +17,6 @@ const std::string RED_204 = "cc00,0000,0000";
 constexpr unsigned long RED_204_ON_SCREEN = 0xCC0000;
 const std::string GADGET_FONT = "Arial 8";
 constexpr long SHADOW_IN = 1;
-
-struct Placement {
-    MainGadget number;
-    long x;
-    long y;
-    long width;
-    long height;
-};
-
-const Placement LAYOUT[] = {
-    {PORT_LABEL, 10, 15, 70, 20},      {PORT_CHOOSER, 80, 10, 150, 25},
-    {TEST_BUTTON, 250, 10, 40, 25},    {TRANSMIT_LABEL, 10, 50, 50, 20},
-    {TRANSMIT_FIELD, 80, 50, 210, 20}, {RECEIVE_LABEL, 10, 80, 50, 20},
-    {RECEIVE_FIELD, 80, 80, 210, 20},
-};
-
-// The screen shows what the toolkit drew a moment after it was asked to.
-std::optional<unsigned long> wait_for_pixel(unsigned long window, int x, int y,
-                                            unsigned long expected) {
-    std::optional<unsigned long> pixel;
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    do {
-        pixel = read_pixel(window, x, y);
-        if (!pixel || *pixel == expected) {
-            break;
-        }
-        std::this_thread::sleep_for(20ms);
-    } while (std::chrono::steady_clock::now() < until);
-    return pixel;
-}
 
 TEST_F(MainWindow, IsFixedInSizeCentredAndOnlyMovableAndClosable) {
     const auto snapshot = start_program();
@@ -80,87 +50,42 @@ TEST_F(MainWindow, IsFixedInSizeCentredAndOnlyMovableAndClosable) {
         << "frame at y " << frame_y << ", " << frame_height << " high";
 }
 
-TEST_F(MainWindow, GadgetsStandWhereTheLayoutPutsThemWithTheirTextsAndColours) {
+// What the layout table says is the code's business; what only the screen
+// shows is tested here: the gadget area's red reaches the screen, the fields
+// are sunken, the status bar is centred below the gadgets in its own font.
+TEST_F(MainWindow, TheRedAreaTheSunkenFieldsAndTheStatusBarReachTheScreen) {
     const auto snapshot = start_program();
     ASSERT_TRUE(snapshot);
     const WidgetState* area = gadget_area(*snapshot);
-    ASSERT_NE(area, nullptr) << describe(*snapshot);
-    EXPECT_EQ(area->number("x"), 0);
-    EXPECT_EQ(area->number("y"), 0);
+    const WidgetState* field = status_field(*snapshot);
+    const WidgetState* label = status_label(*snapshot);
+    ASSERT_TRUE(area != nullptr && field != nullptr && label != nullptr) << describe(*snapshot);
     EXPECT_EQ(area->text("modifier_bg"), RED_204);
-    ASSERT_EQ(area->children.size(), 7u) << describe(*area);
-
-    for (const auto& place : LAYOUT) {
-        const WidgetState* outer = gadget(*snapshot, place.number);
-        ASSERT_NE(outer, nullptr);
-        SCOPED_TRACE("gadget " + std::to_string(place.number) + ": " + describe(*outer));
-        EXPECT_EQ(outer->number("x") - area->number("x"), place.x);
-        EXPECT_EQ(outer->number("y") - area->number("y"), place.y);
-        EXPECT_EQ(outer->number("width"), place.width);
-        EXPECT_EQ(outer->number("height"), place.height);
-        if (place.number != PORT_CHOOSER) {
-            const WidgetState* label = gadget_label(*snapshot, place.number);
-            ASSERT_NE(label, nullptr);
-            EXPECT_EQ(label->text("font"), GADGET_FONT);
-        }
-    }
-
-    const std::pair<MainGadget, const char*> captions[] = {
-        {PORT_LABEL, "COM Port :"}, {TRANSMIT_LABEL, "Transmit :"}, {RECEIVE_LABEL, "Receive :"}};
-    for (const auto& [number, caption] : captions) {
-        const WidgetState* label = gadget_label(*snapshot, number);
-        ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->text("text"), caption);
-        EXPECT_EQ(label->real("xalign"), 0.0) << caption;
-        EXPECT_EQ(label->text("modifier_bg"), RED_204) << caption;
-        EXPECT_EQ(gadget(*snapshot, number)->text("modifier_bg"), RED_204) << caption;
-    }
-
-    for (MainGadget field : {TRANSMIT_FIELD, RECEIVE_FIELD}) {
-        const WidgetState* frame = gadget(*snapshot, field)->find("GtkFrame");
-        ASSERT_NE(frame, nullptr) << "field " << field << " has no frame";
+    for (MainGadget number : {TRANSMIT_FIELD, RECEIVE_FIELD}) {
+        const WidgetState* frame = gadget(*snapshot, number)->find("GtkFrame");
+        ASSERT_NE(frame, nullptr) << "field " << number << " has no frame";
         EXPECT_EQ(frame->number("shadow"), SHADOW_IN);
-        const WidgetState* label = gadget_label(*snapshot, field);
-        ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->text("text"), "");
-        EXPECT_FALSE(label->has("modifier_bg")) << "field " << field << " has a colour";
+        EXPECT_EQ(gadget_label(*snapshot, number)->text("font"), GADGET_FONT);
     }
+    EXPECT_EQ(label->text("text"), "not tested");
+    EXPECT_EQ(label->real("xalign"), 0.5);
+    EXPECT_EQ(field->number("shadow"), SHADOW_IN);
+    EXPECT_GE(field->number("y"), area->number("y") + area->number("height"));
+    EXPECT_NE(label->text("font"), GADGET_FONT) << "the status bar is no gadget";
 
-    const WidgetState* button = test_button(*snapshot);
-    ASSERT_NE(button, nullptr);
-    EXPECT_EQ(gadget_label(*snapshot, TEST_BUTTON)->text("text"), "Test");
-    EXPECT_EQ(button->number("sensitive"), 1);
-    EXPECT_FALSE(button->has("modifier_bg"));
-    const WidgetState* chooser = port_chooser(*snapshot);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_FALSE(chooser->has("modifier_bg"));
-
-    // The red reaches the screen: two corners of the area that no gadget covers.
+    // Two corners of the area that no gadget covers.
     const int left = static_cast<int>(area->number("x")) + 4;
     const int top = static_cast<int>(area->number("y")) + 4;
     const int bottom = static_cast<int>(area->number("y") + area->number("height")) - 4;
     for (int y : {top, bottom}) {
-        const auto pixel = wait_for_pixel(main_window_id(), left, y, RED_204_ON_SCREEN);
+        std::optional<unsigned long> pixel;
+        // The screen shows what the toolkit drew a moment after it was asked to.
+        EXPECT_TRUE(wait_until([&] {
+            pixel = read_pixel(main_window_id(), left, y);
+            return !pixel || *pixel == RED_204_ON_SCREEN;
+        })) << "at " << left << ", " << y;
         ASSERT_TRUE(pixel);
-        EXPECT_EQ(*pixel, RED_204_ON_SCREEN) << "at " << left << ", " << y;
     }
-}
-
-TEST_F(MainWindow, StatusBarShowsNotTestedCentredInASunkenFieldBelowTheGadgets) {
-    const auto snapshot = start_program();
-    ASSERT_TRUE(snapshot);
-    const WidgetState* field = status_field(*snapshot);
-    const WidgetState* label = status_label(*snapshot);
-    const WidgetState* area = gadget_area(*snapshot);
-    ASSERT_TRUE(field != nullptr && label != nullptr && area != nullptr) << describe(*snapshot);
-    EXPECT_EQ(label->text("text"), "not tested");
-    EXPECT_EQ(label->real("xalign"), 0.5);
-    EXPECT_EQ(field->number("shadow"), SHADOW_IN);
-    EXPECT_EQ(field->number("request_width"), 300);
-    EXPECT_GE(field->number("height"), 22);
-    EXPECT_GE(field->number("y"), area->number("y") + area->number("height"));
-    // The status bar is no gadget: it keeps the toolkit's font.
-    EXPECT_NE(label->text("font"), GADGET_FONT);
 }
 
 } // namespace
