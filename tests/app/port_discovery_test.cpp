@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -20,68 +19,15 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-// An entry under /dev made by the test, a symbolic link or a FIFO, removed
-// with the object, also when the test fails.
-class DeviceLink {
-  public:
-    DeviceLink(std::string path, const std::string& target) : path_(std::move(path)) {
-        made_ = symlink(target.c_str(), path_.c_str()) == 0;
-        EXPECT_TRUE(made_) << "cannot link " << testing::PrintToString(path_);
-    }
-    // A FIFO in place of a link.
-    explicit DeviceLink(std::string path) : path_(std::move(path)) {
-        made_ = mkfifo(path_.c_str(), 0600) == 0;
-        EXPECT_TRUE(made_) << "cannot make the FIFO " << path_;
-    }
-    ~DeviceLink() {
-        if (made_) {
-            unlink(path_.c_str());
-        }
-    }
-    DeviceLink(const DeviceLink&) = delete;
-    DeviceLink& operator=(const DeviceLink&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-    bool made_ = false;
-};
-
-bool exists(const std::string& path) {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0;
-}
-
-// The given paths in the order /dev delivers their names.
+// The given paths in the order /dev lists them.
 Paths in_dev_order(const Paths& wanted) {
     Paths ordered;
-    DIR* dev = opendir("/dev");
-    if (dev == nullptr) {
-        ADD_FAILURE() << "cannot list /dev";
-        return ordered;
-    }
-    while (const dirent* entry = readdir(dev)) {
-        std::string path = std::string("/dev/") + entry->d_name;
+    for (const std::string& path : usb_device_entries()) {
         if (std::find(wanted.begin(), wanted.end(), path) != wanted.end()) {
             ordered.push_back(path);
         }
     }
-    closedir(dev);
     return ordered;
-}
-
-Paths matching_dev_entries() {
-    Paths paths;
-    DIR* dev = opendir("/dev");
-    if (dev != nullptr) {
-        while (const dirent* entry = readdir(dev)) {
-            if (std::string_view(entry->d_name).starts_with("ttyUSB")) {
-                paths.push_back(std::string("/dev/") + entry->d_name);
-            }
-        }
-        closedir(dev);
-    }
-    return paths;
 }
 
 Paths elements(const TextList& list) {
@@ -132,7 +78,8 @@ TEST_F(PortDiscoveryTest, ListsTheMatchingEntriesThatOpenAsFullPathsInDirectoryO
 }
 
 TEST_F(PortDiscoveryTest, EntryNamedExactlyTtyUSBIsProbed) {
-    if (exists("/dev/ttyUSB")) {
+    struct stat status;
+    if (lstat("/dev/ttyUSB", &status) == 0) {
         GTEST_SKIP() << "/dev/ttyUSB belongs to someone else";
     }
     SimulatedAdapter bare("/dev/ttyUSB");
@@ -145,7 +92,7 @@ TEST_F(PortDiscoveryTest, EntryNamedExactlyTtyUSBIsProbed) {
 
 TEST_F(PortDiscoveryTest, NothingThatOpensLeavesTheListEmptyAndNoPortOpen) {
     DeviceLink dangling(unique_device_link(), "/dev/lantoric-test-no-such-device");
-    Paths present = matching_dev_entries();
+    Paths present = usb_device_entries();
     if (present != Paths{dangling.path()}) {
         GTEST_SKIP() << "other ttyUSB entries are present in /dev";
     }

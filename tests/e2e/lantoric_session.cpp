@@ -1,12 +1,13 @@
 #include "tests/e2e/lantoric_session.h"
 
 #include "tests/e2e/desktop.h"
-#include "tests/e2e/device_links.h"
+#include "tests/support/device_links.h"
+#include "tests/support/processes.h"
+#include "tests/support/wait_until.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <sys/wait.h>
-#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -54,12 +55,8 @@ void LantoricSession::SetUp() {
     ASSERT_TRUE(display != nullptr && *display != '\0')
         << "the end-to-end tests run on a display (tools/with-display.sh)";
     remove_stale_test_links();
-    const auto deadline = std::chrono::steady_clock::now() + FOREIGN_LINK_GRACE;
-    auto entries = usb_device_entries();
-    while (!entries.empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(100ms);
-        entries = usb_device_entries();
-    }
+    std::vector<std::string> entries;
+    wait_until([&] { return (entries = usb_device_entries()).empty(); }, FOREIGN_LINK_GRACE);
     std::string list;
     bool made_by_tests = false;
     for (const auto& entry : entries) {

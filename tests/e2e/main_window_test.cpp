@@ -26,27 +26,30 @@ TEST_F(MainWindow, IsFixedInSizeCentredAndOnlyMovableAndClosable) {
     EXPECT_EQ(window->number("resizable"), 0);
 
     const auto facts = read_window_manager_facts(main_window_id());
-    ASSERT_TRUE(facts);
-    // Flags, then functions MOVE | CLOSE, then decorations BORDER | TITLE | MENU.
-    EXPECT_EQ(facts->motif_hints, (std::vector<long>{0x3, 0x24, 0x1A}));
-    EXPECT_GE(facts->width, 300);
-    EXPECT_GE(facts->height, 150);
-    EXPECT_EQ(facts->min_width, facts->width);
-    EXPECT_EQ(facts->max_width, facts->width);
-    EXPECT_EQ(facts->min_height, facts->height);
-    EXPECT_EQ(facts->max_height, facts->height);
+    ASSERT_TRUE(facts && facts->motif && facts->sizes);
+    // Functions MOVE | CLOSE, decorations BORDER | TITLE | MENU.
+    EXPECT_EQ(facts->motif->functions, 0x24);
+    EXPECT_EQ(facts->motif->decorations, 0x1A);
+    const ClientGeometry& client = facts->client;
+    EXPECT_GE(client.width, 300);
+    EXPECT_GE(client.height, 150);
+    EXPECT_EQ(facts->sizes->min_width, client.width);
+    EXPECT_EQ(facts->sizes->max_width, client.width);
+    EXPECT_EQ(facts->sizes->min_height, client.height);
+    EXPECT_EQ(facts->sizes->max_height, client.height);
 
     // Centred: the toolkit centres the client size and the window manager adds
     // its frame, so the frame's centre may lie off by half the frame's size.
-    const int frame_x = facts->x - facts->frame_left;
-    const int frame_y = facts->y - facts->frame_top;
-    const int frame_width = facts->width + facts->frame_left + facts->frame_right;
-    const int frame_height = facts->height + facts->frame_top + facts->frame_bottom;
-    EXPECT_LE(std::abs(2 * frame_x + frame_width - facts->screen_width),
-              facts->frame_left + facts->frame_right + 2)
+    const FrameExtents& frame = facts->frame;
+    const long frame_x = client.x - frame.left;
+    const long frame_y = client.y - frame.top;
+    const long frame_width = client.width + frame.left + frame.right;
+    const long frame_height = client.height + frame.top + frame.bottom;
+    EXPECT_LE(std::abs(2 * frame_x + frame_width - client.screen_width),
+              frame.left + frame.right + 2)
         << "frame at x " << frame_x << ", " << frame_width << " wide";
-    EXPECT_LE(std::abs(2 * frame_y + frame_height - facts->screen_height),
-              facts->frame_top + facts->frame_bottom + 2)
+    EXPECT_LE(std::abs(2 * frame_y + frame_height - client.screen_height),
+              frame.top + frame.bottom + 2)
         << "frame at y " << frame_y << ", " << frame_height << " high";
 }
 

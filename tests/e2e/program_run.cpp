@@ -1,25 +1,23 @@
 #include "tests/e2e/program_run.h"
 
+#include "tests/support/processes.h"
+#include "tests/support/wait_until.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
-
-extern char** environ;
 
 namespace {
 
@@ -50,16 +48,6 @@ bool is_fault_line(const std::string& line) {
 }
 
 } // namespace
-
-std::string describe_wait_status(int status) {
-    if (WIFEXITED(status)) {
-        return "exit status " + std::to_string(WEXITSTATUS(status));
-    }
-    if (WIFSIGNALED(status)) {
-        return "signal " + std::to_string(WTERMSIG(status));
-    }
-    return "wait status " + std::to_string(status);
-}
 
 ProgramRun::ProgramRun() {
     char pattern[] = "/tmp/lantoric-e2e.XXXXXX";
@@ -92,58 +80,25 @@ bool ProgramRun::start() {
         ADD_FAILURE() << "the run cannot start";
         return false;
     }
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string variable = *entry;
-        if (variable.rfind("GTK_MODULES=", 0) != 0 &&
-            variable.rfind("WINDOW_SNAPSHOT_FILE=", 0) != 0) {
-            environment.push_back(variable);
-        }
-    }
-    environment.push_back(std::string("GTK_MODULES=") + LANTORIC_SNAPSHOT_MODULE);
-    environment.push_back("WINDOW_SNAPSHOT_FILE=" + snapshot_path_);
-    std::vector<char*> environment_pointers;
-    for (auto& variable : environment) {
-        environment_pointers.push_back(variable.data());
-    }
-    environment_pointers.push_back(nullptr);
-
-    // Opened before the fork: between fork and exec the child of a threaded
-    // process may only make async-signal-safe calls.
-    const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // Opened here and closed when the child has its copies.
     const int output = open(output_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int error = open(error_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    std::string program = LANTORIC_PROGRAM;
-    char* arguments[] = {program.data(), nullptr};
-    const pid_t parent = getpid();
-    pid_ = input < 0 || output < 0 || error < 0 ? -1 : fork();
-    if (pid_ == 0) {
-        // The program dies with the test program, however that ends, and runs
-        // in a process group of its own, which the clean-up kills whole.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        setpgid(0, 0);
-        dup2(input, STDIN_FILENO);
-        dup2(output, STDOUT_FILENO);
-        dup2(error, STDERR_FILENO);
-        execve(program.c_str(), arguments, environment_pointers.data());
-        _exit(127);
-    }
-    const int fork_error = errno;
-    for (int descriptor : {input, output, error}) {
+    // The program dies with the test program, however that ends, and runs in a
+    // process group of its own, which the clean-up kills whole.
+    ChildSetup setup{{LANTORIC_PROGRAM},
+                     {std::string("GTK_MODULES=") + LANTORIC_SNAPSHOT_MODULE,
+                      "WINDOW_SNAPSHOT_FILE=" + snapshot_path_},
+                     output,
+                     error,
+                     SIGKILL,
+                     true};
+    pid_ = output < 0 || error < 0 ? -1 : spawn_child(setup);
+    for (int descriptor : {output, error}) {
         if (descriptor >= 0) {
             close(descriptor);
         }
     }
-    if (pid_ < 0) {
-        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(fork_error);
-        return false;
-    }
-    // Also set here, so that a kill of the group right after the fork reaches it.
-    setpgid(pid_, pid_);
-    return true;
+    return pid_ > 0;
 }
 
 WindowSnapshot ProgramRun::snapshot() const {
@@ -154,31 +109,30 @@ std::optional<WindowSnapshot>
 ProgramRun::wait_for(const std::string& what,
                      const std::function<bool(const WindowSnapshot&)>& condition,
                      std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     WindowSnapshot last;
-    for (;;) {
-        if (auto current = read_window_snapshot(snapshot_path_)) {
-            last = std::move(*current);
-            if (condition(last)) {
-                return last;
+    bool ended = false;
+    const bool met = wait_until(
+        [&] {
+            if (auto current = read_window_snapshot(snapshot_path_)) {
+                last = std::move(*current);
+                if (condition(last)) {
+                    return true;
+                }
             }
-        }
-        if (!running()) {
-            ADD_FAILURE() << "the program ended (" << describe_wait_status(wait_status_)
-                          << ") while waiting for " << what << "\n"
-                          << describe(last) << "error output:\n"
-                          << error_output();
-            return std::nullopt;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ADD_FAILURE() << "gave up after " << timeout.count() << " ms waiting for " << what
-                          << "\n"
-                          << describe(last) << "error output:\n"
-                          << error_output();
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(POLL_INTERVAL);
+            return ended = !running();
+        },
+        timeout, POLL_INTERVAL);
+    if (met && !ended) {
+        return last;
     }
+    if (ended) {
+        ADD_FAILURE() << "the program ended (" << describe_wait_status(wait_status_)
+                      << ") while waiting for " << what;
+    } else {
+        ADD_FAILURE() << "gave up after " << timeout.count() << " ms waiting for " << what;
+    }
+    ADD_FAILURE() << describe(last) << "error output:\n" << error_output();
+    return std::nullopt;
 }
 
 std::optional<WindowSnapshot> ProgramRun::fresh_snapshot(std::chrono::milliseconds timeout) {
@@ -190,14 +144,7 @@ std::optional<WindowSnapshot> ProgramRun::fresh_snapshot(std::chrono::millisecon
 }
 
 std::optional<int> ProgramRun::wait_for_exit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (running()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(POLL_INTERVAL);
-    }
-    if (pid_ <= 0) {
+    if (pid_ <= 0 || !wait_until([this] { return !running(); }, timeout)) {
         return std::nullopt;
     }
     return wait_status_;

@@ -67,6 +67,3 @@ class ProgramRun {
     bool reaped_ = false;
     int wait_status_ = 0;
 };
-
-// How a wait status reads in a failure message ("exit status 0", "signal 9").
-std::string describe_wait_status(int status);

@@ -1,10 +1,13 @@
 #include "gui/message_dialog.h"
 
 #include "tests/support/dialog_driver.h"
+#include "tests/support/processes.h"
+#include "tests/support/x_properties.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
+#include <future>
+#include <optional>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -69,26 +72,8 @@ bool has_input_focus(GtkWidget* dialog) {
            gtk_window_has_toplevel_focus(GTK_WINDOW(dialog));
 }
 
-// A property of the dialog's X window as 32-bit items (atoms as GdkAtom values).
-std::vector<std::uintptr_t> property(GtkWidget* dialog, const char* name) {
-    GdkAtom type = GDK_NONE;
-    gint format = 0;
-    gint length = 0;
-    guchar* data = nullptr;
-    std::vector<std::uintptr_t> items;
-    if (gdk_property_get(gtk_widget_get_window(dialog), gdk_atom_intern(name, FALSE), GDK_NONE, 0,
-                         64, FALSE, &type, &format, &length, &data) &&
-        format == 32) {
-        const auto* values = reinterpret_cast<const std::uintptr_t*>(data);
-        items.assign(values, values + length / sizeof(std::uintptr_t));
-    }
-    g_free(data);
-    return items;
-}
-
-bool allows(const std::vector<std::uintptr_t>& actions, const char* action) {
-    auto atom = reinterpret_cast<std::uintptr_t>(gdk_atom_intern(action, FALSE));
-    return std::find(actions.begin(), actions.end(), atom) != actions.end();
+bool allows(const std::vector<std::string>& actions, const char* action) {
+    return std::find(actions.begin(), actions.end(), action) != actions.end();
 }
 
 class MessageDialogTest : public testing::Test {
@@ -98,7 +83,7 @@ class MessageDialogTest : public testing::Test {
 
 TEST_F(MessageDialogTest, OkRowHasTheFocusAndTheReturnKeyAnswersOne) {
     Seen seen;
-    std::future<int> press;
+    std::future<ToolRun> press;
     DialogDriver driver(TITLE, [&](GtkWidget* dialog) {
         if (!has_input_focus(dialog)) {
             return false;
@@ -109,12 +94,12 @@ TEST_F(MessageDialogTest, OkRowHasTheFocusAndTheReturnKeyAnswersOne) {
         EXPECT_EQ(position, GTK_WIN_POS_CENTER);
         EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(dialog)));
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), nullptr);
-        press = run_xdotool("key --clearmodifiers Return");
+        press = run_tool_async({"xdotool", "key", "--clearmodifiers", "Return"});
         return true;
     });
     EXPECT_EQ(message_dialog(TITLE, "Press OK"), MSG_RESULT_OK);
     ASSERT_TRUE(press.valid());
-    EXPECT_EQ(press.get(), 0);
+    EXPECT_EQ(press.get().status, 0);
     EXPECT_EQ(seen.buttons, std::vector<std::string>{"gtk-ok"});
     EXPECT_EQ(seen.focused, "gtk-ok");
     EXPECT_EQ(seen.width, 100);
@@ -123,22 +108,23 @@ TEST_F(MessageDialogTest, OkRowHasTheFocusAndTheReturnKeyAnswersOne) {
 
 TEST_F(MessageDialogTest, YesNoWinsOverCancelAndAClickOnNoAnswersSeven) {
     Seen seen;
-    std::future<int> click;
+    std::future<ToolRun> click;
     DialogDriver driver(TITLE, [&](GtkWidget* dialog) {
         GtkWidget* no = button(dialog, "gtk-no");
         if (!has_input_focus(dialog) || no->allocation.width <= 1) {
             return false;
         }
         seen = look_at(dialog);
-        click =
-            run_xdotool("mousemove --window " + std::to_string(toplevel_xid(dialog)) + " " +
-                        std::to_string(no->allocation.x + no->allocation.width / 2) + " " +
-                        std::to_string(no->allocation.y + no->allocation.height / 2) + " click 1");
+        click = run_tool_async({"xdotool", "mousemove", "--window",
+                                std::to_string(x_window(dialog).id),
+                                std::to_string(no->allocation.x + no->allocation.width / 2),
+                                std::to_string(no->allocation.y + no->allocation.height / 2),
+                                "click", "1"});
         return true;
     });
     EXPECT_EQ(message_dialog(TITLE, "Yes or no?", MSG_YES_NO | MSG_YES_NO_CANCEL), MSG_RESULT_NO);
     ASSERT_TRUE(click.valid());
-    EXPECT_EQ(click.get(), 0);
+    EXPECT_EQ(click.get().status, 0);
     EXPECT_EQ(seen.buttons, (std::vector<std::string>{"gtk-yes", "gtk-no"}));
     EXPECT_EQ(seen.focused, "gtk-yes");
     EXPECT_EQ(seen.width, 250);
@@ -200,11 +186,11 @@ TEST_F(MessageDialogTest, TextKeepsItsLineBreaksWithTenPixelsOfPadding) {
 }
 
 TEST_F(MessageDialogTest, WindowManagerIsAskedForMovingAndMinimizingOnly) {
-    std::vector<std::uintptr_t> hints;
-    std::vector<std::uintptr_t> actions;
+    std::optional<MotifHints> hints;
+    std::vector<std::string> actions;
     gint64 managed_at = 0;
     DialogDriver driver(TITLE, [&](GtkWidget* dialog) {
-        actions = property(dialog, "_NET_WM_ALLOWED_ACTIONS");
+        actions = x_property_atom_names(x_window(dialog), "_NET_WM_ALLOWED_ACTIONS");
         if (!allows(actions, "_NET_WM_ACTION_MOVE")) {
             return false; // not managed yet
         }
@@ -215,15 +201,15 @@ TEST_F(MessageDialogTest, WindowManagerIsAskedForMovingAndMinimizingOnly) {
         if (!settled && g_get_monotonic_time() - managed_at < 5 * G_USEC_PER_SEC) {
             return false;
         }
-        hints = property(dialog, "_MOTIF_WM_HINTS");
+        hints = motif_hints(x_window(dialog));
         gtk_button_clicked(GTK_BUTTON(button(dialog, "gtk-ok")));
         return true;
     });
     EXPECT_EQ(message_dialog(TITLE, "Hints"), MSG_RESULT_OK);
-    ASSERT_GE(hints.size(), 3u);
-    EXPECT_EQ(hints[0], 0x3u);  // functions and decorations given
-    EXPECT_EQ(hints[1], 0x0Cu); // MOVE | MINIMIZE
-    EXPECT_EQ(hints[2], 0x3Au); // BORDER | TITLE | MENU | MINIMIZE
+    ASSERT_TRUE(hints);
+    EXPECT_EQ(hints->flags, 0x3);        // functions and decorations given
+    EXPECT_EQ(hints->functions, 0x0C);   // MOVE | MINIMIZE
+    EXPECT_EQ(hints->decorations, 0x3A); // BORDER | TITLE | MENU | MINIMIZE
     EXPECT_TRUE(allows(actions, "_NET_WM_ACTION_MINIMIZE"));
     EXPECT_FALSE(allows(actions, "_NET_WM_ACTION_CLOSE"));
     EXPECT_FALSE(allows(actions, "_NET_WM_ACTION_MAXIMIZE_HORZ"));

@@ -5,6 +5,7 @@
 #include "gui/gadget_state.h"
 #include "gui/toolkit.h"
 #include "tests/support/gui_waits.h"
+#include "tests/support/processes.h"
 #include "tests/support/x_properties.h"
 
 #include <gtest/gtest.h>
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int SCREEN_WIDTH = 1024;
-constexpr int SCREEN_HEIGHT = 768;
 
 class WindowTest : public testing::Test {
   protected:
@@ -39,7 +37,7 @@ class WindowTest : public testing::Test {
         GtkWidget* window = window_handle(number);
         EXPECT_NE(window, nullptr);
         if (window != nullptr && !(flags & WINDOW_BORDERLESS)) {
-            EXPECT_TRUE(run_toolkit_until([&] { return frame_extents(window).has_value(); }));
+            EXPECT_TRUE(run_toolkit_until([&] { return frame_extents(x_window(window)).has_value(); }));
         }
         take_events_until_quiet();
         return window;
@@ -75,37 +73,6 @@ class WindowTest : public testing::Test {
 
 } // namespace
 
-TEST_F(WindowTest, MainWindowIsFixedSizeCentredWithMenuAndMoveCloseOnly) {
-    object_number result = window_open(0, 0, 0, 300, 150, "main window", 0x44);
-    GtkWidget* window = window_handle(0);
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(result, reinterpret_cast<object_number>(window));
-    ASSERT_TRUE(run_toolkit_until([&] { return frame_extents(window).has_value(); }));
-
-    EXPECT_FALSE(gtk_window_get_resizable(GTK_WINDOW(window)));
-    int width = 0;
-    int height = 0;
-    gtk_widget_get_size_request(window, &width, &height);
-    EXPECT_EQ(width, 300);
-    EXPECT_EQ(height, 150);
-    std::optional<MotifHints> hints = motif_hints(window);
-    ASSERT_TRUE(hints.has_value());
-    EXPECT_EQ(hints->functions, 0x24);
-    EXPECT_EQ(hints->decorations, 0x1A);
-    std::optional<SizeHints> sizes = size_hints(window);
-    ASSERT_TRUE(sizes.has_value());
-    EXPECT_EQ(sizes->min_width, 300);
-    EXPECT_EQ(sizes->max_width, 300);
-    EXPECT_EQ(sizes->min_height, 150);
-    EXPECT_EQ(sizes->max_height, 150);
-
-    // Centred: the client area's centre is off the screen's by at most the frame.
-    GdkRectangle client = client_geometry(window);
-    FrameExtents frame = *frame_extents(window);
-    EXPECT_LE(std::abs(client.x + client.width / 2 - SCREEN_WIDTH / 2), frame.left + frame.right);
-    EXPECT_LE(std::abs(client.y + client.height / 2 - SCREEN_HEIGHT / 2), frame.top + frame.bottom);
-}
-
 TEST_F(WindowTest, FlagsGiveTheirDecorationsFunctionsAndSizes) {
     struct Case {
         int flags;
@@ -114,7 +81,8 @@ TEST_F(WindowTest, FlagsGiveTheirDecorationsFunctionsAndSizes) {
         bool resizable;
     };
     const Case cases[] = {
-        {0x0, 0x24, 0x0A, false}, {0x2, 0x26, 0x0E, true},    {0x80, 0x24, 0x00, false},
+        {0x44, 0x24, 0x1A, false}, {0x0, 0x24, 0x0A, false}, {0x2, 0x26, 0x0E, true},
+        {0x80, 0x24, 0x00, false},
         {0x30, 0x3E, 0x6E, true}, {0x820, 0x24, 0x0A, false},
     };
     int number = 1;
@@ -122,24 +90,29 @@ TEST_F(WindowTest, FlagsGiveTheirDecorationsFunctionsAndSizes) {
         SCOPED_TRACE(testing::Message() << "flags 0x" << std::hex << c.flags);
         GtkWidget* window = open_framed(number++, c.flags);
         ASSERT_NE(window, nullptr);
-        std::optional<MotifHints> hints = motif_hints(window);
+        std::optional<MotifHints> hints = motif_hints(x_window(window));
         ASSERT_TRUE(hints.has_value());
         EXPECT_EQ(hints->functions, c.functions);
         EXPECT_EQ(hints->decorations, c.decorations);
         EXPECT_EQ(gtk_window_get_resizable(GTK_WINDOW(window)), c.resizable);
-        std::optional<SizeHints> sizes = size_hints(window);
+        std::optional<SizeHints> sizes = size_hints(x_window(window));
         ASSERT_TRUE(sizes.has_value());
         if (c.resizable) {
             EXPECT_EQ(sizes->min_width, 30);
             EXPECT_EQ(sizes->min_height, 30);
             EXPECT_EQ(sizes->flags & SIZE_HINT_MAX_SIZE, 0);
+        } else {
+            EXPECT_EQ(sizes->min_width, 300);
+            EXPECT_EQ(sizes->max_width, 300);
+            EXPECT_EQ(sizes->min_height, 150);
+            EXPECT_EQ(sizes->max_height, 150);
         }
         if (c.flags & WINDOW_BORDERLESS) {
-            std::optional<FrameExtents> frame = frame_extents(window);
+            std::optional<FrameExtents> frame = frame_extents(x_window(window));
             EXPECT_TRUE(!frame || (frame->left == 0 && frame->top == 0));
         }
         if (c.flags & WINDOW_TOOL) {
-            EXPECT_EQ(x_property_atom_names(window, "_NET_WM_WINDOW_TYPE"),
+            EXPECT_EQ(x_property_atom_names(x_window(window), "_NET_WM_WINDOW_TYPE"),
                       std::vector<std::string>{"_NET_WM_WINDOW_TYPE_UTILITY"});
         }
     }
@@ -148,10 +121,10 @@ TEST_F(WindowTest, FlagsGiveTheirDecorationsFunctionsAndSizes) {
 TEST_F(WindowTest, PositionIsAppliedUnlessLeftToTheWindowManager) {
     GtkWidget* placed = open_framed(1, 0, 100, 80);
     ASSERT_NE(placed, nullptr);
-    EXPECT_NE(size_hints(placed)->flags & (SIZE_HINT_USER_POSITION | SIZE_HINT_PROGRAM_POSITION),
+    EXPECT_NE(size_hints(x_window(placed))->flags & (SIZE_HINT_USER_POSITION | SIZE_HINT_PROGRAM_POSITION),
               0);
-    GdkRectangle client = client_geometry(placed);
-    FrameExtents frame = *frame_extents(placed);
+    ClientGeometry client = *client_geometry(x_window(placed));
+    FrameExtents frame = *frame_extents(x_window(placed));
     EXPECT_EQ(client.x - frame.left, 100);
     EXPECT_EQ(client.y - frame.top, 80);
 
@@ -159,7 +132,7 @@ TEST_F(WindowTest, PositionIsAppliedUnlessLeftToTheWindowManager) {
          {std::tuple{2, 0, -65535, 500}, std::tuple{3, 0x100, 500, 500}}) {
         GtkWidget* free = open_framed(number, flags, x, y);
         ASSERT_NE(free, nullptr);
-        EXPECT_EQ(size_hints(free)->flags & (SIZE_HINT_USER_POSITION | SIZE_HINT_PROGRAM_POSITION),
+        EXPECT_EQ(size_hints(x_window(free))->flags & (SIZE_HINT_USER_POSITION | SIZE_HINT_PROGRAM_POSITION),
                   0)
             << "window " << number;
     }
@@ -168,7 +141,7 @@ TEST_F(WindowTest, PositionIsAppliedUnlessLeftToTheWindowManager) {
 TEST_F(WindowTest, CloseRequestQueuesOneCloseEventAndLeavesTheWindowOpen) {
     GtkWidget* window = open_framed(0, 0x44);
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(run_command("wmctrl -i -c " + x_window_id(window)), 0);
+    ASSERT_EQ(run_tool({"wmctrl", "-i", "-c", x_window_id(x_window(window).id)}).status, 0);
     EXPECT_EQ(take_window_event(EVENT_CLOSE_WINDOW, 0).code, EVENT_CLOSE_WINDOW);
     std::vector<TakenEvent> events = take_events_until_quiet(0.5);
     EXPECT_EQ(count_of(events, EVENT_CLOSE_WINDOW, 0), 0) << "exactly one close event";
@@ -177,7 +150,7 @@ TEST_F(WindowTest, CloseRequestQueuesOneCloseEventAndLeavesTheWindowOpen) {
 
     // A disabled window ignores the request.
     g_object_set_data(G_OBJECT(window), "wg_disabled", GINT_TO_POINTER(1));
-    ASSERT_EQ(run_command("wmctrl -i -c " + x_window_id(window)), 0);
+    ASSERT_EQ(run_tool({"wmctrl", "-i", "-c", x_window_id(x_window(window).id)}).status, 0);
     events = take_events_until_quiet(0.5);
     EXPECT_EQ(count_of(events, EVENT_CLOSE_WINDOW, 0), 0);
     EXPECT_EQ(window_handle(0), window);
@@ -191,7 +164,7 @@ TEST_F(WindowTest, ConfigureEventsReportMovesAndResizes) {
     EXPECT_EQ(take_window_event(EVENT_MOVE_WINDOW, 1).code, EVENT_MOVE_WINDOW);
     int moved_x = data_int(window, "wg_previous_x");
     int moved_y = data_int(window, "wg_previous_y");
-    EXPECT_EQ(moved_x, client_geometry(window).x);
+    EXPECT_EQ(moved_x, client_geometry(x_window(window))->x);
 
     gtk_window_resize(GTK_WINDOW(window), 400, 250);
     EXPECT_EQ(take_window_event(EVENT_SIZE_WINDOW, 1).code, EVENT_SIZE_WINDOW);
@@ -210,15 +183,19 @@ TEST_F(WindowTest, StateChangesAndClicksBecomeEvents) {
     EXPECT_EQ(take_window_event(EVENT_RESTORE_WINDOW, 0).code, EVENT_RESTORE_WINDOW);
     take_events_until_quiet();
 
-    ASSERT_EQ(run_command("xdotool mousemove --sync --window " + x_window_id(window) + " 50 50"),
-              0);
-    std::string click = "xdotool click ";
-    ASSERT_EQ(run_command(click + "1"), 0);
-    EXPECT_EQ(take_window_event(EVENT_LEFT_CLICK, 0).code, EVENT_LEFT_CLICK);
-    ASSERT_EQ(run_command(click + "3"), 0);
-    EXPECT_EQ(take_window_event(EVENT_RIGHT_CLICK, 0).code, EVENT_RIGHT_CLICK);
-    ASSERT_EQ(run_command(click + "--repeat 2 --delay 50 1"), 0);
-    EXPECT_EQ(take_window_event(EVENT_LEFT_DOUBLE_CLICK, 0).code, EVENT_LEFT_DOUBLE_CLICK);
+    std::string id = std::to_string(x_window(window).id);
+    ASSERT_EQ(run_tool({"xdotool", "mousemove", "--sync", "--window", id, "50", "50"}).status, 0);
+    const std::pair<std::vector<std::string>, int> clicks[] = {
+        {{"1"}, EVENT_LEFT_CLICK},
+        {{"3"}, EVENT_RIGHT_CLICK},
+        {{"--repeat", "2", "--delay", "50", "1"}, EVENT_LEFT_DOUBLE_CLICK},
+    };
+    for (const auto& [how, code] : clicks) {
+        std::vector<std::string> click{"xdotool", "click"};
+        click.insert(click.end(), how.begin(), how.end());
+        ASSERT_EQ(run_tool(click).status, 0);
+        EXPECT_EQ(take_window_event(code, 0).code, code);
+    }
 
     window_set_state(0, WINDOW_MINIMIZE);
     EXPECT_EQ(take_window_event(EVENT_MINIMIZE_WINDOW, 0).code, EVENT_MINIMIZE_WINDOW);

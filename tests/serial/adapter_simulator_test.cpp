@@ -3,6 +3,7 @@
 #include "serial/serial_port.h"
 
 #include "tests/support/port_reads.h"
+#include "tests/support/processes.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
@@ -26,10 +27,9 @@ bool path_exists(const std::string& path) {
 }
 
 // Runs the simulator to its end with these arguments; its exit status.
-int run_simulator(const std::string& arguments) {
-    int status = std::system(
-        (std::string(LANTORIC_SIMULATOR_PATH) + " " + arguments + " >/dev/null 2>&1").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run_simulator(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), LANTORIC_SIMULATOR_PATH);
+    return run_tool(arguments).status;
 }
 
 class AdapterSimulatorTest : public testing::Test {
@@ -204,8 +204,8 @@ TEST_F(AdapterSimulatorTest, NeverReplacesAnExistingNode) {
     folder.add_link("ttyUSBlive", "/dev/null");
     std::string file = folder.path_of("ttyUSBfile");
     std::string live = folder.path_of("ttyUSBlive");
-    EXPECT_EQ(run_simulator(file), 1);
-    EXPECT_EQ(run_simulator(live), 1);
+    EXPECT_EQ(run_simulator({file}), 1);
+    EXPECT_EQ(run_simulator({live}), 1);
     struct stat status {};
     ASSERT_EQ(lstat(file.c_str(), &status), 0);
     EXPECT_TRUE(S_ISREG(status.st_mode));
@@ -215,20 +215,20 @@ TEST_F(AdapterSimulatorTest, NeverReplacesAnExistingNode) {
 }
 
 TEST_F(AdapterSimulatorTest, ReplacesTheStaleLinkOfAKilledSimulator) {
-    std::string link = unique_device_link(folder.path());
-    ASSERT_EQ(symlink("/dev/pts/999999", link.c_str()), 0);
-    SimulatedAdapter adapter(link);
+    // The link is the simulator's to replace; the object's removal then finds none.
+    DeviceLink stale(unique_device_link(folder.path()), "/dev/pts/999999");
+    SimulatedAdapter adapter(stale.path());
     ASSERT_TRUE(adapter.ready());
     EXPECT_EQ(exchange(adapter, 15), test_text);
 }
 
 TEST_F(AdapterSimulatorTest, RefusesMistakenCommandLines) {
     std::string link = unique_device_link(folder.path());
-    EXPECT_EQ(run_simulator(""), 2);
-    EXPECT_EQ(run_simulator("--silent --flood " + link), 2);
-    EXPECT_EQ(run_simulator("--short-write=15 " + link), 2);
+    EXPECT_EQ(run_simulator({}), 2);
+    EXPECT_EQ(run_simulator({"--silent", "--flood", link}), 2);
+    EXPECT_EQ(run_simulator({"--short-write=15", link}), 2);
     EXPECT_FALSE(path_exists(link));
-    EXPECT_EQ(run_simulator("--help"), 0);
+    EXPECT_EQ(run_simulator({"--help"}), 0);
 }
 
 } // namespace

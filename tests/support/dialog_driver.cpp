@@ -1,8 +1,5 @@
 #include "tests/support/dialog_driver.h"
 
-#include <cstdlib>
-#include <gdk/gdkx.h>
-#include <sys/wait.h>
 #include <utility>
 
 namespace {
@@ -63,15 +60,4 @@ gboolean DialogDriver::tick(gpointer data) {
         return FALSE;
     }
     return TRUE;
-}
-
-std::future<int> run_xdotool(const std::string& arguments) {
-    return std::async(std::launch::async, [command = "xdotool " + arguments + " >/dev/null 2>&1"] {
-        int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    });
-}
-
-unsigned long toplevel_xid(GtkWidget* widget) {
-    return GDK_WINDOW_XID(gtk_widget_get_window(gtk_widget_get_toplevel(widget)));
 }

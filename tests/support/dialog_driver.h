@@ -6,7 +6,6 @@
 #include <gtk/gtk.h>
 
 #include <functional>
-#include <future>
 #include <string>
 
 // Every 20 ms, on the main loop and holding gui_lock, looks for a shown
@@ -39,10 +38,3 @@ class DialogDriver {
 // The shown toplevel with exactly this title, or none.
 GtkWidget* find_toplevel(const std::string& title);
 
-// Runs xdotool with the arguments on a thread of its own, so the main thread
-// keeps serving the toolkit; the result is xdotool's exit status. Input goes to
-// the whole display, so such tests need the display to themselves.
-std::future<int> run_xdotool(const std::string& arguments);
-
-// The X window id of a realized widget's toplevel, for xdotool's --window.
-unsigned long toplevel_xid(GtkWidget* widget);

@@ -4,10 +4,10 @@
 #include "gui/gadget.h"
 #include "gui/window.h"
 #include "tests/support/gui_waits.h"
+#include "tests/support/processes.h"
+#include "tests/support/x_properties.h"
 
 #include <fstream>
-#include <gdk/gdkx.h>
-#include <sstream>
 
 void GadgetWindowTest::SetUp() {
     event_queue_init();
@@ -53,10 +53,9 @@ bool gadget_user_click(GtkWidget* widget, int button) {
                                           allocation.height / 2, &x, &y)) {
         return false;
     }
-    std::ostringstream command;
-    command << "xdotool mousemove --window " << GDK_WINDOW_XID(gtk_widget_get_window(toplevel))
-            << ' ' << x << ' ' << y << " click " << button;
-    return run_command(command.str()) == 0;
+    return run_tool({"xdotool", "mousemove", "--window", std::to_string(x_window(toplevel).id),
+                     std::to_string(x), std::to_string(y), "click", std::to_string(button)})
+               .status == 0;
 }
 
 std::string gadget_label_text(GtkWidget* label) {

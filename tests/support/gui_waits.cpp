@@ -3,7 +3,6 @@
 #include "gui/event_queue.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <gtk/gtk.h>
 
 namespace {
@@ -91,9 +90,4 @@ void join_without_gui_lock(std::thread& thread) {
     gdk_threads_leave();
     thread.join();
     gdk_threads_enter();
-}
-
-int run_command(const std::string& command) {
-    std::string quiet = command + " >/dev/null 2>&1";
-    return std::system(quiet.c_str());
 }

@@ -42,6 +42,3 @@ std::vector<TakenEvent> take_events_until_quiet(double quiet_seconds = 0.3,
 // Joins a thread that may need gui_lock to finish: the main thread's hold is
 // given up for the join and taken back afterwards.
 void join_without_gui_lock(std::thread& thread);
-
-// Runs a shell command with its output discarded; returns its exit status.
-int run_command(const std::string& command);

@@ -1,16 +1,15 @@
 #include "tests/support/simulated_adapter.h"
 
-#include <atomic>
+#include "tests/support/processes.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #ifndef LANTORIC_SIMULATOR_PATH
@@ -18,8 +17,6 @@
 #endif
 
 namespace {
-
-std::atomic<int> link_counter{0};
 
 constexpr auto start_deadline = std::chrono::seconds(5);
 constexpr auto stop_deadline = std::chrono::seconds(5);
@@ -60,53 +57,21 @@ std::string read_line(int descriptor, std::chrono::steady_clock::time_point dead
 
 } // namespace
 
-std::string unique_device_link() {
-    return unique_device_link("/dev");
-}
-
-std::string unique_device_link(const std::string& folder) {
-    return folder + "/ttyUSBlt" + std::to_string(getpid()) + "x" +
-           std::to_string(link_counter.fetch_add(1));
-}
-
 SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> options)
     : link_(std::move(link)) {
     std::vector<std::string> arguments{LANTORIC_SIMULATOR_PATH};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(link_);
-    // Built before fork: the child of a threaded process may only make
-    // async-signal-safe calls until exec.
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe for the simulator: " << std::strerror(errno);
         return;
     }
-    pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
-        // A test process that dies without running destructors (a crash, a
-        // timeout) still stops its simulator, which then removes its link.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        dup2(pipe_ends[1], STDOUT_FILENO);
-        // The test's own descriptors (ports, pty masters) stay out of the
-        // simulator, so a port a test closes is really closed.
-        close_range(3, ~0U, 0);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    // SIGTERM when the test's thread ends: the simulator then removes its link.
+    pid_ = spawn_child({arguments, {}, pipe_ends[1], -1, SIGTERM});
     close(pipe_ends[1]);
     output_ = pipe_ends[0];
     if (pid_ < 0) {
-        ADD_FAILURE() << "fork for the simulator: " << std::strerror(errno);
         return;
     }
     std::string line = read_line(output_, std::chrono::steady_clock::now() + start_deadline);
@@ -122,19 +87,11 @@ SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> op
 }
 
 bool SimulatedAdapter::wait_for_exit(std::chrono::milliseconds deadline) {
-    auto until = std::chrono::steady_clock::now() + deadline;
-    while (!exited_ && pid_ > 0) {
-        int status = 0;
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_ || (done < 0 && errno != EINTR)) {
+    if (!exited_ && pid_ > 0) {
+        if (std::optional<int> status = wait_for_child(pid_, deadline)) {
             exited_ = true;
-            exit_status_ = done == pid_ ? decode_status(status) : -1;
-            break;
+            exit_status_ = decode_status(*status);
         }
-        if (std::chrono::steady_clock::now() >= until) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return exited_;
 }

@@ -3,17 +3,12 @@
 // chooses. A test without hardware opens the link like a real /dev/ttyUSB node.
 #pragma once
 
+#include "tests/support/device_links.h"
+
 #include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// A link path under /dev that no real device has and no other test uses:
-// "/dev/ttyUSBlt<pid>x<counter>". Port discovery finds it with "ttyUSB*".
-std::string unique_device_link();
-
-// The same kind of name inside folder: "<folder>/ttyUSBlt<pid>x<counter>".
-std::string unique_device_link(const std::string& folder);
 
 class SimulatedAdapter {
   public:

@@ -2,7 +2,8 @@
 
 #include <thread>
 
-bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds deadline,
+                std::chrono::milliseconds interval) {
     auto until = std::chrono::steady_clock::now() + deadline;
     for (;;) {
         if (done()) {
@@ -11,6 +12,6 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds dea
         if (std::chrono::steady_clock::now() >= until) {
             return done();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(interval);
     }
 }

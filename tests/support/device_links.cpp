@@ -1,9 +1,8 @@
-#include "tests/e2e/device_links.h"
-
-#include "tests/support/simulated_adapter.h"
+#include "tests/support/device_links.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -16,20 +15,33 @@
 namespace {
 
 const std::string TEST_LINK_PREFIX = "/dev/ttyUSBlt";
+std::atomic<int> link_counter{0};
 
 } // namespace
 
-DanglingDeviceLink::DanglingDeviceLink() {
-    const std::string path = unique_device_link();
-    const std::string target = path + "-missing";
+std::string unique_device_link(const std::string& folder) {
+    return folder + "/ttyUSBlt" + std::to_string(getpid()) + "x" +
+           std::to_string(link_counter.fetch_add(1));
+}
+
+DeviceLink::DeviceLink(const std::string& path, const std::string& target) {
     if (symlink(target.c_str(), path.c_str()) != 0) {
-        ADD_FAILURE() << "cannot make the link " << path << ": " << std::strerror(errno);
+        ADD_FAILURE() << "cannot make the link " << testing::PrintToString(path) << ": "
+                      << std::strerror(errno);
         return;
     }
     path_ = path;
 }
 
-DanglingDeviceLink::~DanglingDeviceLink() {
+DeviceLink::DeviceLink(const std::string& path) {
+    if (mkfifo(path.c_str(), 0600) != 0) {
+        ADD_FAILURE() << "cannot make the FIFO " << path << ": " << std::strerror(errno);
+        return;
+    }
+    path_ = path;
+}
+
+DeviceLink::~DeviceLink() {
     if (!path_.empty()) {
         unlink(path_.c_str());
     }
@@ -39,6 +51,7 @@ std::vector<std::string> usb_device_entries() {
     std::vector<std::string> entries;
     DIR* directory = opendir("/dev");
     if (directory == nullptr) {
+        ADD_FAILURE() << "cannot list /dev";
         return entries;
     }
     while (const dirent* entry = readdir(directory)) {

@@ -1,0 +1,40 @@
+// The entries of /dev that port discovery looks at ("ttyUSB*"), as far as the
+// tests make or must know of them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A link path that no real device has and no other test uses:
+// "<folder>/ttyUSBlt<pid>x<counter>". Port discovery finds it with "ttyUSB*".
+std::string unique_device_link(const std::string& folder = "/dev");
+
+// An entry made by the test, a symbolic link or a FIFO, removed with the
+// object, also when the test fails (then path() is empty).
+class DeviceLink {
+  public:
+    // A link at path to target (which need not exist: port discovery finds a
+    // dangling link but cannot open it).
+    DeviceLink(const std::string& path, const std::string& target);
+    // A FIFO at path.
+    explicit DeviceLink(const std::string& path);
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Full paths of the /dev entries that match "ttyUSB*", in the order /dev
+// lists them.
+std::vector<std::string> usb_device_entries();
+
+// Removes links that test programs made under /dev and left behind when they
+// died: "ttyUSBlt<pid>x<n>" links whose process is gone.
+void remove_stale_test_links();
+
+// Whether an entry is a link made by a test program ("/dev/ttyUSBlt...").
+bool is_test_link(const std::string& path);
