@@ -2,6 +2,8 @@
 
 #include "gui/event_queue.h"
 #include "gui/window.h"
+#include "tests/support/gui_waits.h"
+#include "tests/support/wait_until.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,20 +17,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-// Toolkit iterations (each releases gui_lock while it blocks) until the
-// condition holds or 10 s have passed; a ticking timeout keeps the loop awake.
-template <typename Condition> bool iterate_until(Condition condition) {
-    guint tick = g_timeout_add(
-        20, [](gpointer) -> gboolean { return TRUE; }, nullptr);
-    auto deadline = Clock::now() + 10s;
-    while (!condition() && Clock::now() < deadline) {
-        gtk_main_iteration();
-    }
-    g_source_remove(tick);
-    return condition();
-}
 
 GtkWidget* nth_child(GtkWidget* container, int index) {
     GList* children = gtk_container_get_children(GTK_CONTAINER(container));
@@ -97,7 +85,7 @@ TEST_F(StatusbarTest, OneFieldIsAsWideAsAskedAtLeast22HighSunkenLeftAlignedAndEm
     EXPECT_EQ(border_of(bar), GTK_SHADOW_IN);
     EXPECT_EQ(text_of(bar), "");
     EXPECT_FLOAT_EQ(x_alignment(bar), 0.0F);
-    ASSERT_TRUE(iterate_until([&] { return frame_of(bar, 0)->allocation.width > 1; }));
+    ASSERT_TRUE(run_toolkit_until([&] { return frame_of(bar, 0)->allocation.width > 1; }));
     EXPECT_EQ(frame_of(bar, 0)->allocation.width, 300);
     EXPECT_GE(frame_of(bar, 0)->allocation.height, 22);
 }
@@ -121,7 +109,7 @@ TEST_F(StatusbarTest, WidthsAreClampedAndFillTakesTheRest) {
     statusbar_add_field(100);
     statusbar_add_field(FIELD_FILL);
     statusbar_add_field(50);
-    ASSERT_TRUE(iterate_until([&] { return frame_of(bar, 2)->allocation.width == 50; }));
+    ASSERT_TRUE(run_toolkit_until([&] { return frame_of(bar, 2)->allocation.width == 50; }));
     EXPECT_EQ(frame_of(bar, 0)->allocation.width, 100);
     // Each field has 2 pixels of padding on either side.
     EXPECT_EQ(frame_of(bar, 1)->allocation.width, bar->allocation.width - 100 - 50 - 3 * 4);
@@ -201,12 +189,10 @@ TEST_F(StatusbarTest, AWorkerSetsTheTextWhileTheMainThreadWaitsForEvents) {
         statusbar_set_text(0, 0, "success", FIELD_CENTRED);
         event_post(EVENT_GADGET, 0, 7);
     });
-    bool finished = false;
-    auto deadline = Clock::now() + 10s;
-    while (!finished && Clock::now() < deadline) {
-        finished = event_wait(500) == EVENT_GADGET && event_gadget() == 7;
-    }
-    worker.join();
+    bool finished = take_event_until([](const TakenEvent& e) {
+                        return e.code == EVENT_GADGET && e.object == 7;
+                    }).code == EVENT_GADGET;
+    join_without_gui_lock(worker);
     ASSERT_TRUE(finished);
     EXPECT_EQ(text_of(bar), "success");
     EXPECT_FLOAT_EQ(x_alignment(bar), 0.5F);
@@ -237,14 +223,10 @@ TEST_F(StatusbarTest, ABarDestroyedWhileAWorkerWaitsForTheLockIsLeftAlone) {
         g_main_context_wakeup(nullptr);
     });
     // This thread holds gui_lock, so the worker's call stops at the lock.
-    auto deadline = Clock::now() + 10s;
-    while ((worker_id == 0 || !waits_on_a_lock(worker_id)) && Clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    bool was_waiting = worker_id != 0 && waits_on_a_lock(worker_id);
+    bool was_waiting = wait_until([&] { return worker_id != 0 && waits_on_a_lock(worker_id); });
     window_close(0);
-    bool finished = iterate_until([&] { return done.load(); });
-    worker.join();
+    bool finished = run_toolkit_until([&] { return done.load(); });
+    join_without_gui_lock(worker);
     ASSERT_TRUE(was_waiting);
     ASSERT_TRUE(finished);
     EXPECT_EQ(text_of(survivor), "untouched");

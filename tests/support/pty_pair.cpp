@@ -1,12 +1,12 @@
 #include "tests/support/pty_pair.h"
 
+#include "tests/support/wait_until.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <thread>
 #include <unistd.h>
 
 PtyPair::PtyPair(bool hold_slave) {
@@ -48,28 +48,18 @@ PtyPair::~PtyPair() {
 
 std::string PtyPair::read_master(std::size_t count, std::chrono::milliseconds deadline) {
     std::string bytes;
-    auto until = std::chrono::steady_clock::now() + deadline;
-    while (bytes.size() < count) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd watch{master_, POLLIN, 0};
-        if (poll(&watch, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char buffer[256];
-        ssize_t got = read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
-        if (got > 0) {
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            break;
-        } else {
-            // EIO without a slave open: poll reports it at once, so pause.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
+    wait_until(
+        [&] {
+            char buffer[256];
+            ssize_t got = read(master_, buffer, std::min(sizeof buffer, count - bytes.size()));
+            if (got > 0) {
+                bytes.append(buffer, static_cast<std::size_t>(got));
+            }
+            // EIO only means that no slave is open just now.
+            bool broken = got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO;
+            return bytes.size() >= count || broken;
+        },
+        deadline);
     return bytes;
 }
 
@@ -91,17 +81,12 @@ bool PtyPair::wait_slave_input(int count, std::chrono::milliseconds deadline) {
     if (slave_ < 0) {
         return false;
     }
-    auto until = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        int waiting = 0;
-        if (ioctl(slave_, FIONREAD, &waiting) == 0 && waiting >= count) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= until) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    return wait_until(
+        [&] {
+            int waiting = 0;
+            return ioctl(slave_, FIONREAD, &waiting) == 0 && waiting >= count;
+        },
+        deadline);
 }
 
 termios PtyPair::slave_settings() const {

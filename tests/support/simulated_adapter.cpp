@@ -1,13 +1,13 @@
 #include "tests/support/simulated_adapter.h"
 
 #include "tests/support/processes.h"
+#include "tests/support/wait_until.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,29 +30,20 @@ int decode_status(int status) {
 
 // Reads the child's first output line, or less when the deadline passes or the
 // child closes its output first.
-std::string read_line(int descriptor, std::chrono::steady_clock::time_point deadline) {
+std::string read_line(int descriptor) {
     std::string line;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            return line;
-        }
-        pollfd watch{descriptor, POLLIN, 0};
-        int ready = poll(&watch, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return line;
-        }
-        char byte = 0;
-        ssize_t got = read(descriptor, &byte, 1);
-        if (got <= 0 || byte == '\n') {
-            return line;
-        }
-        line.push_back(byte);
-    }
+    fcntl(descriptor, F_SETFL, O_NONBLOCK);
+    wait_until(
+        [&] {
+            char byte = 0;
+            ssize_t got = 0;
+            while ((got = read(descriptor, &byte, 1)) == 1 && byte != '\n') {
+                line.push_back(byte);
+            }
+            return got == 0 || (got == 1 && byte == '\n') || (got < 0 && errno != EAGAIN);
+        },
+        start_deadline);
+    return line;
 }
 
 } // namespace
@@ -74,7 +65,7 @@ SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> op
     if (pid_ < 0) {
         return;
     }
-    std::string line = read_line(output_, std::chrono::steady_clock::now() + start_deadline);
+    std::string line = read_line(output_);
     std::string expected = "adapter_simulator: ready at " + link_ + " (slave ";
     if (line.size() <= expected.size() || line.compare(0, expected.size(), expected) != 0 ||
         line.back() != ')') {

@@ -1,5 +1,7 @@
 #include "sys/delay.h"
 
+#include "tests/support/wait_until.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -36,11 +38,8 @@ TEST(DelayTest, ZeroAndNegativeDelaysReturn) {
             delay_ms(milliseconds);
             *returned = true;
         }).detach();
-        auto deadline = Clock::now() + 5s;
-        while (!*returned && Clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
-        EXPECT_TRUE(*returned) << "delay_ms(" << milliseconds << ") did not return";
+        EXPECT_TRUE(wait_until([&] { return returned->load(); }))
+            << "delay_ms(" << milliseconds << ") did not return";
     }
 }
 

@@ -2,6 +2,7 @@
 #include "sys/thread.h"
 
 #include "gui/core/text_storage.h"
+#include "tests/support/wait_until.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,18 +15,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// Polls the condition until it holds or the generous deadline passes.
-template <typename Condition> bool wait_until(Condition condition) {
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class ThreadTest : public testing::Test {
   protected:
@@ -191,13 +180,10 @@ TEST_F(ThreadTest, SignalToAWorkerWithPauseCounterZeroReturnsAndTheWorkerCarries
     ASSERT_NE(id, pthread_t{0});
     // The handler is in place once the procedure runs.
     ASSERT_TRUE(wait_until([] { return pause_probe.started.load(); }));
-    auto deadline = std::chrono::steady_clock::now() + 20s;
     // The signal may land before the worker has entered its delay; send again
     // until the delay has been cut short.
-    while (!pause_probe.delay_returned && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_EQ(pthread_kill(id, SIGUSR1), 0);
-        std::this_thread::sleep_for(50ms);
-    }
+    EXPECT_TRUE(wait_until(
+        [&] { return pause_probe.delay_returned || pthread_kill(id, SIGUSR1) != 0; }, 20s, 50ms));
     EXPECT_TRUE(pause_probe.delay_returned);
     struct sigaction action {};
     sigaction(SIGUSR1, nullptr, &action);
