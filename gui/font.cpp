@@ -66,17 +66,10 @@ PangoFontDescription* font_handle(object_number number) {
 }
 
 void font_free(object_number number) {
-    if (number == -1) {
-        registry_release_all(table());
-        return;
-    }
-    auto hold = registry_hold(table());
-    auto* record = static_cast<FontRecord*>(registry_lookup(table(), number));
-    if (record == nullptr) {
-        return;
-    }
-    pango_font_description_free(record->description);
-    registry_release(table(), number);
+    registry_release_numbered<FontRecord>(table(), number, [number](FontRecord* record) {
+        pango_font_description_free(record->description);
+        registry_release(table(), number);
+    });
 }
 
 void font_free_all() {

@@ -209,12 +209,7 @@ void statusbar_set_text_plain(object_number number, int field, const char* text)
 }
 
 void statusbar_release(object_number number) {
-    if (number == -1) {
-        registry_release_all(table());
-        return;
-    }
-    GtkWidget* hbox = bar_widget(number);
-    if (hbox != nullptr) {
-        gtk_widget_destroy(hbox);
-    }
+    // The hbox's "destroy" handler gives the record back.
+    registry_release_numbered<StatusbarRecord>(
+        table(), number, [](StatusbarRecord* record) { gtk_widget_destroy(record->hbox); });
 }

@@ -54,10 +54,6 @@ void toolkit_stop() {
     }
 }
 
-bool toolkit_is_started() {
-    return toolkit_started;
-}
-
 GuiLockHold::GuiLockHold() {
     gdk_threads_enter();
 }

@@ -25,9 +25,6 @@ void toolkit_start();
 // Releases the main thread's hold on gui_lock once; nothing if never started.
 void toolkit_stop();
 
-// Whether toolkit_start has run.
-bool toolkit_is_started();
-
 // The lock itself (for tests and for the few callers that must inspect it).
 std::recursive_mutex& gui_lock();
 

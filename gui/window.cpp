@@ -389,11 +389,10 @@ std::vector<object_number> open_window_numbers() {
     if (window_table == nullptr) {
         return numbers;
     }
-    registry_iterate_begin(window_table);
-    object_number number = 0;
-    while (registry_iterate_next(window_table, &number) != nullptr) {
+    registry_for_each(window_table, [&numbers](object_number number, void*) {
         numbers.push_back(number);
-    }
+        return true;
+    });
     return numbers;
 }
 

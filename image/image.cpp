@@ -65,16 +65,10 @@ void image_free(object_number number) {
     if (image_table == nullptr) {
         return;
     }
-    if (number == -1) {
-        registry_release_all(image_table);
-        return;
-    }
-    auto* record = static_cast<ImageRecord*>(registry_lookup(image_table, number));
-    if (record == nullptr) {
-        return;
-    }
-    g_object_unref(record->pixbuf);
-    registry_release(image_table, number);
+    registry_release_numbered<ImageRecord>(image_table, number, [number](ImageRecord* record) {
+        g_object_unref(record->pixbuf);
+        registry_release(image_table, number);
+    });
 }
 
 GdkPixmap* image_drawing_surface() {

@@ -249,16 +249,11 @@ void serial_close_all() {
     // Every record is given up under one hold, explicit numbers ascending and
     // then automatic ones oldest first; the closes follow in that order.
     std::vector<int> descriptors;
-    {
-        auto hold = registry_hold(serial_table);
-        registry_iterate_begin(serial_table);
-        object_number number = 0;
-        while (auto* port =
-                   static_cast<SerialRecord*>(registry_iterate_next(serial_table, &number))) {
-            descriptors.push_back(port->descriptor);
-            registry_release(serial_table, number);
-        }
-    }
+    registry_for_each(serial_table, [&descriptors](object_number number, void* port) {
+        descriptors.push_back(static_cast<SerialRecord*>(port)->descriptor);
+        registry_release(serial_table, number);
+        return true;
+    });
     for (int descriptor : descriptors) {
         close_released_port(descriptor);
     }

@@ -25,11 +25,6 @@ struct ObjectTable {
     // Keyed by number in descending order, which is oldest first.
     std::map<object_number, void*, std::greater<>> automatic;
     std::recursive_mutex lock;
-    // State of the one iteration that may run; the hold keeps the lock until it ends.
-    std::size_t iteration_index = 0;
-    object_number iteration_last_automatic = 0;
-    bool iteration_in_automatic = false;
-    std::unique_lock<std::recursive_mutex> iteration_hold;
 };
 
 namespace {
@@ -60,7 +55,7 @@ ObjectTable* registry_create(std::size_t record_size, int growth_step, release_o
     if (growth_step < 1) {
         growth_step = 1;
     }
-    auto* table = new ObjectTable{record_size, growth_step, release, {}, {}, {}, 0, 0, false, {}};
+    auto* table = new ObjectTable{record_size, growth_step, release, {}, {}, {}};
     table->slots.assign(static_cast<std::size_t>(growth_step), nullptr);
     return table;
 }
@@ -140,10 +135,6 @@ void* registry_lookup(ObjectTable* table, object_number number) {
     return is_live(table, record) ? record : nullptr;
 }
 
-void* registry_validate(ObjectTable* table, object_number number) {
-    return registry_lookup(table, number);
-}
-
 void registry_release(ObjectTable* table, object_number number) {
     std::scoped_lock hold(table->lock);
     if (is_slot(table, number)) {
@@ -159,51 +150,33 @@ void registry_release(ObjectTable* table, object_number number) {
     }
 }
 
-void registry_iterate_begin(ObjectTable* table) {
-    std::unique_lock<std::recursive_mutex> hold(table->lock);
-    table->iteration_index = 0;
-    table->iteration_in_automatic = false;
-    table->iteration_last_automatic = 0;
-    table->iteration_hold = std::move(hold);
-}
-
-void* registry_iterate_next(ObjectTable* table, object_number* number) {
-    while (!table->iteration_in_automatic && table->iteration_index < table->slots.size()) {
-        std::size_t index = table->iteration_index++;
+void registry_for_each(ObjectTable* table, const std::function<bool(object_number, void*)>& visit) {
+    std::scoped_lock hold(table->lock);
+    for (std::size_t index = 0; index < table->slots.size(); ++index) {
         void* record = table->slots[index];
-        if (is_live(table, record)) {
-            *number = static_cast<object_number>(index);
-            return record;
+        if (is_live(table, record) && !visit(static_cast<object_number>(index), record)) {
+            return;
         }
     }
-    // Automatic records are found by key, not by a stored iterator, so the
-    // caller may free the one just yielded.
-    auto next = table->iteration_in_automatic
-                    ? table->automatic.upper_bound(table->iteration_last_automatic)
-                    : table->automatic.begin();
-    table->iteration_in_automatic = true;
-    if (next != table->automatic.end()) {
-        table->iteration_last_automatic = next->first;
-        *number = next->first;
-        return next->second;
+    // Found by key, not by a kept iterator, so the visit may free the record
+    // it was given.
+    for (auto next = table->automatic.begin(); next != table->automatic.end();) {
+        object_number number = next->first;
+        if (is_live(table, next->second) && !visit(number, next->second)) {
+            return;
+        }
+        next = table->automatic.upper_bound(number);
     }
-    registry_iterate_abort(table);
-    return nullptr;
-}
-
-void registry_iterate_abort(ObjectTable* table) {
-    auto hold = std::move(table->iteration_hold);
 }
 
 void registry_release_all(ObjectTable* table) {
     if (table->release == nullptr) {
         return;
     }
-    registry_iterate_begin(table);
-    object_number number = 0;
-    while (registry_iterate_next(table, &number) != nullptr) {
+    registry_for_each(table, [table](object_number number, void*) {
         table->release(number);
-    }
+        return true;
+    });
 }
 
 std::unique_lock<std::recursive_mutex> registry_hold(ObjectTable* table) {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 using object_number = std::intptr_t;
@@ -54,9 +55,6 @@ object_number registry_number_of(ObjectTable* table, const void* record);
 // table with registry_hold.
 void* registry_lookup(ObjectTable* table, object_number number);
 
-// As registry_lookup; kept for callers that pass arbitrary numbers.
-void* registry_validate(ObjectTable* table, object_number number);
-
 // Gives the record up: an explicit slot is cleared to zero and kept for reuse,
 // an automatic record is freed and its number is never valid again.
 void registry_release(ObjectTable* table, object_number number);
@@ -65,16 +63,31 @@ void registry_release(ObjectTable* table, object_number number);
 // ascending, then automatic numbers oldest first. Nothing without one.
 void registry_release_all(ObjectTable* table);
 
-// One iteration at a time over the live objects, holding the table's lock from
-// begin until next returns none or abort is called. The caller may release the
-// object just yielded.
-void registry_iterate_begin(ObjectTable* table);
-void* registry_iterate_next(ObjectTable* table, object_number* number);
-void registry_iterate_abort(ObjectTable* table);
+// Calls visit(number, record) for every live object, explicit numbers
+// ascending, then automatic numbers oldest first, holding the table's lock for
+// the walk and no longer; visit returns false to stop it. visit may release the
+// object it was given.
+void registry_for_each(ObjectTable* table, const std::function<bool(object_number, void*)>& visit);
 
 // Holds the table's lock for the caller's scope, so that a record looked up
 // under it cannot be released by another thread meanwhile.
 std::unique_lock<std::recursive_mutex> registry_hold(ObjectTable* table);
+
+// The body of a kind's release operation: -1 releases every object with
+// registry_release_all; any other number that names a live record has it
+// handed to end_object, which ends the object and gives the record back. The
+// record is looked up and ended under the table's hold.
+template <typename Record, typename EndObject>
+void registry_release_numbered(ObjectTable* table, object_number number, EndObject end_object) {
+    if (number == -1) {
+        registry_release_all(table);
+        return;
+    }
+    auto hold = registry_hold(table);
+    if (auto* record = static_cast<Record*>(registry_lookup(table, number))) {
+        end_object(record);
+    }
+}
 
 // Current number of slots (for tests and diagnostics).
 std::size_t registry_capacity(ObjectTable* table);

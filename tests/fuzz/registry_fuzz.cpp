@@ -169,22 +169,20 @@ void release_everything() {
     }
 }
 
-// Iterates, releasing the objects the input picks as they are yielded.
+// Walks the table, releasing the objects the input picks as they are visited.
 void iterate(Reader& input) {
     std::uint8_t release_mask = input.byte();
     std::vector<object_number> seen;
-    registry_iterate_begin(table);
-    object_number number = 0;
-    while (void* record = registry_iterate_next(table, &number)) {
+    registry_for_each(table, [&](object_number number, void* record) {
         if (live.count(number) == 0 || live[number] != record) {
-            registry_iterate_abort(table);
             fail("iteration yields a record the model does not have", number);
         }
         seen.push_back(number);
         if (release_mask & (1u << (seen.size() % 8))) {
             registry_release(table, number);
         }
-    }
+        return true;
+    });
     std::vector<object_number> expected;
     for (const auto& [live_number, record] : live) {
         expected.push_back(live_number);

@@ -1,6 +1,7 @@
 #include "gui/core/registry.h"
 
 #include <algorithm>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -88,11 +89,12 @@ TEST_F(RegistryTest, ReleasedExplicitRecordIsAbsentAndReusedZeroFilled) {
 TEST_F(RegistryTest, RecordWithZeroFirstFieldIsAbsentAndSkipped) {
     make(1);
     registry_allocate(table, 2); // memory in the slot, first field still zero
-    registry_iterate_begin(table);
-    object_number number = -7;
-    EXPECT_NE(registry_iterate_next(table, &number), nullptr);
-    EXPECT_EQ(number, 1);
-    EXPECT_EQ(registry_iterate_next(table, &number), nullptr);
+    std::vector<object_number> visited;
+    registry_for_each(table, [&visited](object_number number, void*) {
+        visited.push_back(number);
+        return true;
+    });
+    EXPECT_EQ(visited, std::vector<object_number>{1});
     EXPECT_EQ(registry_lookup(table, 2), nullptr);
 }
 
@@ -122,7 +124,7 @@ TEST_F(RegistryTest, ForgedAndStaleNumbersYieldNone) {
     EXPECT_EQ(registry_lookup(table, reinterpret_cast<object_number>(&released)), nullptr);
     EXPECT_EQ(registry_lookup(table, -1), nullptr);
     EXPECT_EQ(registry_lookup(table, -123456789), nullptr);
-    EXPECT_EQ(registry_validate(table, 1 << 30), nullptr);
+    EXPECT_EQ(registry_lookup(table, 1 << 30), nullptr);
 }
 
 TEST_F(RegistryTest, ReleaseAllVisitsExplicitAscendingThenAutomaticOldestFirst) {
@@ -146,21 +148,25 @@ TEST_F(RegistryTest, ReleaseAllWithoutReleaseOperationDoesNothing) {
     EXPECT_EQ(registry_lookup(plain, 4), record);
 }
 
-TEST_F(RegistryTest, IterationHoldsTheTableAgainstOtherThreadsUntilItEnds) {
+TEST_F(RegistryTest, WalkHoldsTheTableAgainstOtherThreadsAndStoppingEndsTheHold) {
     make(0);
     make(1);
-    registry_iterate_begin(table);
-    object_number number = 0;
-    ASSERT_NE(registry_iterate_next(table, &number), nullptr);
-    bool other_done = false;
-    std::thread other([&] {
-        make(2);
-        other_done = true;
+    std::atomic<bool> other_done = false;
+    std::thread other;
+    int visits = 0;
+    registry_for_each(table, [&](object_number, void*) {
+        if (++visits == 1) {
+            other = std::thread([&] {
+                make(2);
+                other_done = true;
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_FALSE(other_done) << "another thread changed the table during a walk";
+        }
+        return false;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(other_done) << "another thread changed the table during an iteration";
-    registry_iterate_abort(table);
     other.join();
+    EXPECT_EQ(visits, 1);
     EXPECT_TRUE(other_done);
 }
 
