@@ -62,5 +62,6 @@ void statusbar_set_text_plain(object_number number, int field, const char* text)
 
 // Destroys the bar's widgets and releases its number; -1 releases every bar.
 // Destroying the bar's window releases the bar the same way. Nothing for a
-// number that names no bar. Main thread, holding gui_lock.
+// number that names no bar. Main thread, holding gui_lock; the widgets are
+// destroyed under the status bar table's lock.
 void statusbar_release(object_number number);

@@ -4,8 +4,8 @@
 // the toolkit (gdk_threads_enter/leave lock it). The main thread holds it from
 // toolkit_start to toolkit_stop, at depth one whenever it waits for events: the
 // toolkit's iteration calls release it once while they block, which is when a
-// worker's locked operation goes through. Lock order: gui_lock first, then a
-// registry table's lock or the event queue's mutex.
+// worker's locked operation goes through. Lock order: gui_lock before a
+// registry table's lock or the event queue's mutex, never while either is held.
 #pragma once
 
 #include <mutex>

@@ -14,9 +14,9 @@
 // Without options every byte received is sent back unchanged (echo).
 //   --silent              read and drop every byte, send nothing
 //   --change=N            echo, but the byte at position N of the echo (from 0)
-//                         comes back with its lowest bit flipped (0x01 as 0x03,
-//                         so it never becomes zero); counted over the whole
-//                         run, so only the first test sees the change
+//                         comes back with its lowest bit flipped, except 0x01,
+//                         which comes back as 0x03 rather than zero; counted
+//                         over the whole run, so only the first test sees it
 //   --before=BYTE         echo, sending BYTE (0..255, decimal or 0x hex) once
 //                         just before the first echoed byte
 //   --trail=N             echo, and send N dots ('.') after each echoed burst;
@@ -62,8 +62,8 @@ const char usage_text[] =
     "Without options every byte received is sent back (echo).\n"
     "  --silent               read and drop every byte, send nothing\n"
     "  --change=N             echo, byte N of the echo (from 0) with its lowest bit\n"
-    "                         flipped (0x01 becomes 0x03); positions count over\n"
-    "                         the whole run, so only the first test sees it\n"
+    "                         flipped, but 0x01 as 0x03 rather than 0x00; positions\n"
+    "                         count over the whole run, so only the first test sees it\n"
     "  --before=BYTE          echo, sending BYTE (0..255) once before the first echo\n"
     "  --trail=N|forever      echo, then N dots after each echoed burst, or dots\n"
     "                         without end after the first echo\n"

@@ -9,7 +9,12 @@
 //
 // Records are zero-filled memory of the kind's record size; their first field is
 // the object's primary handle and a record whose first field is zero is absent.
-// Every operation takes the table's own recursive lock; tables are leaf locks.
+// Every operation takes the table's own recursive lock. That lock is not a leaf:
+// the kind's release operation runs under it, from registry_release_all and when
+// registry_allocate replaces an explicit number in use. Gadgets and status bars
+// destroy widgets there, so their "destroy" handlers come back to the same table
+// (the lock is recursive) and may push an event (the event queue's mutex).
+// Callers take gui_lock before a table's lock, never while holding one.
 // Tables live for the whole process and are never destroyed.
 #pragma once
 
