@@ -2,7 +2,7 @@
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
 #include "check/custom_rate.h"
-#include "tests/support/command_run.h"
+#include "tests/support/processes.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 
@@ -15,9 +15,9 @@
 
 namespace {
 
-CommandResult check(std::vector<std::string> arguments) {
+ToolRun check(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), LANTORIC_CHECK_PATH);
-    return run_command(arguments);
+    return run_tool(arguments);
 }
 
 // The document lantoric-check printed, parsed by json-glib's own parser.
@@ -103,7 +103,7 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         SCOPED_TRACE(row.name);
         SimulatedAdapter adapter(unique_device_link(folder.path()), row.simulator);
         ASSERT_TRUE(adapter.ready());
-        CommandResult run = check({adapter.link()});
+        ToolRun run = check({adapter.link()});
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
@@ -114,12 +114,12 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
 TEST_F(CheckProgram, RepeatedTestsAreSummarisedAndTheJsonParsesBack) {
     SimulatedAdapter adapter(unique_device_link(folder.path()));
     ASSERT_TRUE(adapter.ready());
-    CommandResult text = check({"--count", "5", adapter.link()});
+    ToolRun text = check({"--count", "5", adapter.link()});
     EXPECT_EQ(text.status, 0);
     EXPECT_NE(text.output.find("tests: 5, successes: 5"), std::string::npos) << text.output;
     EXPECT_NE(text.output.find("median"), std::string::npos) << text.output;
 
-    CommandResult json = check({"--json", "--count=3", adapter.link()});
+    ToolRun json = check({"--json", "--count=3", adapter.link()});
     EXPECT_EQ(json.status, 0) << json.errors;
     Json document(json.output);
     EXPECT_EQ(document.at("$.version"), "1.01");
@@ -136,7 +136,7 @@ TEST_F(CheckProgram, RepeatedTestsAreSummarisedAndTheJsonParsesBack) {
 TEST_F(CheckProgram, SeveralPortsExitWithTheHighestStatus) {
     SimulatedAdapter good(unique_device_link(folder.path()));
     SimulatedAdapter silent(unique_device_link(folder.path()), {"--silent"});
-    CommandResult run = check({"--json", good.link(), silent.link()});
+    ToolRun run = check({"--json", good.link(), silent.link()});
     EXPECT_EQ(run.status, 1);
     Json document(run.output);
     EXPECT_EQ(document.at("$.tests[0].exit_status"), "0");
@@ -147,7 +147,7 @@ TEST_F(CheckProgram, SeveralPortsExitWithTheHighestStatus) {
 TEST_F(CheckProgram, ANonStandardRateReachesTheLine) {
     SimulatedAdapter adapter(unique_device_link(folder.path()));
     ASSERT_TRUE(adapter.ready());
-    CommandResult run = check({"--baud=10400", "--json", adapter.link()});
+    ToolRun run = check({"--baud=10400", "--json", adapter.link()});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(Json(run.output).at("$.tests[0].line_rate"), "10400");
     // The simulator keeps the slave open, so the line keeps what was set.
@@ -181,7 +181,7 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.front());
-        CommandResult run = check(row.arguments);
+        ToolRun run = check(row.arguments);
         EXPECT_FALSE(run.timed_out);
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         EXPECT_NE(run.errors.find(row.says), std::string::npos) << run.errors;
@@ -189,7 +189,7 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     }
     // Every program has /dev/null open; none of them holds a serial line.
     EXPECT_EQ(check({"/dev/null"}).output.find("held by"), std::string::npos);
-    CommandResult version = check({"--version"});
+    ToolRun version = check({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "lantoric-check 1.01\n");
 }
@@ -197,7 +197,7 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.
 TEST_F(CheckProgram, AnyPathBytesMakeValidJson) {
     const std::string path = folder.path() + "/tty\xff\xfe";
-    CommandResult run = check({"--json", path});
+    ToolRun run = check({"--json", path});
     EXPECT_EQ(run.status, 3);
     Json document(run.output);
     EXPECT_EQ(document.at("$.tests[0].open.outcome"), "missing");

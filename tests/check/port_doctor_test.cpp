@@ -2,7 +2,7 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "check/port_report.h"
-#include "tests/support/command_run.h"
+#include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
@@ -44,8 +44,8 @@ class DevNode {
 };
 
 // lantoric-check as user 65534 with the given group and no other groups.
-CommandResult check_unprivileged(const std::string& port, const char* group = "65534") {
-    return run_command({"/usr/bin/setpriv", "--reuid=65534", std::string("--regid=") + group,
+ToolRun check_unprivileged(const std::string& port, const char* group = "65534") {
+    return run_tool({"/usr/bin/setpriv", "--reuid=65534", std::string("--regid=") + group,
                         "--clear-groups", LANTORIC_CHECK_PATH, port});
 }
 
@@ -55,7 +55,7 @@ TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
     DevNode dangling("link", "/dev/pts/no-such-terminal");
     SimulatedAdapter adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready());
-    CommandResult run = run_command({LANTORIC_CHECK_PATH}, std::chrono::seconds(60));
+    ToolRun run = run_tool({LANTORIC_CHECK_PATH}, std::chrono::seconds(60));
     ASSERT_FALSE(run.timed_out) << "the listing blocked";
     EXPECT_EQ(run.status, 0) << run.errors;
     for (const std::string& line : {
@@ -115,7 +115,7 @@ TEST(PortDoctor, PermissionDeniedNamesTheGroupAndTheFix) {
     group* owner = getgrgid(node.st_gid);
     ASSERT_NE(owner, nullptr);
     const std::string group_name = owner->gr_name;
-    CommandResult run = check_unprivileged(adapter.link());
+    ToolRun run = check_unprivileged(adapter.link());
     EXPECT_EQ(run.status, 3) << run.output << run.errors;
     // Group root is no group to join; any other is.
     const std::string fix = node.st_gid == 0 ? "users are not meant to join group root"
@@ -129,7 +129,7 @@ TEST(PortDoctor, PermissionDeniedNamesTheGroupAndTheFix) {
     // with another group lacks it, as one that began before the user joined.
     ASSERT_EQ(chown(adapter.slave().c_str(), 0, 65534), 0);
     ASSERT_EQ(chmod(adapter.slave().c_str(), 0660), 0);
-    CommandResult stale = check_unprivileged(adapter.link(), "0");
+    ToolRun stale = check_unprivileged(adapter.link(), "0");
     EXPECT_EQ(stale.status, 3);
     EXPECT_NE(stale.errors.find("which you joined after this session began; log out and in again"),
               std::string::npos)
@@ -190,7 +190,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
         ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
         TerminalHolder exclusive(pty.slave_path(), TerminalHolder::Use{false, true});
         ASSERT_TRUE(exclusive.ready());
-        CommandResult run = check_unprivileged(pty.slave_path());
+        ToolRun run = check_unprivileged(pty.slave_path());
         EXPECT_EQ(run.status, 3);
         EXPECT_NE(
             run.errors.find("busy: another program holds " + pty.slave_path() + " exclusively;"),

@@ -16,7 +16,7 @@ bool act(const std::vector<std::string>& arguments) {
     ToolRun run = run_tool(arguments);
     if (run.status != 0) {
         ADD_FAILURE() << arguments[0] << " " << arguments[1] << " failed (" << run.status
-                      << "): " << run.output;
+                      << "): " << run.output << run.errors;
     }
     return run.status == 0;
 }

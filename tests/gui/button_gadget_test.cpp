@@ -17,11 +17,9 @@ TEST_F(ButtonGadgetTest, UserClickQueuesOneClickedEventUnlessDisabled) {
     ASSERT_TRUE(gadget_shown(widget));
 
     ASSERT_TRUE(gadget_user_click(widget, 1));
-    std::vector<GadgetEvent> events = gadget_events_until_quiet();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].object, button);
-    EXPECT_EQ(events[0].window, GADGET_TEST_WINDOW);
-    EXPECT_EQ(events[0].detail, DETAIL_CLICKED);
+    EXPECT_EQ(gadget_events_until_quiet(),
+              (std::vector<TakenEvent>{
+                  {EVENT_GADGET, GADGET_TEST_WINDOW, static_cast<int>(button), DETAIL_CLICKED}}));
 
     gadget_disable(button, 2);
     EXPECT_FALSE(gtk_widget_get_sensitive(widget));

@@ -38,6 +38,15 @@ class EventQueueTest : public testing::Test {
         }
         return taken;
     }
+
+    // The objects of what is queued, in order.
+    static std::vector<int> queued_objects() {
+        std::vector<int> objects;
+        for (const TakenEvent& event : take_queued()) {
+            objects.push_back(event.object);
+        }
+        return objects;
+    }
 };
 
 } // namespace
@@ -105,12 +114,7 @@ TEST_F(EventQueueTest, IdenticalPushesMergeOnlyWhenAdjacentAndNotPosted) {
     push(0x10000, 1, 1);
     EXPECT_EQ(event_queue_length(), 10) << "codes above 0xFFFF never merge";
 
-    std::vector<TakenEvent> taken = take_queued();
-    ASSERT_EQ(taken.size(), 10u);
-    EXPECT_EQ(taken[0].object, 5);
-    EXPECT_EQ(taken[1].object, 6);
-    EXPECT_EQ(taken[6].object, 7);
-    EXPECT_EQ(taken[7].object, 7);
+    EXPECT_EQ(queued_objects(), (std::vector<int>{5, 6, 5, 5, 5, 5, 7, 7, 1, 1}));
 }
 
 TEST_F(EventQueueTest, SuppressionDropsSignalPushesButNotPostedOrForcedEvents) {
@@ -124,11 +128,7 @@ TEST_F(EventQueueTest, SuppressionDropsSignalPushesButNotPostedOrForcedEvents) {
     event_suppress_end();
     push(EVENT_GADGET, 5, 0, 768);
 
-    std::vector<TakenEvent> taken = take_queued();
-    ASSERT_EQ(taken.size(), 3u);
-    EXPECT_EQ(taken[0].object, 3);
-    EXPECT_EQ(taken[1].object, 4);
-    EXPECT_EQ(taken[2].object, 5);
+    EXPECT_EQ(queued_objects(), (std::vector<int>{3, 4, 5}));
 }
 
 TEST_F(EventQueueTest, QueuedEventsComeOutInOrderWithTheirFields) {
@@ -138,17 +138,10 @@ TEST_F(EventQueueTest, QueuedEventsComeOutInOrderWithTheirFields) {
     event_post_detail(EVENT_GADGET, 3, 9, 512);
     EXPECT_EQ(event_peek_code(), EVENT_CLOSE_WINDOW);
 
-    std::vector<TakenEvent> taken = take_queued();
-    ASSERT_EQ(taken.size(), 4u);
-    EXPECT_EQ(taken[0].code, EVENT_CLOSE_WINDOW);
-    EXPECT_EQ(taken[0].window, 4);
-    EXPECT_EQ(taken[1].object, 2);
-    EXPECT_EQ(taken[1].detail, 0);
-    EXPECT_EQ(taken[2].object, 1);
-    EXPECT_EQ(taken[2].detail, 768);
-    EXPECT_EQ(taken[3].window, 3);
-    EXPECT_EQ(taken[3].object, 9);
-    EXPECT_EQ(taken[3].detail, 512);
+    EXPECT_EQ(take_queued(), (std::vector<TakenEvent>{{EVENT_CLOSE_WINDOW, 4, 0, 0},
+                                                      {EVENT_GADGET, 0, 2, 0},
+                                                      {EVENT_GADGET, 0, 1, 768},
+                                                      {EVENT_GADGET, 3, 9, 512}}));
     EXPECT_EQ(event_peek_code(), 0);
 }
 
@@ -234,12 +227,7 @@ TEST_F(EventQueueTest, DiscardingAWindowKeepsTheOthersInOrder) {
     // it is not merged with the discarded (2, 6).
     push(EVENT_GADGET, 6, 2);
 
-    std::vector<TakenEvent> taken = take_queued();
-    ASSERT_EQ(taken.size(), 4u);
-    EXPECT_EQ(taken[0].object, 1);
-    EXPECT_EQ(taken[1].object, 3);
-    EXPECT_EQ(taken[2].object, 5);
-    EXPECT_EQ(taken[3].object, 6);
+    EXPECT_EQ(queued_objects(), (std::vector<int>{1, 3, 5, 6}));
 
     push(EVENT_GADGET, 1, 8);
     event_discard_window(8);
@@ -256,11 +244,8 @@ TEST_F(EventQueueTest, DiscardingSignalsOfAWindowKeepsItsPostedEvents) {
 
     event_discard_window_signals(5);
 
-    std::vector<TakenEvent> taken = take_queued();
-    ASSERT_EQ(taken.size(), 2u);
-    EXPECT_EQ(taken[0].code, EVENT_GADGET);
-    EXPECT_EQ(taken[0].object, 7);
-    EXPECT_EQ(taken[1].window, 6);
+    EXPECT_EQ(take_queued(),
+              (std::vector<TakenEvent>{{EVENT_GADGET, 5, 7, 0}, {EVENT_REPAINT, 6, 0, 0}}));
 }
 
 namespace {

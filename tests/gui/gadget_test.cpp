@@ -8,9 +8,9 @@
 #include "gui/window.h"
 #include "tests/support/gadget_fixture.h"
 #include "tests/support/gui_waits.h"
+#include "tests/support/wait_until.h"
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <sys/syscall.h>
@@ -24,19 +24,11 @@ using GadgetCoreTest = GadgetWindowTest;
 
 constexpr int GADGET_TEST_DONE = 7;
 
-// Waits in window_wait_event, as the program's main loop does, for a worker's
-// completion event. A ticking timeout wakes the wait now and then, so a
-// completion that never comes fails the test instead of hanging it.
+// Waits for a worker's completion event, as the program's main loop does.
 bool wait_for_test_done() {
-    guint tick = g_timeout_add(
-        250, [](gpointer) -> gboolean { return TRUE; }, nullptr);
-    gint64 deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    bool done = false;
-    while (!done && g_get_monotonic_time() < deadline) {
-        done = window_wait_event() == EVENT_GADGET && event_gadget() == GADGET_TEST_DONE;
-    }
-    g_source_remove(tick);
-    return done;
+    return take_event_until([](const TakenEvent& e) {
+               return e.code == EVENT_GADGET && e.object == GADGET_TEST_DONE;
+           }).code == EVENT_GADGET;
 }
 
 gint font_size(GtkWidget* widget) {
@@ -114,11 +106,7 @@ TEST_F(GadgetCoreTest, WorkerWhoseGadgetsCloseWhileItWaitsForTheLockTouchesNothi
         }
         return true;
     };
-    gint64 deadline = g_get_monotonic_time() + 5 * G_USEC_PER_SEC;
-    while (!all_waiting() && g_get_monotonic_time() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_TRUE(all_waiting());
+    EXPECT_TRUE(wait_until(all_waiting));
     window_close(GADGET_TEST_WINDOW);
     EXPECT_EQ(gadget_lookup(automatic), nullptr);
     EXPECT_EQ(gadget_lookup(1), nullptr);

@@ -118,20 +118,24 @@ TEST_F(StatusbarTest, WidthsAreClampedAndFillTakesTheRest) {
 TEST_F(StatusbarTest, EverySetSetsTextAlignmentAndBorderAndMissingFieldsChangeNothing) {
     GtkWidget* bar = bar_in_new_window(0, 400);
     statusbar_add_field(300);
-    statusbar_set_text(0, 0, "not tested", FIELD_CENTRED);
-    EXPECT_EQ(text_of(bar), "not tested");
-    EXPECT_FLOAT_EQ(x_alignment(bar), 0.5F);
-    EXPECT_EQ(border_of(bar), GTK_SHADOW_IN);
-    statusbar_set_text(0, 0, "a", FIELD_SHADOW_OUT | FIELD_SHADOW_NONE);
-    EXPECT_EQ(border_of(bar), GTK_SHADOW_NONE);
-    EXPECT_FLOAT_EQ(x_alignment(bar), 0.0F);
-    statusbar_set_text(0, 0, "b", FIELD_SHADOW_OUT | FIELD_RIGHT);
-    EXPECT_EQ(border_of(bar), GTK_SHADOW_OUT);
-    EXPECT_FLOAT_EQ(x_alignment(bar), 1.0F);
-    statusbar_set_text(0, 0, "c", FIELD_CENTRED | FIELD_RIGHT);
-    EXPECT_FLOAT_EQ(x_alignment(bar), 0.5F);
-    EXPECT_EQ(border_of(bar), GTK_SHADOW_IN);
-    statusbar_set_text(0, 0, "d", FIELD_SHADOW_NONE | FIELD_CENTRED);
+    const struct {
+        const char* text;
+        int flags;
+        float alignment;
+        GtkShadowType border;
+    } looks[] = {
+        {"not tested", FIELD_CENTRED, 0.5F, GTK_SHADOW_IN},
+        {"a", FIELD_SHADOW_OUT | FIELD_SHADOW_NONE, 0.0F, GTK_SHADOW_NONE},
+        {"b", FIELD_SHADOW_OUT | FIELD_RIGHT, 1.0F, GTK_SHADOW_OUT},
+        {"c", FIELD_CENTRED | FIELD_RIGHT, 0.5F, GTK_SHADOW_IN},
+        {"d", FIELD_SHADOW_NONE | FIELD_CENTRED, 0.5F, GTK_SHADOW_NONE},
+    };
+    for (const auto& look : looks) {
+        statusbar_set_text(0, 0, look.text, look.flags);
+        EXPECT_EQ(text_of(bar), look.text);
+        EXPECT_FLOAT_EQ(x_alignment(bar), look.alignment) << look.text;
+        EXPECT_EQ(border_of(bar), look.border) << look.text;
+    }
     statusbar_set_text_plain(0, 0, "");
     EXPECT_EQ(text_of(bar), "");
     EXPECT_FLOAT_EQ(x_alignment(bar), 0.0F);

@@ -29,11 +29,11 @@ GtkWidget* GadgetWindowTest::window() const {
     return window_handle(GADGET_TEST_WINDOW);
 }
 
-std::vector<GadgetEvent> gadget_events_until_quiet() {
-    std::vector<GadgetEvent> gadget_events;
+std::vector<TakenEvent> gadget_events_until_quiet() {
+    std::vector<TakenEvent> gadget_events;
     for (const TakenEvent& event : take_events_until_quiet()) {
         if (event.code == EVENT_GADGET) {
-            gadget_events.push_back({event.code, event.window, event.object, event.detail});
+            gadget_events.push_back(event);
         }
     }
     return gadget_events;

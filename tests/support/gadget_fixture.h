@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gui/core/registry.h"
+#include "tests/support/gui_waits.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -12,14 +13,6 @@
 
 // The number of the window the fixture opens; events carry it.
 inline constexpr int GADGET_TEST_WINDOW = 5;
-
-// One event taken from the queue.
-struct GadgetEvent {
-    int code;
-    int window;
-    int object;
-    int detail;
-};
 
 class GadgetWindowTest : public testing::Test {
   protected:
@@ -31,7 +24,8 @@ class GadgetWindowTest : public testing::Test {
 
 // Takes every event until the toolkit and the queue have been quiet for a
 // while (bounded by a deadline); returns the gadget events among them.
-std::vector<GadgetEvent> gadget_events_until_quiet();
+std::vector<TakenEvent> gadget_events_until_quiet();
+using GadgetEvent = TakenEvent;
 
 // Runs the toolkit until the widget is on screen (bounded); returns whether it is.
 bool gadget_shown(GtkWidget* widget);

@@ -2,16 +2,14 @@
 
 #include "gui/event_queue.h"
 
-#include <chrono>
+#include "tests/support/wait_until.h"
+
 #include <gtk/gtk.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point deadline_after(double seconds) {
-    return Clock::now() +
-           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+std::chrono::milliseconds milliseconds(double seconds) {
+    return std::chrono::milliseconds(static_cast<long>(seconds * 1000));
 }
 
 // One step of toolkit work, or a short nap without gui_lock when there is none,
@@ -26,60 +24,69 @@ void step_toolkit() {
     gdk_threads_enter();
 }
 
+// The steps nap themselves: no sleep between them.
+bool step_until(const std::function<bool()>& done, double seconds) {
+    return wait_until(done, milliseconds(seconds), std::chrono::milliseconds(0));
+}
+
 } // namespace
 
 bool run_toolkit_until(const std::function<bool()>& done, double seconds) {
-    auto deadline = deadline_after(seconds);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return done();
-        }
-        step_toolkit();
-    }
-    return true;
+    return step_until(
+        [&] {
+            if (done()) {
+                return true;
+            }
+            step_toolkit();
+            return false;
+        },
+        seconds);
 }
 
 void run_toolkit_for(double seconds) {
-    auto deadline = deadline_after(seconds);
-    while (Clock::now() < deadline) {
-        step_toolkit();
-    }
+    step_until(
+        [] {
+            step_toolkit();
+            return false;
+        },
+        seconds);
 }
 
 TakenEvent take_event_until(const std::function<bool(const TakenEvent&)>& wanted, double seconds,
                             std::vector<TakenEvent>* seen) {
-    auto deadline = deadline_after(seconds);
-    while (Clock::now() < deadline) {
-        int code = event_wait(20);
-        if (code <= 0) {
-            continue;
-        }
-        TakenEvent event{code, event_window(), event_gadget(), event_detail()};
-        if (seen != nullptr) {
-            seen->push_back(event);
-        }
-        if (wanted(event)) {
-            return event;
-        }
-    }
-    return TakenEvent{EVENT_NONE, 0, 0, 0};
+    TakenEvent event{EVENT_NONE, 0, 0, 0};
+    bool found = step_until(
+        [&] {
+            int code = event_wait(20);
+            if (code <= 0) {
+                return false;
+            }
+            event = TakenEvent{code, event_window(), event_gadget(), event_detail()};
+            if (seen != nullptr) {
+                seen->push_back(event);
+            }
+            return wanted(event);
+        },
+        seconds);
+    return found ? event : TakenEvent{EVENT_NONE, 0, 0, 0};
 }
 
 std::vector<TakenEvent> take_events_until_quiet(double quiet_seconds, double seconds) {
     std::vector<TakenEvent> taken;
-    auto deadline = deadline_after(seconds);
-    auto quiet_since = Clock::now();
-    auto quiet_for = std::chrono::duration<double>(quiet_seconds);
-    while (Clock::now() < deadline && Clock::now() - quiet_since < quiet_for) {
-        int code = event_wait(10);
-        if (code == EVENT_NONE) {
-            continue;
-        }
-        quiet_since = Clock::now();
-        if (code > 0) {
-            taken.push_back(TakenEvent{code, event_window(), event_gadget(), event_detail()});
-        }
-    }
+    auto quiet_since = std::chrono::steady_clock::now();
+    step_until(
+        [&] {
+            int code = event_wait(10);
+            auto now = std::chrono::steady_clock::now();
+            if (code != EVENT_NONE) {
+                quiet_since = now;
+            }
+            if (code > 0) {
+                taken.push_back(TakenEvent{code, event_window(), event_gadget(), event_detail()});
+            }
+            return now - quiet_since >= milliseconds(quiet_seconds);
+        },
+        seconds);
     return taken;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,12 @@ struct TakenEvent {
     int window;
     int object;
     int detail;
+    bool operator==(const TakenEvent&) const = default;
 };
+inline std::ostream& operator<<(std::ostream& out, const TakenEvent& e) {
+    return out << "{code " << e.code << ", window " << e.window << ", object " << e.object
+               << ", detail " << e.detail << "}";
+}
 
 // Takes events with short timed waits until one satisfies wanted (returned) or
 // the deadline passes (code EVENT_NONE). Every event taken on the way is

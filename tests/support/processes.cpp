@@ -110,42 +110,54 @@ std::string describe_wait_status(int status) {
 
 ToolRun run_tool(const std::vector<std::string>& arguments, std::chrono::milliseconds deadline) {
     ToolRun run;
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
+    int output[2];
+    int errors[2];
+    if (pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return run;
     }
-    ChildSetup setup{arguments, {}, ends[1], ends[1]};
-    pid_t child = spawn_child(setup);
-    close(ends[1]);
-    // Read to the end first: a tool that fills the pipe would never end.
-    auto until = std::chrono::steady_clock::now() + deadline;
-    fcntl(ends[0], F_SETFL, O_NONBLOCK);
-    char buffer[4096];
-    bool open = child > 0;
-    while (open) {
-        ssize_t got = read(ends[0], buffer, sizeof buffer);
-        if (got > 0) {
-            run.output.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-            open = false;
-        } else if (std::chrono::steady_clock::now() > until) {
-            break;
-        } else {
-            usleep(2000);
+    if (pipe2(errors, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        close(output[0]);
+        close(output[1]);
+        return run;
+    }
+    pid_t child = spawn_child({arguments, {}, output[1], errors[1]});
+    close(output[1]);
+    close(errors[1]);
+    // Read to the end first: a tool that fills a pipe would never end.
+    int ends[2] = {output[0], errors[0]};
+    std::string* sinks[2] = {&run.output, &run.errors};
+    bool finished = wait_until(
+        [&] {
+            for (int i = 0; i < 2; ++i) {
+                char buffer[4096];
+                ssize_t got = 0;
+                while (ends[i] >= 0 && (got = read(ends[i], buffer, sizeof buffer)) > 0) {
+                    sinks[i]->append(buffer, static_cast<std::size_t>(got));
+                }
+                if (ends[i] >= 0 && (got == 0 || (errno != EAGAIN && errno != EINTR))) {
+                    close(ends[i]);
+                    ends[i] = -1;
+                }
+            }
+            return ends[0] < 0 && ends[1] < 0;
+        },
+        deadline);
+    for (int end : ends) {
+        if (end >= 0) {
+            close(end);
         }
     }
-    close(ends[0]);
     if (child <= 0) {
         return run;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    std::optional<int> status = wait_for_child(child, std::max(left, std::chrono::milliseconds(0)));
+    std::optional<int> status =
+        finished ? wait_for_child(child, deadline) : std::optional<int>();
     if (!status) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
-        run.output += "\n(killed after " + std::to_string(deadline.count()) + " ms)";
+        run.timed_out = true;
         return run;
     }
     run.status = WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;

@@ -1,6 +1,6 @@
 // Other programs in tests: one way to start a child (the adapter simulator, the
-// program under test) and one way to run a tool to its end (xdotool, wmctrl,
-// import, the simulator with a mistaken command line).
+// program under test) and one way to run a program to its end (xdotool, wmctrl,
+// import, lantoric-check, the simulator with a mistaken command line).
 #pragma once
 
 #include <chrono>
@@ -38,16 +38,19 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
 std::string describe_wait_status(int status);
 
 struct ToolRun {
-    // The exit status; -1 when the tool did not start, was killed or ran out of time.
+    // The exit status; -1 when the tool did not start, ended by a signal or ran
+    // out of time.
     int status = -1;
-    // Its standard output and error together.
+    bool timed_out = false;
+    // What it wrote to its standard output and to its standard error.
     std::string output;
+    std::string errors;
 };
 
-// Runs a tool without a shell to its end, for at most the deadline (then it is
-// killed).
+// Runs a tool or a program of ours without a shell to its end, its standard
+// input from /dev/null, for at most the deadline (then it is killed).
 ToolRun run_tool(const std::vector<std::string>& arguments,
-                 std::chrono::milliseconds deadline = std::chrono::seconds(10));
+                 std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 // The same on a thread of its own, so the main thread keeps serving the
 // toolkit while xdotool acts on a window.
