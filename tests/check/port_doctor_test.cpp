@@ -71,7 +71,7 @@ TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n---\n" << run.output;
     }
     // --all tests the ports that open and no other.
-    CommandResult all = run_command({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
+    ToolRun all = run_tool({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
