@@ -2,11 +2,9 @@
 // lists it without touching it, and while that program holds the port's flock
 // a test refuses it and still leaves it as it was.
 #include "tests/e2e/lantoric_session.h"
+#include "tests/support/device_links.h"
 #include "tests/support/pty_pair.h"
-#include "tests/support/simulated_adapter.h"
 #include "tests/support/terminal_holder.h"
-
-#include <unistd.h>
 
 namespace {
 
@@ -15,10 +13,9 @@ class PortInUse : public LantoricSession {};
 TEST_F(PortInUse, StartUpLeavesItAloneAndATestRefusesItWhileItsLockIsHeld) {
     PtyPair terminal(false);
     ASSERT_TRUE(terminal.ok());
-    const std::string link = unique_device_link();
-    ASSERT_EQ(symlink(terminal.slave_path().c_str(), link.c_str()), 0);
-    const std::unique_ptr<const std::string, void (*)(const std::string*)> unlink_at_end(
-        &link, [](const std::string* path) { unlink(path->c_str()); });
+    const DeviceLink device(unique_device_link(), terminal.slave_path());
+    ASSERT_FALSE(device.path().empty());
+    const std::string& link = device.path();
     TerminalHolder other_program(link, {.take_flock = true});
     ASSERT_TRUE(other_program.ready());
     const std::string line = "a line the other program will read\n";
