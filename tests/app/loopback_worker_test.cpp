@@ -20,9 +20,9 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <memory>
 #include <string>
 
 namespace {
@@ -115,6 +115,11 @@ const Verdict VERDICTS[] = {
     {"ADeviceVanishingMidEcho", {"--vanish-after-bytes=5"}, "timeout", TEXT, TEXT, true},
 };
 
+// CTest lists a row by its name, not as a dump of its bytes.
+void PrintTo(const Verdict& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class LoopbackVerdict : public LoopbackWorker, public testing::WithParamInterface<Verdict> {};
 
 TEST_P(LoopbackVerdict, ShowsTheVerdictAndBothTextsAndClosesThePort) {
@@ -182,9 +187,12 @@ TEST_F(LoopbackWorker, ShutdownDuringATestLeavesTheWorkerHarmless) {
     serial_close_all();
     EXPECT_EQ(descriptors_open_on(adapter.slave()), 0);
     // The worker finds its window and port gone and still ends and reports.
-    EXPECT_EQ(take_event_until([](const TakenEvent& e) {
-                  return e.code == EVENT_GADGET && e.object == GADGET_TEST_DONE;
-              }, 20).code,
+    EXPECT_EQ(take_event_until(
+                  [](const TakenEvent& e) {
+                      return e.code == EVENT_GADGET && e.object == GADGET_TEST_DONE;
+                  },
+                  20)
+                  .code,
               EVENT_GADGET);
     EXPECT_TRUE(run_toolkit_until([] { return thread_running_count() == 0; }));
 }

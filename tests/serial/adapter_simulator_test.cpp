@@ -21,7 +21,6 @@ namespace {
 
 const std::string test_text = "This is a test!";
 
-
 bool path_exists(const std::string& path) {
     struct stat status {};
     return lstat(path.c_str(), &status) == 0;
@@ -94,6 +93,11 @@ const Answer ANSWERS[] = {
     {"BeforeOther", {"--before=0x7e"}, 16, std::chrono::seconds(5), "~" + test_text},
     {"TrailDots", {"--trail=4"}, 20, std::chrono::milliseconds(500), test_text + "...."},
 };
+
+// CTest lists a row by its name, not as a dump of its bytes.
+void PrintTo(const Answer& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class SimulatorAnswer : public AdapterSimulatorTest, public testing::WithParamInterface<Answer> {};
 
