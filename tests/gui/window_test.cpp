@@ -218,23 +218,28 @@ TEST_F(WindowTest, ReopeningANumberReplacesTheWindowAndKeepsOtherEvents) {
             return FALSE;
         },
         nullptr);
+    // Keeps the toolkit busy, so the opening never ends its wait on half a
+    // second of quiet: its wait then always takes the first configuration,
+    // however slowly a loaded window manager answers.
+    guint ticking = g_timeout_add(50, [](gpointer) -> gboolean { return TRUE; }, nullptr);
 
     window_open(0, 100, 80, 300, 150, "replacement", 0);
+    g_source_remove(ticking);
 
     EXPECT_TRUE(first_destroyed);
     EXPECT_NE(window_handle(0), nullptr);
     EXPECT_NE(window_handle(0), first);
     // Everything queued when the opening returns, the toolkit not run since:
-    // the others' events stay in order; of the new window's own signals, those
-    // of its placement (the window manager's move) are gone.
+    // the others' events stay in order, and the first configuration (a size,
+    // as the new window had none) is gone. The window manager's placement
+    // move may come after it and is the application's to see.
     std::vector<std::tuple<int, int, int>> others;
     while (event_queue_length() > 0) {
         int code = event_wait(0);
         if (code == EVENT_GADGET) {
             others.emplace_back(code, event_window(), event_gadget());
         } else {
-            EXPECT_NE(code, EVENT_MOVE_WINDOW) << "the placement's move reached the queue";
-            EXPECT_NE(code, EVENT_SIZE_WINDOW) << "the placement's size reached the queue";
+            EXPECT_NE(code, EVENT_SIZE_WINDOW) << "the first configuration reached the queue";
         }
     }
     EXPECT_EQ(others, (std::vector<std::tuple<int, int, int>>{
