@@ -1,17 +1,14 @@
 #include "app/port_discovery.h"
 
+#include "app/core/port_candidates.h"
 #include "gui/core/text_decoding.h"
 #include "gui/text_encoding.h"
 #include "serial/serial_probe.h"
-#include "sys/directory.h"
 
 #include <cstring>
 #include <string>
 
 namespace {
-
-constexpr const char* device_folder = "/dev";
-constexpr const char* device_pattern = "ttyUSB*";
 
 // The test opens the chooser's text, which went to the toolkit and back; a
 // path that would come back changed would open another entry, so it is not
@@ -27,12 +24,8 @@ void discover_ports(TextList& port_list) {
     // Every name is collected and the listing finished before any device is
     // touched, so opening a node never meets an open listing of /dev.
     TextList candidate_paths;
-    object_number listing = dir_examine(OBJECT_ANY, device_folder, device_pattern);
-    if (listing != 0) {
-        while (dir_next_entry(listing) != 0) {
-            candidate_paths.add(std::string(device_folder) + "/" + dir_entry_name(listing));
-        }
-        dir_finish(listing);
+    for (const std::string& path : port_candidates(PORT_FOLDER, {USB_PORT_PATTERN})) {
+        candidate_paths.add(path);
     }
 
     candidate_paths.reset();

@@ -1,27 +1,138 @@
 #include "check/adapter_test.h"
 
-#include "check/custom_rate.h"
+#include "check/interruption.h"
+#include "serial/line_settings.h"
 #include "serial/serial_port.h"
 
 #include <algorithm>
 
-int exit_status_of(LoopbackVerdict verdict) {
-    switch (verdict) {
+namespace {
+
+// The window's rate; any other goes through termios2 after the line is set.
+constexpr int CLASSIC_RATE = 9600;
+
+RunOutcome outcome_of(const LoopbackResult& result) {
+    if (result.port_gone) {
+        return RunOutcome::port_gone;
+    }
+    switch (result.verdict) {
     case LoopbackVerdict::success:
-        return EXIT_SUCCESS_STATUS;
+        return RunOutcome::success;
     case LoopbackVerdict::timeout:
-        return EXIT_NO_ECHO;
+        return RunOutcome::timeout;
     case LoopbackVerdict::not_able_to_transmit:
-        return EXIT_NOT_TRANSMITTED;
+        return RunOutcome::not_transmitted;
     case LoopbackVerdict::not_able_to_open:
+        break;
+    }
+    return RunOutcome::not_opened;
+}
+
+void keep(AdapterTest& test, TestRun run) {
+    test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
+    ++test.outcomes[static_cast<int>(run.outcome)];
+    if (run.outcome == RunOutcome::not_opened && test.first_open_failure.empty()) {
+        test.first_open_failure = run.open.reason + "; " + run.open.fix;
+    }
+    if (run.outcome == RunOutcome::success && run.result.last_byte) {
+        test.times.add(*run.result.last_byte);
+    }
+    if (run.number == 1 || run.outcome != RunOutcome::success) {
+        if (test.kept.size() < KEPT_RUNS) {
+            test.kept.push_back(std::move(run));
+        } else {
+            ++test.failures_left_out;
+        }
+    }
+}
+
+// One open, exchange and close. The port is held and its line saved by the
+// opening; the close (in serial_close) puts the line back.
+TestRun run_once(AdapterTest& test, int number, bool force) {
+    TestRun run;
+    run.number = number;
+    PortRequest request;
+    request.path = test.path;
+    request.line = serial_line_settings(CLASSIC_RATE, 0, 8, 1.0f, 0);
+    request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
+    request.serial_lines_only = true;
+    request.refuse_shared = !force;
+    PortOpening opening = port_open(request);
+    if (opening.failure == OpeningFailure::refused_rate) {
+        test.setup_failure =
+            "the driver does not accept " + std::to_string(test.baud_rate) + " baud";
+        run.outcome = RunOutcome::not_opened;
+        run.open = describe_opening(test.path, opening);
+        return run;
+    }
+    if (!opening.port) {
+        run.open = describe_opening(test.path, opening);
+        return run;
+    }
+    run.line_rate = opening.rate;
+    if (!test.line_rate) {
+        test.line_rate = opening.rate;
+    }
+    // An interruption from here on puts the line back before the program dies.
+    interruption_watch(opening.port.descriptor(), opening.port.saved());
+    const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
+    if (port == 0) {
+        interruption_clear();
+        return run;
+    }
+    run.result = loopback_exchange(port, nullptr, bounds_for_rate(test.baud_rate));
+    run.outcome = outcome_of(run.result);
+    serial_close(port);
+    interruption_clear();
+    return run;
+}
+
+} // namespace
+
+int exit_status_of(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::success:
+        return EXIT_SUCCESS_STATUS;
+    case RunOutcome::timeout:
+        return EXIT_NO_ECHO;
+    case RunOutcome::not_transmitted:
+        return EXIT_NOT_TRANSMITTED;
+    case RunOutcome::port_gone:
+    case RunOutcome::not_opened:
         break;
     }
     return EXIT_NOT_OPENED;
 }
 
+const char* run_outcome_text(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::success:
+        return "success";
+    case RunOutcome::timeout:
+        return "timeout";
+    case RunOutcome::not_transmitted:
+        return "not able to transmit";
+    case RunOutcome::port_gone:
+        return "the port went away";
+    case RunOutcome::not_opened:
+        break;
+    }
+    return "could not open";
+}
+
 std::chrono::steady_clock::duration wire_time(int baud_rate) {
     const long long bits = 10LL * std::char_traits<char>::length(TEST_TEXT);
     return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max(baud_rate, 1));
+}
+
+ExchangeBounds bounds_for_rate(int baud_rate) {
+    using std::chrono::milliseconds;
+    const auto wire = std::chrono::ceil<milliseconds>(wire_time(baud_rate));
+    ExchangeBounds bounds;
+    bounds.poll_tries = std::max<int>(TEST_POLL_TRIES, 2 * wire.count() / TEST_POLL_DELAY_MS + 1);
+    bounds.time_limit = std::max(TEST_TIME_LIMIT, 3 * wire);
+    bounds.end_when_gone = true;
+    return bounds;
 }
 
 std::optional<std::size_t> first_difference(const std::string& sent, const std::string& received) {
@@ -37,59 +148,30 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
     return common;
 }
 
-AdapterTest test_adapter(const std::string& path, int baud_rate, int count) {
+AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force) {
     AdapterTest test;
     test.path = path;
     test.baud_rate = baud_rate;
     test.open = check_open(path);
     if (holders_matter(test.open.outcome)) {
-        test.holders = port_holders(path, test.holders_all_visible);
+        test.holders = port_holders(path);
     }
     if (test.open.outcome != OpenOutcome::opens) {
         return test;
     }
+    if (!force && !test.holders.processes.empty()) {
+        test.held_elsewhere = true;
+        return test;
+    }
     test.exit_status = EXIT_SUCCESS_STATUS;
-    for (int run = 0; run < count; ++run) {
-        // The open returns the descriptor for an explicit number.
-        const int descriptor = static_cast<int>(loopback_open(CHECK_PORT, path.c_str()));
-        if (descriptor == 0) {
-            test.runs.push_back({});
-        } else if (baud_rate != 9600 && !set_line_rate(descriptor, baud_rate)) {
-            serial_close(CHECK_PORT);
-            test.setup_failure =
-                "the driver does not accept " + std::to_string(baud_rate) + " baud";
-            test.exit_status = EXIT_NOT_OPENED;
-            return test;
-        } else {
-            test.line_rate = line_rate(descriptor);
-            test.runs.push_back(loopback_exchange(CHECK_PORT, nullptr));
-            serial_close(CHECK_PORT);
+    for (int number = 1; number <= count; ++number) {
+        TestRun run = run_once(test, number, force);
+        test.run_count = number;
+        const bool rate_refused = !test.setup_failure.empty();
+        keep(test, std::move(run));
+        if (rate_refused) {
+            break;
         }
-        test.exit_status = std::max(test.exit_status, exit_status_of(test.runs.back().verdict));
     }
     return test;
-}
-
-TimingSummary summarise(const std::vector<LoopbackResult>& runs) {
-    TimingSummary summary;
-    std::vector<std::chrono::steady_clock::duration> times;
-    for (const LoopbackResult& run : runs) {
-        if (run.verdict == LoopbackVerdict::success && run.last_byte) {
-            ++summary.successes;
-            times.push_back(*run.last_byte);
-        }
-    }
-    if (times.empty()) {
-        return summary;
-    }
-    std::sort(times.begin(), times.end());
-    auto at = [&](double fraction) {
-        return times[static_cast<std::size_t>(fraction * static_cast<double>(times.size() - 1) +
-                                              0.5)];
-    };
-    summary.min = times.front();
-    summary.median = at(0.5);
-    summary.p99 = at(0.99);
-    summary.max = times.back();
-    return summary;
 }

@@ -2,22 +2,34 @@
 
 #include <cstdio>
 
-std::string quoted_bytes(const std::string& bytes) {
-    std::string text = "\"";
+namespace {
+
+std::string escape(const std::string& bytes, bool quote) {
+    std::string text;
     for (char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
+        if ((quote && byte == '"') || byte == '\\') {
             text += '\\';
             text += c;
         } else if (byte >= 0x20 && byte < 0x7f) {
             text += c;
         } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
-            text += escape;
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", byte);
+            text += code;
         }
     }
-    return text + "\"";
+    return text;
+}
+
+} // namespace
+
+std::string quoted_bytes(const std::string& bytes) {
+    return "\"" + escape(bytes, true) + "\"";
+}
+
+std::string escaped(const std::string& text) {
+    return escape(text, false);
 }
 
 std::string hex_bytes(const std::string& bytes, std::optional<std::size_t> marked) {

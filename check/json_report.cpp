@@ -98,23 +98,40 @@ void add_open(Document& document, const OpenReport& open) {
     document.end_object();
 }
 
-void add_holders(Document& document, const std::vector<PortHolder>& holders, bool all_visible) {
+void add_holders(Document& document, const PortHolders& holders) {
     document.begin_array("holders");
-    for (const PortHolder& holder : holders) {
+    for (const PortHolder& holder : holders.processes) {
         document.begin_object();
         document.number("pid", holder.pid);
         document.text("command", holder.command);
         document.end_object();
     }
     document.end_array();
-    document.flag("holders_all_visible", all_visible);
+    document.flag("holders_all_visible", holders.all_visible);
 }
 
-void add_run(Document& document, const LoopbackResult& run) {
+void add_rate(Document& document, const char* name, std::optional<int> rate) {
+    if (rate) {
+        document.number(name, *rate);
+    } else {
+        document.null(name);
+    }
+}
+
+void add_run(Document& document, const TestRun& test_run) {
+    const LoopbackResult& run = test_run.result;
     const std::string sent = TEST_TEXT;
     document.begin_object();
-    document.text("verdict", loopback_verdict_text(run.verdict));
-    document.number("exit_status", exit_status_of(run.verdict));
+    document.number("test", test_run.number);
+    document.text("outcome", run_outcome_text(test_run.outcome));
+    document.text("verdict", loopback_verdict_text(test_run.outcome == RunOutcome::not_opened
+                                                       ? LoopbackVerdict::not_able_to_open
+                                                       : run.verdict));
+    document.number("exit_status", exit_status_of(test_run.outcome));
+    if (test_run.outcome == RunOutcome::not_opened) {
+        add_open(document, test_run.open);
+    }
+    add_rate(document, "line_rate", test_run.line_rate);
     document.number("bytes_written", run.bytes_written);
     document.text("sent_text", sent);
     document.text("sent_hex", hex_bytes(sent));
@@ -145,7 +162,7 @@ std::string listing_json(const PortListing& listing, int exit_status) {
         document.text("kind", port.kind);
         document.flag("opens", port.open.outcome == OpenOutcome::opens);
         add_open(document, port.open);
-        add_holders(document, port.holders, port.holders_all_visible);
+        add_holders(document, port.holders);
         if (port.usb) {
             const UsbIdentity& usb = *port.usb;
             document.begin_object("usb");
@@ -189,6 +206,12 @@ std::string listing_json(const PortListing& listing, int exit_status) {
     return document.finish();
 }
 
+std::string version_json() {
+    Document document;
+    add_header(document);
+    return document.finish();
+}
+
 std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
     Document document;
     add_header(document);
@@ -197,28 +220,32 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.begin_object();
         document.path(test.path);
         document.number("baud", test.baud_rate);
-        if (test.line_rate) {
-            document.number("line_rate", *test.line_rate);
-        } else {
-            document.null("line_rate");
-        }
+        add_rate(document, "line_rate", test.line_rate);
         add_open(document, test.open);
-        add_holders(document, test.holders, test.holders_all_visible);
+        add_holders(document, test.holders);
+        document.flag("tested", test.open.outcome == OpenOutcome::opens && !test.held_elsewhere);
         document.text("setup_failure", test.setup_failure);
         document.milliseconds("wire_time_ms", wire_time(test.line_rate.value_or(test.baud_rate)));
         document.begin_array("runs");
-        for (const LoopbackResult& run : test.runs) {
+        for (const TestRun& run : test.kept) {
             add_run(document, run);
         }
         document.end_array();
-        const TimingSummary summary = summarise(test.runs);
+        document.number("failed_runs_left_out", test.failures_left_out);
+        const EchoTimes& times = test.times;
         document.begin_object("summary");
-        document.number("tests", static_cast<gint64>(test.runs.size()));
-        document.number("successes", summary.successes);
-        document.milliseconds("min_ms", summary.min);
-        document.milliseconds("median_ms", summary.median);
-        document.milliseconds("p99_ms", summary.p99);
-        document.milliseconds("max_ms", summary.max);
+        document.number("tests", test.run_count);
+        document.number("successes", test.outcomes[static_cast<int>(RunOutcome::success)]);
+        document.number("timeouts", test.outcomes[static_cast<int>(RunOutcome::timeout)]);
+        document.number("not_transmitted",
+                        test.outcomes[static_cast<int>(RunOutcome::not_transmitted)]);
+        document.number("port_gone", test.outcomes[static_cast<int>(RunOutcome::port_gone)]);
+        document.number("not_opened", test.outcomes[static_cast<int>(RunOutcome::not_opened)]);
+        document.text("first_open_failure", test.first_open_failure);
+        document.milliseconds("min_ms", times.min());
+        document.milliseconds("median_ms", times.quantile(0.5));
+        document.milliseconds("p99_ms", times.quantile(0.99));
+        document.milliseconds("max_ms", times.max());
         document.end_object();
         document.number("exit_status", test.exit_status);
         document.end_object();

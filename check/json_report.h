@@ -13,3 +13,5 @@
 
 std::string listing_json(const PortListing& listing, int exit_status);
 std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status);
+// The program and its version, for --json --version.
+std::string version_json();

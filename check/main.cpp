@@ -2,6 +2,8 @@
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
 #include "check/adapter_test.h"
+#include "check/byte_text.h"
+#include "check/interruption.h"
 #include "check/json_report.h"
 #include "check/options.h"
 #include "check/port_listing.h"
@@ -9,29 +11,104 @@
 #include "serial/serial_port.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A standard stream that is closed is taken by a descriptor that cannot be
+// written, so no port opened later lands on it and a report written to it
+// fails as it should.
+void occupy_closed_streams() {
+    for (int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) < 0 && errno == EBADF) {
+            open("/dev/null", O_RDONLY);
+        }
+    }
+}
+
+// One line on standard error, whatever the line's text holds.
+void complain(const std::string& line) {
+    std::fprintf(stderr, "lantoric-check: %s\n", line.c_str());
+}
+
+// The report is useless if it did not reach standard output: that is said on
+// standard error and the exit status becomes 74.
+int finish(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        const int error = errno;
+        complain(std::string("cannot write the report to standard output: ") +
+                 std::strerror(error != 0 ? error : EIO));
+        return EXIT_OUTPUT_FAILED;
+    }
+    return status;
+}
+
+// The line for standard error when a port was not tested; empty when it was.
+std::string untested_line(const AdapterTest& test) {
+    if (test.open.outcome != OpenOutcome::opens) {
+        return test.open.reason + "; " + test.open.fix;
+    }
+    if (test.held_elsewhere) {
+        std::string holders;
+        for (const PortHolder& holder : test.holders.processes) {
+            holders += (holders.empty() ? "" : ", ") + std::string("process ") +
+                       std::to_string(holder.pid) + " (" + escaped(holder.command) + ")";
+        }
+        return escaped(test.path) + " is held by " + holders + ": not tested; " + held_fix();
+    }
+    if (!test.setup_failure.empty()) {
+        return escaped(test.path) + ": " + test.setup_failure;
+    }
+    std::string line;
+    if (const int gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
+        line = escaped(test.path) + " went away during " + std::to_string(gone) + " of " +
+               std::to_string(test.run_count) +
+               " tests: the adapter was unplugged or reset; plug it in again";
+    }
+    if (!test.first_open_failure.empty()) {
+        line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure;
+    }
+    return line;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    occupy_closed_streams();
     // The character set only (for the help's punctuation): numbers print the
     // same in every locale.
     std::setlocale(LC_CTYPE, "");
     std::string error;
     auto options = parse_check_options(argc, argv, error);
     if (!options) {
-        std::fprintf(stderr, "lantoric-check: %s\n", error.c_str());
+        complain(escaped(error));
         return EXIT_USAGE;
     }
+    if (!options->help.empty()) {
+        std::fputs(options->help.c_str(), stdout);
+        return finish(EXIT_SUCCESS_STATUS);
+    }
     if (options->version) {
-        std::printf("lantoric-check %s\n", LANTORIC_VERSION);
-        return EXIT_SUCCESS_STATUS;
+        if (options->json) {
+            std::fputs(version_json().c_str(), stdout);
+        } else {
+            std::printf("lantoric-check %s\n", LANTORIC_VERSION);
+        }
+        return finish(EXIT_SUCCESS_STATUS);
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
+    interruption_install();
     serial_init();
 
     std::vector<std::string> paths = options->ports;
+    std::vector<AdapterTest> tests;
     if (options->ports.empty() && !options->all) {
         PortListing listing = list_ports();
         if (options->json) {
@@ -39,44 +116,56 @@ int main(int argc, char** argv) {
         } else {
             print_listing(listing, stdout);
         }
-        return EXIT_SUCCESS_STATUS;
+        return finish(EXIT_SUCCESS_STATUS);
     }
+    int status = EXIT_SUCCESS_STATUS;
     if (options->all) {
+        // Only ports no other process has open are tested: someone else's port
+        // is listed as held and does not count in the exit status.
         for (const ListedPort& port : list_ports().ports) {
-            if (port.open.outcome == OpenOutcome::opens) {
-                paths.push_back(port.path);
+            if (port.open.outcome != OpenOutcome::opens) {
+                continue;
             }
+            if (!options->force && !port.holders.processes.empty()) {
+                AdapterTest held;
+                held.path = port.path;
+                held.baud_rate = options->baud_rate;
+                held.open = port.open;
+                held.holders = port.holders;
+                held.held_elsewhere = true;
+                if (!options->json) {
+                    print_test(held, stdout);
+                }
+                tests.push_back(std::move(held));
+                continue;
+            }
+            paths.push_back(port.path);
         }
         if (paths.empty()) {
-            std::fprintf(stderr, "lantoric-check: no port to test: none of /dev/ttyUSB* and "
-                                 "/dev/ttyACM* opens; run lantoric-check alone to see why\n");
+            complain("no port to test: none of /dev/ttyUSB* and /dev/ttyACM* opens without "
+                     "another program holding it; run lantoric-check alone to see why");
             if (options->json) {
-                std::fputs(tests_json({}, EXIT_NOT_OPENED).c_str(), stdout);
+                std::fputs(tests_json(tests, EXIT_NOT_OPENED).c_str(), stdout);
             }
-            return EXIT_NOT_OPENED;
+            return finish(EXIT_NOT_OPENED);
         }
     }
-    std::vector<AdapterTest> tests;
-    int status = EXIT_SUCCESS_STATUS;
     for (const std::string& path : paths) {
-        tests.push_back(test_adapter(path, options->baud_rate, options->count));
+        tests.push_back(test_adapter(path, options->baud_rate, options->count, options->force));
         const AdapterTest& test = tests.back();
         status = std::max(status, test.exit_status);
         if (!options->json) {
             print_test(test, stdout);
+            std::fflush(stdout);
         }
         // Whatever kept the port from being tested also goes to standard
         // error, as one line, for scripts that only show errors.
-        if (test.open.outcome != OpenOutcome::opens) {
-            std::fprintf(stderr, "lantoric-check: %s; %s\n", test.open.reason.c_str(),
-                         test.open.fix.c_str());
-        } else if (!test.setup_failure.empty()) {
-            std::fprintf(stderr, "lantoric-check: %s: %s\n", path.c_str(),
-                         test.setup_failure.c_str());
+        if (const std::string line = untested_line(test); !line.empty()) {
+            complain(line);
         }
     }
     if (options->json) {
         std::fputs(tests_json(tests, status).c_str(), stdout);
     }
-    return status;
+    return finish(status);
 }

@@ -35,15 +35,21 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     gboolean all = FALSE;
     gboolean json = FALSE;
     gboolean version = FALSE;
+    gboolean force = FALSE;
+    gboolean help = FALSE;
     gchar** ports = nullptr;
     GOptionEntry entries[] = {
         {"baud", 'b', 0, G_OPTION_ARG_STRING, &baud_text,
          "Test at N baud (default 9600; any rate the driver accepts, such as 10400)", "N"},
         {"count", 'c', 0, G_OPTION_ARG_STRING, &count_text,
          "Run the test N times and summarise (default 1)", "N"},
-        {"all", 'a', 0, G_OPTION_ARG_NONE, &all, "Test every port that opens", nullptr},
+        {"all", 'a', 0, G_OPTION_ARG_NONE, &all,
+         "Test every port that opens and no other process has open", nullptr},
+        {"force", 'f', 0, G_OPTION_ARG_NONE, &force,
+         "Test a port even when another process has it open", nullptr},
         {"json", 'j', 0, G_OPTION_ARG_NONE, &json, "Print one JSON document", nullptr},
         {"version", 'V', 0, G_OPTION_ARG_NONE, &version, "Print the version", nullptr},
+        {"help", 'h', 0, G_OPTION_ARG_NONE, &help, "Show this help", nullptr},
         {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, &ports, nullptr, "[PORT...]"},
         {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
     };
@@ -56,9 +62,11 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     g_option_context_set_description(
         context.get(),
         "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
-        "3 not able to open or no port to test, 64 usage error; the highest of several ports.\n");
+        "3 not able to open, the port went away, held by another process or no port to test,\n"
+        "64 usage error, 74 the report could not be written; the highest of several ports.\n");
     g_option_context_add_main_entries(context.get(), entries, nullptr);
-    // GLib's --help prints to standard output and ends the process with 0.
+    // The help is printed by the caller, which can tell when the write fails.
+    g_option_context_set_help_enabled(context.get(), FALSE);
     CheckOptions options;
     GError* raw_error = nullptr;
     // The parser removes (and frees) what it took from its own copy of the
@@ -103,6 +111,12 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     options.all = all;
     options.json = json;
     options.version = version;
+    options.force = force;
+    if (help) {
+        OwnedText text(g_option_context_get_help(context.get(), TRUE, nullptr));
+        options.help = text.get();
+        return options;
+    }
     if (options.all && !options.ports.empty()) {
         error = "--all tests every port that opens: give either --all or ports, not both";
         return std::nullopt;

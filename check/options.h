@@ -12,6 +12,10 @@ struct CheckOptions {
     bool all = false;
     bool json = false;
     bool version = false;
+    // Test a port even when another process has it open.
+    bool force = false;
+    // --help was given: the help text to print, and nothing else to do.
+    std::string help;
 };
 
 // Highest accepted --count; a thousand tests take about a minute at 9600 baud.
@@ -22,5 +26,5 @@ inline constexpr int CHECK_RATE_MAX = 4000000;
 
 // Parses the arguments (argv[0] is the program). On a usage error returns
 // none and sets error to one line saying what was wrong and what to do.
-// --help prints the help on standard output and ends the process with 0.
+// --help gives the help text in options.help, for the caller to print.
 std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::string& error);

@@ -13,8 +13,7 @@ struct ListedPort {
     std::string path;
     std::string kind; // "ttyUSB" or "ttyACM"
     OpenReport open;
-    std::vector<PortHolder> holders;
-    bool holders_all_visible = true;
+    PortHolders holders;
     std::optional<UsbIdentity> usb;
 };
 

@@ -1,30 +1,33 @@
 #include "check/port_report.h"
 
+#include "check/byte_text.h"
 #include "gui/core/owners.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <optional>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <grp.h>
-#include <iterator>
-#include <memory>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
+// At most this much of a lock file is read: a pid and white space fit many
+// times over, and a huge or endless file costs nothing.
+constexpr std::size_t LOCK_FILE_LIMIT = 128;
+
 OpenReport report(OpenOutcome outcome, std::string reason, std::string fix) {
-    static const char* const words[] = {"opens", "permission denied", "busy",  "no serial line",
-                                        "gone",  "missing",           "failed"};
+    static const char* const words[] = {"opens", "permission denied", "busy",
+                                        "no serial line", "gone", "missing",
+                                        "failed", "own terminal"};
     return {outcome, std::move(reason), std::move(fix), words[static_cast<int>(outcome)]};
 }
 
@@ -40,13 +43,18 @@ std::string base_name(const std::string& path) {
 }
 
 std::string command_of(pid_t pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string command;
-    std::getline(comm, command);
+    OwnedDescriptor comm(
+        open(("/proc/" + std::to_string(pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+    char text[64] = {};
+    ssize_t got = comm ? read(comm.get(), text, sizeof text - 1) : -1;
+    std::string command(text, got > 0 ? static_cast<std::size_t>(got) : 0);
+    if (!command.empty() && command.back() == '\n') {
+        command.pop_back();
+    }
     return command;
 }
 
-// What a node is when it is no character device.
+// What a node is when it is no serial line.
 const char* kind_of(mode_t mode) {
     if (S_ISDIR(mode)) {
         return "a folder";
@@ -60,64 +68,94 @@ const char* kind_of(mode_t mode) {
     if (S_ISSOCK(mode)) {
         return "a socket";
     }
-    return "a block device";
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    return "a device of another kind";
 }
 
-// The pid of a live process that owns a UUCP lock file for the device (ASCII
-// or, from old programs, a binary int); 0 when there is none or it is stale.
-pid_t uucp_lock_owner(const std::string& lock_file) {
-    std::ifstream lock(lock_file, std::ios::binary);
-    if (!lock) {
-        return 0;
+long pid_maximum() {
+    OwnedDescriptor file(open("/proc/sys/kernel/pid_max", O_RDONLY | O_CLOEXEC));
+    char text[32] = {};
+    if (!file || read(file.get(), text, sizeof text - 1) <= 0) {
+        return 4194304; // the kernel's own limit (PID_MAX_LIMIT on 64-bit)
     }
-    std::string content((std::istreambuf_iterator<char>(lock)), std::istreambuf_iterator<char>());
-    long pid = 0;
-    if (content.size() == sizeof(int) && (content[0] < '0' || content[0] > '9') &&
-        content[0] != ' ') {
-        int binary = 0;
-        std::memcpy(&binary, content.data(), sizeof binary);
-        pid = binary;
-    } else {
-        pid = std::strtol(content.c_str(), nullptr, 10);
-    }
-    if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) {
-        return 0;
-    }
-    return static_cast<pid_t>(pid);
+    const long value = std::strtol(text, nullptr, 10);
+    return value > 0 ? value : 4194304;
 }
 
-OpenReport permission_report(const std::string& path) {
-    GroupAccess access = group_access(path);
-    std::string reason = "permission denied: " + path + " belongs to group " + access.group;
+// ASCII decimal digits with nothing but white space around them; a value above
+// limit comes back as limit + 1 however long the digits run.
+std::optional<long long> decimal_in_spaces(const std::string& text, long limit) {
+    std::size_t at = 0;
+    auto is = [&](auto test) {
+        return at < text.size() && test(static_cast<unsigned char>(text[at])) != 0;
+    };
+    while (is(isspace)) {
+        ++at;
+    }
+    const std::size_t digits = at;
+    long long value = 0;
+    while (is(isdigit)) {
+        value = std::min<long long>(value * 10 + (text[at] - '0'), limit + 1LL);
+        ++at;
+    }
+    if (at == digits) {
+        return std::nullopt;
+    }
+    while (is(isspace)) {
+        ++at;
+    }
+    return at == text.size() ? std::optional<long long>(value) : std::nullopt;
+}
+
+OpenReport permission_report(const std::string& path, gid_t gid) {
+    GroupAccess access = group_access(gid);
+    const std::string group = escaped(access.group);
+    std::string reason = "permission denied: " + escaped(path) + " belongs to group " + group;
     if (access.in_database && !access.in_session) {
         return report(OpenOutcome::permission_denied,
                       reason + ", which you joined after this session began",
-                      "log out and in again (or reboot) so the session gets group " + access.group);
+                      "log out and in again (or reboot) so the session gets group " + group);
     }
     if (!access.in_session && access.gid == 0) {
         return report(OpenOutcome::permission_denied, reason + ", and you are not in it",
-                      "users are not meant to join group " + access.group +
+                      "users are not meant to join group " + group +
                           ": ask the administrator for a udev rule that gives the port group "
                           "dialout, then join that");
     }
     if (!access.in_session) {
         return report(OpenOutcome::permission_denied, reason + ", and you are not in it",
-                      "sudo usermod -aG " + access.group + " \"$USER\", then log out and in again");
+                      "sudo usermod -aG " + group + " \"$USER\", then log out and in again");
     }
     return report(OpenOutcome::permission_denied,
                   reason + ", which you have, but the node's mode does not let the group in",
                   "ask the administrator to check the udev rules that set its mode");
 }
 
+OpenReport busy_report(const std::string& path, const PortOpening& opening) {
+    const std::string fix = "close the program that uses the port, then test again";
+    switch (opening.hold) {
+    case OpeningHold::flock:
+        return report(OpenOutcome::busy, "busy: another program has locked " + path + " (flock)",
+                      fix);
+    case OpeningHold::shared:
+        return report(OpenOutcome::busy, "busy: another program has " + path + " open", fix);
+    case OpeningHold::exclusive:
+    case OpeningHold::none:
+        break;
+    }
+    // Others are refused by the open itself; root passes it and asks.
+    return report(OpenOutcome::busy,
+                  "busy: another program holds " + path + " exclusively" +
+                      (opening.error == EBUSY ? "" : " (TIOCEXCL)"),
+                  fix);
+}
+
 } // namespace
 
-GroupAccess group_access(const std::string& path) {
+GroupAccess group_access(gid_t gid) {
     GroupAccess access;
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        return access;
-    }
-    const gid_t gid = status.st_gid;
     access.gid = gid;
     if (group* entry = getgrgid(gid); entry != nullptr) {
         access.group = entry->gr_name;
@@ -145,70 +183,102 @@ GroupAccess group_access(const std::string& path) {
     return access;
 }
 
-OpenReport check_open(const std::string& path, const std::string& lock_folder) {
-    struct stat link_status {};
-    if (lstat(path.c_str(), &link_status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            return report(OpenOutcome::missing, "no such file: " + path,
-                          "plug the adapter in, or check the name (lantoric-check alone lists "
-                          "the ports there are)");
-        }
-        return report(OpenOutcome::failed, path + ": " + std::strerror(errno),
-                      "check the path and its folders' permissions");
+pid_t lock_file_pid(const std::string& content, long pid_max) {
+    long long pid = 0;
+    if (auto decimal = decimal_in_spaces(content, pid_max)) {
+        pid = *decimal;
+    } else if (content.size() == sizeof(std::int32_t)) {
+        // Old programs wrote the pid as a binary int, whatever its bytes.
+        std::int32_t binary = 0;
+        std::memcpy(&binary, content.data(), sizeof binary);
+        pid = binary;
     }
+    return pid >= 1 && pid <= pid_max ? static_cast<pid_t>(pid) : 0;
+}
+
+pid_t uucp_lock_owner(const std::string& lock_file) {
+    // No link is followed and nothing blocks: a FIFO or a link to /dev/zero
+    // planted in the world-writable lock folder is no lock file.
+    OwnedDescriptor lock(
+        open(lock_file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        if (S_ISLNK(link_status.st_mode) && errno == ENOENT) {
+    if (!lock || fstat(lock.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return 0;
+    }
+    char content[LOCK_FILE_LIMIT];
+    const ssize_t got = read(lock.get(), content, sizeof content);
+    if (got <= 0) {
+        return 0;
+    }
+    const pid_t pid =
+        lock_file_pid(std::string(content, static_cast<std::size_t>(got)), pid_maximum());
+    if (pid == 0 || (kill(pid, 0) != 0 && errno != EPERM)) {
+        return 0;
+    }
+    return pid;
+}
+
+OpenReport describe_opening(const std::string& raw_path, const PortOpening& opening) {
+    const std::string path = escaped(raw_path);
+    const std::string unplugged = "the adapter was unplugged or reset: plug it in again";
+    const std::string serial_port = "give the path of a serial port, such as /dev/ttyUSB0";
+    switch (opening.failure) {
+    case OpeningFailure::none:
+        return report(OpenOutcome::opens, "opens", "");
+    case OpeningFailure::missing:
+        return report(OpenOutcome::missing, "no such file: " + path,
+                      "plug the adapter in, or check the name (lantoric-check alone lists "
+                      "the ports there are)");
+    case OpeningFailure::gone:
+        if (opening.error == ENOENT) {
             return report(OpenOutcome::gone,
-                          "gone: " + path + " leads to " + link_target(path) +
+                          "gone: " + path + " leads to " + escaped(link_target(raw_path)) +
                               ", which is not there",
-                          "the adapter was unplugged or reset: plug it in again");
+                          unplugged);
         }
-        return report(OpenOutcome::failed, path + ": " + std::strerror(errno),
-                      "check the path and its folders' permissions");
-    }
-    if (!S_ISCHR(status.st_mode)) {
-        return report(OpenOutcome::not_a_terminal,
-                      std::string("no serial line: ") + path + " is " + kind_of(status.st_mode),
-                      "give the path of a serial port, such as /dev/ttyUSB0");
-    }
-    OwnedDescriptor port(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (port.get() < 0) {
-        switch (errno) {
-        case EACCES:
-        case EPERM:
-            return permission_report(path);
-        case EBUSY:
-            return report(OpenOutcome::busy, "busy: another program holds " + path + " exclusively",
-                          "close the program that uses the port, then test again");
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case EIO:
-            return report(OpenOutcome::gone,
-                          "gone: no device answers behind " + path + " (" + std::strerror(errno) +
-                              ")",
-                          "the adapter was unplugged or reset: plug it in again");
-        default:
-            return report(OpenOutcome::failed, path + ": " + std::strerror(errno),
-                          "unplug the adapter, plug it in again and test again");
+        return report(OpenOutcome::gone,
+                      "gone: no device answers behind " + path + " (" +
+                          std::strerror(opening.error) + ")",
+                      unplugged);
+    case OpeningFailure::not_a_serial_line:
+        if (opening.error == ENOTTY) {
+            return report(OpenOutcome::not_a_terminal,
+                          "no serial line: " + path + " opens, but is no terminal", serial_port);
         }
-    }
-    if (!isatty(port.get())) {
+        if (S_ISCHR(opening.mode)) {
+            return report(OpenOutcome::not_a_terminal,
+                          "no serial line: " + path +
+                              " is a character device of no terminal; it was not opened",
+                          serial_port);
+        }
         return report(OpenOutcome::not_a_terminal,
-                      "no serial line: " + path + " opens, but is no terminal",
-                      "give the path of a serial port, such as /dev/ttyUSB0");
+                      std::string("no serial line: ") + path + " is " + kind_of(opening.mode),
+                      serial_port);
+    case OpeningFailure::own_terminal:
+        return report(OpenOutcome::own_terminal,
+                      "own terminal: " + path +
+                          " is the terminal lantoric-check runs in; testing it would write "
+                          "into your screen",
+                      "give the path of the adapter's port, such as /dev/ttyUSB0");
+    case OpeningFailure::permission_denied:
+        return permission_report(raw_path, opening.group);
+    case OpeningFailure::busy:
+        return busy_report(path, opening);
+    case OpeningFailure::refused_rate:
+    case OpeningFailure::failed:
+        break;
     }
-    // Root passes an exclusive hold on open, so it is asked for outright.
-    int exclusive = 0;
-    if (ioctl(port.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        return report(OpenOutcome::busy,
-                      "busy: another program holds " + path + " exclusively (TIOCEXCL)",
-                      "close the program that uses the port, then test again");
-    }
-    if (flock(port.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        return report(OpenOutcome::busy, "busy: another program has locked " + path + " (flock)",
-                      "close the program that uses the port, then test again");
+    return report(OpenOutcome::failed, path + ": " + std::strerror(opening.error),
+                  "unplug the adapter, plug it in again and test again");
+}
+
+OpenReport check_open(const std::string& path, const std::string& lock_folder) {
+    PortRequest request;
+    request.path = path;
+    request.serial_lines_only = true;
+    const PortOpening opening = port_open(request);
+    if (opening.failure != OpeningFailure::none) {
+        return describe_opening(path, opening);
     }
     for (const std::string& name : {base_name(path), base_name(link_target(path))}) {
         if (name.empty()) {
@@ -217,8 +287,9 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
         const std::string lock_file = lock_folder + "/LCK.." + name;
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
             return report(OpenOutcome::busy,
-                          "busy: " + lock_file + " says process " + std::to_string(owner) + " (" +
-                              command_of(owner) + ") uses " + path,
+                          "busy: " + escaped(lock_file) + " says process " +
+                              std::to_string(owner) + " (" + escaped(command_of(owner)) +
+                              ") uses " + escaped(path),
                           "close that program, then test again");
         }
     }
@@ -227,46 +298,5 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
 
 bool holders_matter(OpenOutcome outcome) {
     return outcome != OpenOutcome::not_a_terminal && outcome != OpenOutcome::gone &&
-           outcome != OpenOutcome::missing;
-}
-
-std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all) {
-    visible_all = true;
-    std::vector<PortHolder> holders;
-    struct stat device {};
-    if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
-        return holders;
-    }
-    OwnedDirectory processes(opendir("/proc"));
-    if (!processes) {
-        visible_all = false;
-        return holders;
-    }
-    const pid_t self = getpid();
-    while (dirent* entry = readdir(processes.get())) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (*end != '\0' || pid <= 0 || pid == self) {
-            continue;
-        }
-        const std::string fd_folder = "/proc/" + std::string(entry->d_name) + "/fd";
-        OwnedDirectory descriptors(opendir(fd_folder.c_str()));
-        if (!descriptors) {
-            // A process that ended meanwhile hides nothing.
-            visible_all = visible_all && errno == ENOENT;
-            continue;
-        }
-        while (dirent* descriptor = readdir(descriptors.get())) {
-            struct stat target {};
-            if (descriptor->d_name[0] == '.' ||
-                fstatat(dirfd(descriptors.get()), descriptor->d_name, &target, 0) != 0) {
-                continue;
-            }
-            if (S_ISCHR(target.st_mode) && target.st_rdev == device.st_rdev) {
-                holders.push_back({static_cast<pid_t>(pid), command_of(static_cast<pid_t>(pid))});
-                break;
-            }
-        }
-    }
-    return holders;
+           outcome != OpenOutcome::missing && outcome != OpenOutcome::own_terminal;
 }

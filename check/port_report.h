@@ -1,7 +1,9 @@
 // Why a serial port does or does not open, and who else has it: what a user
-// needs to know before blaming the adapter. Nothing here changes the line's
-// settings; the one open made is closed again at once.
+// needs to know before blaming the adapter. The port is looked at through the
+// one opening of serial/port_opening.h, without setting its line.
 #pragma once
+
+#include "serial/port_opening.h"
 
 #include <string>
 #include <sys/types.h>
@@ -11,45 +13,49 @@ enum class OpenOutcome {
     opens,
     permission_denied,
     busy,
-    not_a_terminal, // opens, but no serial line behind it (/dev/null, a FIFO, a file)
-    gone,           // a link whose target has gone
+    not_a_terminal, // no serial line behind it (/dev/null, a FIFO, a file, a watchdog)
+    gone,           // a link whose target has gone, or no device behind the node
     missing,        // no such file
     failed,         // any other error of the open
-};
-
-// A process that has the port open.
-struct PortHolder {
-    pid_t pid = 0;
-    std::string command;
+    own_terminal,   // the terminal lantoric-check runs in
 };
 
 struct OpenReport {
     OpenOutcome outcome = OpenOutcome::failed;
-    // One line: what was found ("permission denied: /dev/ttyUSB0 belongs to group dialout").
+    // One line: what was found ("permission denied: /dev/ttyUSB0 belongs to
+    // group dialout"). Texts from others (paths, link targets, commands) come
+    // escaped, so the line is safe to print.
     std::string reason;
     // One line: what to do about it; empty when the port opens.
     std::string fix;
     // The outcome as one word for scripts: "opens", "permission denied", "busy",
-    // "no serial line", "gone", "missing", "failed".
+    // "no serial line", "gone", "missing", "failed", "own terminal".
     std::string word;
 };
 
-// Tries the port the way the tester opens it (read and write, no controlling
-// terminal, non-blocking) and closes it again. A FIFO, a folder or any other
-// node that is not a character device is never opened, so nothing blocks.
-// An open that succeeds still counts as busy when another program holds the
-// port exclusively (TIOCEXCL, which root's own open passes) or with flock, or
-// a live process owns its UUCP lock file in lock_folder.
+// Looks at the port the way a test opens it (serial lines only, never one of
+// this program's own terminals, never blocking) and closes it again at once,
+// its line untouched. An open that succeeds still counts as busy when a live
+// process owns its UUCP lock file in lock_folder.
 OpenReport check_open(const std::string& path, const std::string& lock_folder = "/run/lock");
 
-// The processes other than this one that have the device open, found through
-// /proc (only those the caller may look into). visible_all is set false when
-// some process could not be looked into.
-std::vector<PortHolder> port_holders(const std::string& path, bool& visible_all);
+// The report for an opening that failed (or, for OpeningFailure::none, "opens").
+OpenReport describe_opening(const std::string& path, const PortOpening& opening);
 
 // Whether the holders of a node with this outcome are worth naming: not for
 // nodes that are no serial line (every program has /dev/null open) or are gone.
 bool holders_matter(OpenOutcome outcome);
+
+// The owner of a UUCP lock file: the pid of a live process, 0 when the file is
+// absent, not a regular file, stale or names no valid process (a lock of
+// unknown owner does not make a port busy). The file is opened without
+// following links or blocking, and at most 128 bytes of it are read; its pid
+// is ASCII decimal with white space around it, or exactly four bytes of
+// binary, from 1 to the system's pid maximum.
+pid_t uucp_lock_owner(const std::string& lock_file);
+
+// The pid a lock file's content names, by the rules above; 0 when none.
+pid_t lock_file_pid(const std::string& content, long pid_max);
 
 // The group the device node belongs to, and whether the running process has
 // it now and the group database lists the user in it: a user added to the
@@ -60,4 +66,4 @@ struct GroupAccess {
     bool in_session = false;
     bool in_database = false;
 };
-GroupAccess group_access(const std::string& path);
+GroupAccess group_access(gid_t gid);

@@ -1,6 +1,7 @@
 #include "check/text_report.h"
 
 #include "check/byte_text.h"
+#include "check/port_report.h"
 
 #include <chrono>
 #include <string>
@@ -14,23 +15,35 @@ std::string milliseconds(std::chrono::steady_clock::duration span) {
     return text;
 }
 
-void print_holders(const std::vector<PortHolder>& holders, bool all_visible, std::FILE* out) {
-    for (const PortHolder& holder : holders) {
+void print_holders(const PortHolders& holders, std::FILE* out) {
+    for (const PortHolder& holder : holders.processes) {
         std::fprintf(out,
                      "  held by: process %d (%s); a program reading the port takes the echo away\n",
-                     static_cast<int>(holder.pid), holder.command.c_str());
+                     static_cast<int>(holder.pid), escaped(holder.command).c_str());
     }
-    if (!all_visible) {
+    if (!holders.all_visible) {
         std::fprintf(out, "  held by: processes of other users are visible to root only\n");
     }
 }
 
-void print_run(const LoopbackResult& run, std::FILE* out) {
-    std::fprintf(out, "  verdict: %s\n", loopback_verdict_text(run.verdict));
+void print_run(const TestRun& test_run, std::FILE* out) {
+    const LoopbackResult& run = test_run.result;
     const std::string sent = TEST_TEXT;
-    if (run.verdict == LoopbackVerdict::not_able_to_open) {
+    if (test_run.outcome == RunOutcome::not_opened) {
+        std::fprintf(out, "  verdict: %s\n",
+                     loopback_verdict_text(LoopbackVerdict::not_able_to_open));
+        std::fprintf(out, "  reason: %s\n", test_run.open.reason.c_str());
+        std::fprintf(out, "  fix: %s\n", test_run.open.fix.c_str());
         return;
     }
+    if (test_run.outcome == RunOutcome::port_gone) {
+        std::fprintf(out, "  verdict: the port went away\n");
+        std::fprintf(out, "  reason: the port hung up or failed during the test: the adapter "
+                          "was unplugged or reset\n");
+        std::fprintf(out, "  fix: plug the adapter in again and test again\n");
+        return;
+    }
+    std::fprintf(out, "  verdict: %s\n", loopback_verdict_text(run.verdict));
     if (run.verdict == LoopbackVerdict::not_able_to_transmit) {
         std::fprintf(out, "  sent: %d of %zu bytes went out; the adapter or its driver is stuck\n",
                      run.bytes_written, sent.size());
@@ -58,7 +71,8 @@ void print_run(const LoopbackResult& run, std::FILE* out) {
     }
 }
 
-void print_timing(const LoopbackResult& run, int rate, std::FILE* out) {
+void print_timing(const TestRun& test_run, int rate, std::FILE* out) {
+    const LoopbackResult& run = test_run.result;
     if (!run.first_byte) {
         return;
     }
@@ -75,40 +89,42 @@ void print_listing(const PortListing& listing, std::FILE* out) {
                      listing.unbound.empty() ? "" : " (see the converters below)");
     }
     for (const ListedPort& port : listing.ports) {
-        std::fprintf(out, "%s (%s)\n", port.path.c_str(), port.kind.c_str());
+        std::fprintf(out, "%s (%s)\n", escaped(port.path).c_str(), port.kind.c_str());
         std::fprintf(out, "  opens: %s\n", port.open.outcome == OpenOutcome::opens ? "yes" : "no");
         if (port.open.outcome != OpenOutcome::opens) {
             std::fprintf(out, "  reason: %s\n", port.open.reason.c_str());
             std::fprintf(out, "  fix: %s\n", port.open.fix.c_str());
         }
-        print_holders(port.holders, port.holders_all_visible, out);
+        print_holders(port.holders, out);
         if (port.usb) {
             const UsbIdentity& usb = *port.usb;
-            std::fprintf(out, "  usb: %s:%s %s %s\n", usb.vendor_id.c_str(), usb.product_id.c_str(),
-                         usb.manufacturer.c_str(), usb.product.c_str());
+            std::fprintf(out, "  usb: %s:%s %s %s\n", escaped(usb.vendor_id).c_str(),
+                         escaped(usb.product_id).c_str(), escaped(usb.manufacturer).c_str(),
+                         escaped(usb.product).c_str());
             if (!usb.serial.empty()) {
-                std::fprintf(out, "  serial number: %s\n", usb.serial.c_str());
+                std::fprintf(out, "  serial number: %s\n", escaped(usb.serial).c_str());
             }
-            std::fprintf(out, "  driver: %s\n", usb.driver.empty() ? "none" : usb.driver.c_str());
+            std::fprintf(out, "  driver: %s\n",
+                         usb.driver.empty() ? "none" : escaped(usb.driver).c_str());
             if (usb.latency_timer_ms) {
                 const std::string name = port.path.substr(port.path.rfind('/') + 1);
                 std::fprintf(out, "  latency timer: %d ms; %s\n", *usb.latency_timer_ms,
-                             latency_advice(*usb.latency_timer_ms, name).c_str());
+                             escaped(latency_advice(*usb.latency_timer_ms, name)).c_str());
             }
         }
     }
     for (const UnboundConverter& converter : listing.unbound) {
         std::fprintf(out, "USB converter without a port: %s:%s %s %s (%s, interface %s)\n",
-                     converter.vendor_id.c_str(), converter.product_id.c_str(),
-                     converter.manufacturer.c_str(), converter.product.c_str(),
-                     converter.chip.c_str(), converter.interface.c_str());
-        std::fprintf(out, "  reason: %s\n", converter.cause.c_str());
-        std::fprintf(out, "  fix: %s\n", converter.fix.c_str());
+                     escaped(converter.vendor_id).c_str(), escaped(converter.product_id).c_str(),
+                     escaped(converter.manufacturer).c_str(), escaped(converter.product).c_str(),
+                     converter.chip.c_str(), escaped(converter.interface).c_str());
+        std::fprintf(out, "  reason: %s\n", escaped(converter.cause).c_str());
+        std::fprintf(out, "  fix: %s\n", escaped(converter.fix).c_str());
     }
 }
 
 void print_test(const AdapterTest& test, std::FILE* out) {
-    std::fprintf(out, "%s at %d baud", test.path.c_str(), test.baud_rate);
+    std::fprintf(out, "%s at %d baud", escaped(test.path).c_str(), test.baud_rate);
     if (test.line_rate && *test.line_rate != test.baud_rate) {
         std::fprintf(out, " (the line runs at %d)", *test.line_rate);
     }
@@ -118,7 +134,16 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                      loopback_verdict_text(LoopbackVerdict::not_able_to_open));
         std::fprintf(out, "  reason: %s\n", test.open.reason.c_str());
         std::fprintf(out, "  fix: %s\n", test.open.fix.c_str());
-        print_holders(test.holders, test.holders_all_visible, out);
+        print_holders(test.holders, out);
+        return;
+    }
+    if (test.held_elsewhere) {
+        std::fprintf(out, "  verdict: not tested\n");
+        for (const PortHolder& holder : test.holders.processes) {
+            std::fprintf(out, "  held by: process %d (%s): not tested, so its line stays as it is\n",
+                         static_cast<int>(holder.pid), escaped(holder.command).c_str());
+        }
+        std::fprintf(out, "  fix: %s\n", held_fix().c_str());
         return;
     }
     if (!test.setup_failure.empty()) {
@@ -129,27 +154,43 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         return;
     }
     const int rate = test.line_rate.value_or(test.baud_rate);
-    if (test.runs.size() == 1) {
-        print_run(test.runs.front(), out);
-        print_timing(test.runs.front(), rate, out);
+    if (test.run_count == 1 && !test.kept.empty()) {
+        print_run(test.kept.front(), out);
+        print_timing(test.kept.front(), rate, out);
     } else {
-        const TimingSummary summary = summarise(test.runs);
-        std::fprintf(out, "  tests: %zu, successes: %d\n", test.runs.size(), summary.successes);
-        if (summary.median) {
+        std::fprintf(out, "  tests: %d, successes: %d", test.run_count,
+                     test.outcomes[static_cast<int>(RunOutcome::success)]);
+        for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
+                                   RunOutcome::port_gone, RunOutcome::not_opened}) {
+            if (int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
+                std::fprintf(out, ", %s: %d", run_outcome_text(outcome), times);
+            }
+        }
+        std::fprintf(out, "\n");
+        if (!test.first_open_failure.empty()) {
+            std::fprintf(out, "  could not open: %s\n", test.first_open_failure.c_str());
+        }
+        const EchoTimes& times = test.times;
+        if (times.count() > 0) {
             std::fprintf(out,
                          "  write to last byte: min %s, median %s, p99 %s, max %s; wire time %s\n",
-                         milliseconds(*summary.min).c_str(), milliseconds(*summary.median).c_str(),
-                         milliseconds(*summary.p99).c_str(), milliseconds(*summary.max).c_str(),
-                         milliseconds(wire_time(rate)).c_str());
+                         milliseconds(*times.min()).c_str(),
+                         milliseconds(*times.quantile(0.5)).c_str(),
+                         milliseconds(*times.quantile(0.99)).c_str(),
+                         milliseconds(*times.max()).c_str(), milliseconds(wire_time(rate)).c_str());
         }
-        for (std::size_t i = 0; i < test.runs.size(); ++i) {
-            if (test.runs[i].verdict != LoopbackVerdict::success) {
-                std::fprintf(out, "  first failure, test %zu of %zu:\n", i + 1, test.runs.size());
-                print_run(test.runs[i], out);
-                print_timing(test.runs[i], rate, out);
+        for (const TestRun& run : test.kept) {
+            if (run.outcome != RunOutcome::success) {
+                std::fprintf(out, "  first failure, test %d of %d:\n", run.number, test.run_count);
+                print_run(run, out);
+                print_timing(run, rate, out);
                 break;
             }
         }
     }
-    print_holders(test.holders, test.holders_all_visible, out);
+    print_holders(test.holders, out);
+}
+
+std::string held_fix() {
+    return "close that program, or give --force to test the port anyway";
 }

@@ -5,9 +5,16 @@
 #include "check/port_listing.h"
 
 #include <cstdio>
+#include <string>
 
 void print_listing(const PortListing& listing, std::FILE* out);
 
 // One port's test: with one run its verdict, bytes and timing; with several
 // also a summary, and the details of the first run that failed.
+// A port another process has open is not tested: its holders are named
+// instead. Every text from others (paths, process names, USB strings) is
+// printed escaped.
 void print_test(const AdapterTest& test, std::FILE* out);
+
+// What to do about a port another process has open.
+std::string held_fix();

@@ -5,13 +5,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-bool serial_hold_port(int descriptor) {
+OpeningHold serial_hold_port(int descriptor) {
     bool terminal = isatty(descriptor) != 0;
     // Root's opens pass another program's TIOCEXCL, so it is asked for here.
     int already_exclusive = 0;
     if (terminal && ioctl(descriptor, TIOCGEXCL, &already_exclusive) == 0 &&
         already_exclusive != 0) {
-        return false;
+        return OpeningHold::exclusive;
     }
     // Exclusive first, so the time in which another open can slip in is short.
     if (terminal) {
@@ -21,9 +21,9 @@ bool serial_hold_port(int descriptor) {
         if (terminal) {
             ioctl(descriptor, TIOCNXCL);
         }
-        return false;
+        return OpeningHold::flock;
     }
-    return true;
+    return OpeningHold::none;
 }
 
 void serial_release_port(int descriptor) {

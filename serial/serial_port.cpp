@@ -2,7 +2,7 @@
 
 #include "gui/core/owners.h"
 #include "serial/line_settings.h"
-#include "serial/port_hold.h"
+#include "serial/port_opening.h"
 #include "serial/text_utf8.h"
 
 #include <algorithm>
@@ -24,9 +24,22 @@
 namespace {
 
 // The descriptor is the first field: a record whose descriptor is 0 is closed.
+// The line as it was before the open goes back when the port closes.
 struct SerialRecord {
     std::int32_t descriptor;
+    bool has_saved;
+    SavedLine saved;
 };
+
+struct ReleasedPort {
+    int descriptor;
+    std::optional<SavedLine> saved;
+};
+
+ReleasedPort released(const SerialRecord& record) {
+    return {record.descriptor,
+            record.has_saved ? std::optional<SavedLine>(record.saved) : std::nullopt};
+}
 
 // Set once by serial_init before any other thread exists; never destroyed.
 ObjectTable* serial_table = nullptr;
@@ -37,22 +50,11 @@ SerialRecord* find_port_locked(object_number number) {
     return static_cast<SerialRecord*>(registry_lookup(serial_table, number));
 }
 
-// A record holding descriptor 0 would count as closed, so a device that opens
-// as descriptor 0 (standard input was closed) is moved to another number.
-OwnedDescriptor keep_off_zero(OwnedDescriptor descriptor) {
-    if (descriptor.get() != 0) {
-        return descriptor;
-    }
-    return OwnedDescriptor(fcntl(descriptor.get(), F_DUPFD, 1));
-}
-
-// Closes a port whose record is already gone, outside the table's lock. Unsent
-// output is discarded first: closing a USB serial port otherwise waits for it
-// to drain, up to 30 s on a stuck adapter.
-void close_released_port(int descriptor) {
-    tcflush(descriptor, TCOFLUSH);
-    serial_release_port(descriptor);
-    close(descriptor);
+// Closes a port whose record is already gone, outside the table's lock: unsent
+// output discarded (a USB serial port's close otherwise waits for it to drain,
+// up to 30 s on a stuck adapter), the line put back, the hold given up.
+void close_released_port(const ReleasedPort& port) {
+    port_close(port.descriptor, port.saved);
 }
 
 // Each 8-bit character as a 16-bit unit, low byte first.
@@ -82,44 +84,43 @@ object_number serial_open(object_number number, const char* path, int baud_rate,
     }
     // The path's bytes go to the system as they are, so a name that a listing
     // gave opens exactly that entry whatever its encoding.
-    OwnedDescriptor descriptor =
-        keep_off_zero(OwnedDescriptor(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK)));
-    if (!descriptor) {
+    PortRequest request;
+    request.path = path;
+    request.line = settings;
+    PortOpening opening = port_open(request);
+    if (!opening.port) {
         return 0;
     }
-    // Held before the line is touched, so a port another program holds is
-    // refused exactly as it was.
-    if (!serial_hold_port(descriptor.get())) {
-        return 0;
-    }
-    // The descriptor is not yet shared, so the line is set up outside the
-    // table's lock. Results unchecked: a node that opens is a port.
-    tcflush(descriptor.get(), TCIFLUSH);
-    tcsetattr(descriptor.get(), TCSANOW, &*settings);
+    return serial_adopt(number, std::move(opening.port));
+}
 
-    int replaced = -1;
+object_number serial_adopt(object_number number, OpenPort port) {
+    if (!port || serial_table == nullptr || (number < 0 && number != OBJECT_ANY)) {
+        return 0;
+    }
+    std::optional<ReleasedPort> replaced;
     object_number result = 0;
     {
         auto hold = registry_hold(serial_table);
         // An explicit number in use gives its port up now that the new one is
         // open; the old descriptor is closed once the hold is dropped.
         if (SerialRecord* old = number == OBJECT_ANY ? nullptr : find_port_locked(number)) {
-            replaced = old->descriptor;
+            replaced = released(*old);
             registry_release(serial_table, number);
         }
         auto* record = static_cast<SerialRecord*>(registry_allocate(serial_table, number));
         if (record != nullptr) {
-            record->descriptor = descriptor.release();
+            record->has_saved = port.saved().has_value();
+            record->saved = port.saved().value_or(SavedLine{});
+            record->descriptor = port.release();
             result = number == OBJECT_ANY ? registry_number_of(serial_table, record)
                                           : record->descriptor;
         }
     }
-    if (replaced >= 0) {
-        close_released_port(replaced);
+    if (replaced) {
+        close_released_port(*replaced);
     }
-    if (descriptor) {
-        close_released_port(descriptor.release());
-    }
+    // A port the table could not take closes here, as it came.
     return result;
 }
 
@@ -208,6 +209,23 @@ int serial_wait_input(object_number number, int timeout_ms) {
     return waiting;
 }
 
+bool serial_port_gone(object_number number) {
+    if (serial_table == nullptr) {
+        return false;
+    }
+    auto hold = registry_hold(serial_table);
+    SerialRecord* port = find_port_locked(number);
+    if (port == nullptr) {
+        return false;
+    }
+    pollfd watch{port->descriptor, POLLIN, 0};
+    if (poll(&watch, 1, 0) == 1 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return true;
+    }
+    int waiting = 0;
+    return ioctl(port->descriptor, FIONREAD, &waiting) != 0 && errno == EIO;
+}
+
 int serial_read(object_number number, void* buffer, int length) {
     if (serial_table == nullptr || buffer == nullptr || length <= 0) {
         return 0;
@@ -229,17 +247,17 @@ void serial_close(object_number number) {
         serial_close_all();
         return;
     }
-    int descriptor = -1;
+    ReleasedPort closing{};
     {
         auto hold = registry_hold(serial_table);
         SerialRecord* port = find_port_locked(number);
         if (port == nullptr) {
             return;
         }
-        descriptor = port->descriptor;
+        closing = released(*port);
         registry_release(serial_table, number);
     }
-    close_released_port(descriptor);
+    close_released_port(closing);
 }
 
 void serial_close_all() {
@@ -248,13 +266,13 @@ void serial_close_all() {
     }
     // Every record is given up under one hold, explicit numbers ascending and
     // then automatic ones oldest first; the closes follow in that order.
-    std::vector<int> descriptors;
-    registry_for_each(serial_table, [&descriptors](object_number number, void* port) {
-        descriptors.push_back(static_cast<SerialRecord*>(port)->descriptor);
+    std::vector<ReleasedPort> ports;
+    registry_for_each(serial_table, [&ports](object_number number, void* port) {
+        ports.push_back(released(*static_cast<SerialRecord*>(port)));
         registry_release(serial_table, number);
         return true;
     });
-    for (int descriptor : descriptors) {
-        close_released_port(descriptor);
+    for (const ReleasedPort& port : ports) {
+        close_released_port(port);
     }
 }

@@ -2,7 +2,7 @@
 // settings, write, poll for waiting input, read, close. Every port is
 // non-blocking: only serial_wait_input waits, and only as long as it is told.
 //
-// Ports live in an object table (gui/registry.h). Each operation looks its
+// Ports live in an object table (gui/core/registry.h). Each operation looks its
 // port up and makes its system call while holding the table. Closing gives the
 // record up under the same hold and closes the descriptor after dropping it,
 // so a port closed by one thread (shutdown closing every port) is never read,
@@ -15,6 +15,7 @@
 #pragma once
 
 #include "gui/core/registry.h"
+#include "serial/port_opening.h"
 
 // Text format codes for serial_write; any other code behaves as PLAIN.
 // PLAIN: the text's bytes as they are.
@@ -42,11 +43,13 @@ void serial_init();
 //              with start character 21 and stop character 23);
 //              negative or above 3 is refused.
 //   input_buffer_size, output_buffer_size: accepted and not used.
-// Every setting is checked before anything is opened. The port is then held
-// for this program until it is closed (serial_hold_port: exclusive terminal
-// and flock); a port that another program holds is refused untouched. Input
-// that arrived before the open is dropped. The results of setting the line
-// are not checked: a node that opens but refuses the settings still counts.
+// Every setting is checked before anything is opened. The port is opened by
+// port_open (serial/port_opening.h): held for this program until it is closed
+// (exclusive terminal and flock), so a port that another program holds is
+// refused untouched; its line is saved and put back at the close. Input that
+// arrived before the open is dropped, unless another process has the port
+// open: that input is its own. The results of setting the line are not
+// checked: a node that opens but refuses the settings still counts.
 // number: an explicit number (0 or more) or OBJECT_ANY. An explicit number in
 // use is closed only once the new device has opened; if the open fails the
 // old port stays open under that number.
@@ -58,6 +61,13 @@ void serial_init();
 object_number serial_open(object_number number, const char* path, int baud_rate, int parity,
                           int data_bits, float stop_bits, int handshake, int input_buffer_size,
                           int output_buffer_size);
+
+// Puts a port opened by port_open into the table under number (explicit or
+// OBJECT_ANY), as serial_open does with the port it opened; the table then
+// closes it with its saved line. Returns what serial_open returns; 0 for a
+// port that is not open or a table that cannot take it (it is closed then).
+// Any thread; takes the table's lock.
+object_number serial_adopt(object_number number, OpenPort port);
 
 // Sends the text, up to its terminating zero, in the given format, in one
 // write with no retry: a full output queue may take fewer bytes or none.
@@ -81,6 +91,11 @@ int serial_input_available(object_number number);
 // at most timeout_ms), not while it sleeps out an error.
 int serial_wait_input(object_number number, int timeout_ms);
 
+// Whether the port's device has gone: the line hung up (an adapter
+// unplugged) or fails with an I/O error. False for a number that names no open
+// port. Never waits. Any thread; holds the table.
+bool serial_port_gone(object_number number);
+
 // Reads up to length waiting bytes into buffer (not terminated). Returns how
 // many were stored; 0 if nothing was waiting, on error, for a null buffer or
 // a length of 0 or less, or a number that names no open port. Never waits.
@@ -89,7 +104,8 @@ int serial_read(object_number number, void* buffer, int length);
 
 // Closes the port and gives its number up (an automatic number becomes
 // invalid). Output not yet sent is discarded, so the close never waits for a
-// stuck line to drain; the hold on the port ends with it. -1 closes every open
+// stuck line to drain; the line gets back the settings it had before the open,
+// and the hold on the port ends with it. -1 closes every open
 // port: explicit numbers ascending, then automatic ones oldest first. Does
 // nothing for a number that names no open port. Any thread; holds the table
 // only to give the record up, and closes after dropping it.

@@ -27,13 +27,15 @@ object_number loopback_open(object_number number, const char* path) {
     return serial_open(number, path, 9600, 0, 8, 1.0f, 0, 128, 128);
 }
 
-LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer) {
+LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer,
+                                 const ExchangeBounds& bounds) {
     LoopbackResult result;
     const std::string sent_text = TEST_TEXT;
     const Clock::time_point written = Clock::now();
     result.bytes_written = serial_write_string(port, sent_text.c_str());
     if (result.bytes_written != static_cast<int>(sent_text.size())) {
         result.verdict = LoopbackVerdict::not_able_to_transmit;
+        result.port_gone = serial_port_gone(port);
         return result;
     }
     // Told only now: a text that did not go out in full is never shown.
@@ -41,8 +43,8 @@ LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer)
         observer->sent(sent_text);
     }
 
-    int tries_left = TEST_POLL_TRIES;
-    const Clock::time_point give_up = written + TEST_TIME_LIMIT;
+    int tries_left = bounds.poll_tries;
+    const Clock::time_point give_up = written + bounds.time_limit;
     while (tries_left != 0) {
         if (Clock::now() >= give_up) {
             tries_left = 0;
@@ -52,6 +54,12 @@ LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer)
         // try; a byte arriving meanwhile ends the wait at once.
         if (serial_input_available(port) == 0 && serial_wait_input(port, TEST_POLL_DELAY_MS) == 0) {
             --tries_left;
+            if (!result.port_gone && serial_port_gone(port)) {
+                result.port_gone = true;
+                if (bounds.end_when_gone) {
+                    tries_left = 0;
+                }
+            }
             continue;
         }
         unsigned char byte = 0;

@@ -22,6 +22,16 @@ inline constexpr std::chrono::milliseconds TEST_TIME_LIMIT{5000};
 // dropped, so a chattering bus cannot grow it without limit.
 inline constexpr std::size_t TEST_RECEIVE_LIMIT = 256;
 
+// How long an exchange may listen. The window keeps the defaults; a slow rate
+// needs more silence between its bytes.
+struct ExchangeBounds {
+    int poll_tries = TEST_POLL_TRIES;
+    std::chrono::milliseconds time_limit = TEST_TIME_LIMIT;
+    // End at once when the port hangs up (an adapter unplugged), rather than
+    // listening out the silence a gone port keeps.
+    bool end_when_gone = false;
+};
+
 enum class LoopbackVerdict { success, timeout, not_able_to_transmit, not_able_to_open };
 
 // The verdict as the status bar shows it: "success", "timeout", "not able to
@@ -49,6 +59,9 @@ struct LoopbackResult {
     // From just before the write to the first and to the last byte read.
     std::optional<std::chrono::steady_clock::duration> first_byte;
     std::optional<std::chrono::steady_clock::duration> last_byte;
+    // The port hung up or failed with an I/O error during the exchange: the
+    // device went away. The verdict stays what the window shows.
+    bool port_gone = false;
 };
 
 // Opens path at 9600 8N1, no handshake, buffers 128 and 128, under the given
@@ -57,8 +70,9 @@ struct LoopbackResult {
 object_number loopback_open(object_number number, const char* path);
 
 // Writes the text to the open port and reads the echo until the texts are
-// equal (success), or until TEST_POLL_TRIES polls found no input for
-// TEST_POLL_DELAY_MS each or TEST_TIME_LIMIT passed since the write (timeout).
+// equal (success), or until the bounds' poll tries found no input for
+// TEST_POLL_DELAY_MS each or their time limit passed since the write (timeout).
 // A poll waits on the descriptor, so a byte is read the moment it arrives.
 // Does not close the port. Any thread; the observer may be null.
-LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer);
+LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer,
+                                 const ExchangeBounds& bounds = {});

@@ -26,8 +26,9 @@ struct OtherProgram {
     bool port_opens;
 };
 
-// Refused only when the other program asked for the port alone; a refusal
-// leaves the other program's line settings and waiting input as they were.
+// Refused only when the other program asked for the port alone. Refused or
+// tested, the other program's line settings and waiting input stay as they
+// were: a test writes into its line, but never takes its input or its speed.
 TEST(PortHold, RefusesAPortThatAnotherProgramHoldsAndOnlyThen) {
     serial_init();
     const OtherProgram others[] = {
@@ -47,14 +48,17 @@ TEST(PortHold, RefusesAPortThatAnotherProgramHoldsAndOnlyThen) {
 
         object_number port = open_port(terminal.slave_path());
         EXPECT_EQ(port != 0, other.port_opens);
+        if (port != 0) {
+            EXPECT_EQ(terminal.slave_settings().c_cflag & CBAUD, static_cast<tcflag_t>(B9600))
+                << "the test did not set its own line";
+        }
         serial_close(port);
 
-        if (!other.port_opens) {
-            TerminalHolder::Seen after = other_program.seen();
-            EXPECT_EQ(after.waiting, 13);
-            EXPECT_EQ(after.settings.c_cflag, before.c_cflag);
-            EXPECT_EQ(after.settings.c_lflag, before.c_lflag);
-        }
+        TerminalHolder::Seen after = other_program.seen();
+        EXPECT_EQ(after.waiting, 13) << "the other program's input was taken";
+        EXPECT_EQ(after.settings.c_cflag, before.c_cflag);
+        EXPECT_EQ(after.settings.c_lflag, before.c_lflag);
+        EXPECT_EQ(cfgetospeed(&after.settings), cfgetospeed(&before));
     }
 }
 

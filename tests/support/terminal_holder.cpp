@@ -20,6 +20,12 @@ namespace {
 // The child's whole life. Only system calls: the parent may run threads.
 [[noreturn]] void hold(const char* path, TerminalHolder::Use use, int channel) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Only its own end of the channel: a pseudo-terminal master inherited from
+    // the test would make it that terminal's device end, not another user.
+    if (channel > 3) {
+        close_range(3, static_cast<unsigned>(channel) - 1, 0);
+    }
+    close_range(static_cast<unsigned>(channel) + 1, ~0U, 0);
     int descriptor = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios settings{};
     if (descriptor < 0 || tcgetattr(descriptor, &settings) != 0) {

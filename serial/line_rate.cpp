@@ -1,7 +1,10 @@
-#include "check/custom_rate.h"
+#include "serial/line_rate.h"
 
 #include <asm/termbits.h>
+#include <cstring>
 #include <sys/ioctl.h>
+
+static_assert(sizeof(termios2) == sizeof(SavedLine::raw));
 
 bool set_line_rate(int descriptor, int rate) {
     termios2 line{};
@@ -21,4 +24,20 @@ std::optional<int> line_rate(int descriptor) {
         return std::nullopt;
     }
     return static_cast<int>(line.c_ospeed);
+}
+
+std::optional<SavedLine> save_line(int descriptor) {
+    termios2 line{};
+    if (ioctl(descriptor, TCGETS2, &line) != 0) {
+        return std::nullopt;
+    }
+    SavedLine saved{};
+    std::memcpy(saved.raw, &line, sizeof line);
+    return saved;
+}
+
+bool restore_line(int descriptor, const SavedLine& saved) {
+    termios2 line{};
+    std::memcpy(&line, saved.raw, sizeof line);
+    return ioctl(descriptor, TCSETS2, &line) == 0;
 }

@@ -1,0 +1,121 @@
+#include "serial/port_holders.h"
+
+#include "gui/core/owners.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// The first pseudo-terminal slave major; devpts numbers slaves across the
+// majors from here on, 256 to a major (the kernel's UNIX98_PTY_SLAVE_MAJOR).
+constexpr unsigned PTY_SLAVE_MAJOR = 136;
+constexpr unsigned PTY_SLAVE_MAJORS = 8;
+// /dev/ptmx and each devpts instance's own ptmx are 5:2.
+const dev_t PTMX = makedev(5, 2);
+
+std::optional<unsigned> pty_index(dev_t rdev) {
+    const unsigned major_number = major(rdev);
+    if (major_number < PTY_SLAVE_MAJOR || major_number >= PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS) {
+        return std::nullopt;
+    }
+    return (major_number - PTY_SLAVE_MAJOR) * 256 + minor(rdev);
+}
+
+// At most size - 1 bytes of a small /proc file, never blocking.
+std::string read_small(int folder, const char* name, std::size_t size) {
+    OwnedDescriptor file(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) {
+        return {};
+    }
+    std::string text(size, '\0');
+    ssize_t got = read(file.get(), text.data(), size - 1);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return text;
+}
+
+// Whether the master descriptor fd (a ptmx) in the process folder drives the
+// terminal of index: its fdinfo names it as "tty-index:".
+bool drives_terminal(int process_folder, const char* fd, unsigned index) {
+    const std::string info = read_small(process_folder, ("fdinfo/" + std::string(fd)).c_str(), 512);
+    const auto at = info.find("tty-index:");
+    if (at == std::string::npos) {
+        return false;
+    }
+    char* end = nullptr;
+    const unsigned long named = std::strtoul(info.c_str() + at + 10, &end, 10);
+    return end != info.c_str() + at + 10 && named == index;
+}
+
+std::string command_of(int process_folder) {
+    std::string command = read_small(process_folder, "comm", 64);
+    if (!command.empty() && command.back() == '\n') {
+        command.pop_back();
+    }
+    return command;
+}
+
+} // namespace
+
+PortHolders port_holders(dev_t rdev) {
+    PortHolders holders;
+    OwnedDirectory processes(opendir("/proc"));
+    if (!processes) {
+        holders.all_visible = false;
+        return holders;
+    }
+    const std::optional<unsigned> index = pty_index(rdev);
+    const pid_t self = getpid();
+    while (dirent* entry = readdir(processes.get())) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self) {
+            continue;
+        }
+        OwnedDescriptor process(
+            openat(dirfd(processes.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const int fd_folder =
+            process ? openat(process.get(), "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        OwnedDirectory descriptors(fd_folder >= 0 ? fdopendir(fd_folder) : nullptr);
+        if (!descriptors) {
+            if (fd_folder >= 0) {
+                close(fd_folder);
+            }
+            // A process that ended meanwhile hides nothing.
+            holders.all_visible = holders.all_visible && errno == ENOENT;
+            continue;
+        }
+        bool has_port = false;
+        bool device_end = false;
+        while (dirent* descriptor = readdir(descriptors.get())) {
+            struct stat target {};
+            if (descriptor->d_name[0] == '.' ||
+                fstatat(dirfd(descriptors.get()), descriptor->d_name, &target, 0) != 0 ||
+                !S_ISCHR(target.st_mode)) {
+                continue;
+            }
+            has_port = has_port || target.st_rdev == rdev;
+            device_end = device_end || (index && target.st_rdev == PTMX &&
+                                        drives_terminal(process.get(), descriptor->d_name, *index));
+        }
+        if (has_port && !device_end) {
+            holders.processes.push_back({static_cast<pid_t>(pid), command_of(process.get())});
+        }
+    }
+    return holders;
+}
+
+PortHolders port_holders(const std::string& path) {
+    struct stat device {};
+    if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
+        return {};
+    }
+    return port_holders(device.st_rdev);
+}

@@ -1,0 +1,237 @@
+#include "serial/port_opening.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+// The first pseudo-terminal slave major and how many follow it (the kernel's
+// UNIX98_PTY_SLAVE_MAJOR and UNIX98_PTY_MAJOR_COUNT).
+constexpr unsigned PTY_SLAVE_MAJOR = 136;
+constexpr unsigned PTY_SLAVE_MAJORS = 8;
+// /dev/tty: whatever terminal the opener runs in.
+const dev_t CURRENT_TERMINAL = makedev(5, 0);
+
+PortOpening failed(OpeningFailure failure, int error = 0) {
+    PortOpening opening;
+    opening.failure = failure;
+    opening.error = error;
+    return opening;
+}
+
+OpeningFailure failure_of_open(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return OpeningFailure::permission_denied;
+    case EBUSY:
+        return OpeningFailure::busy;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+        return OpeningFailure::gone;
+    default:
+        return OpeningFailure::failed;
+    }
+}
+
+// A record holding descriptor 0 would count as closed in the serial table, so
+// a device that opens as descriptor 0 (standard input was closed) is moved.
+OwnedDescriptor keep_off_zero(OwnedDescriptor descriptor) {
+    if (descriptor.get() != 0) {
+        return descriptor;
+    }
+    return OwnedDescriptor(fcntl(descriptor.get(), F_DUPFD_CLOEXEC, 1));
+}
+
+// The controlling terminal's device number, from /proc/self/stat (field 7,
+// after the command, which may hold spaces and parentheses itself).
+dev_t controlling_terminal() {
+    OwnedDescriptor stat_file(open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
+    char text[1024] = {};
+    if (!stat_file || read(stat_file.get(), text, sizeof text - 1) <= 0) {
+        return 0;
+    }
+    const char* after_command = std::strrchr(text, ')');
+    char state = 0;
+    int parent = 0;
+    int group = 0;
+    int session = 0;
+    unsigned terminal = 0;
+    if (after_command == nullptr || std::sscanf(after_command + 1, " %c %d %d %d %u", &state,
+                                                &parent, &group, &session, &terminal) != 5) {
+        return 0;
+    }
+    return makedev((terminal >> 8) & 0xfff, (terminal & 0xff) | ((terminal >> 12) & 0xfff00));
+}
+
+// What decides before any open: the node exists, is a terminal's character
+// device and none of this program's own terminals.
+std::optional<PortOpening> refusal_from_status(const PortRequest& request, struct stat& status) {
+    struct stat link_status {};
+    if (lstat(request.path.c_str(), &link_status) != 0) {
+        return failed(errno == ENOENT || errno == ENOTDIR ? OpeningFailure::missing
+                                                          : OpeningFailure::failed,
+                      errno);
+    }
+    if (stat(request.path.c_str(), &status) != 0) {
+        const int error = errno;
+        return failed(S_ISLNK(link_status.st_mode) && error == ENOENT ? OpeningFailure::gone
+                                                                      : OpeningFailure::failed,
+                      error);
+    }
+    std::optional<PortOpening> refusal;
+    if (!S_ISCHR(status.st_mode) || !is_serial_line(status.st_rdev)) {
+        refusal = failed(OpeningFailure::not_a_serial_line);
+    } else if (is_own_terminal(status.st_rdev)) {
+        refusal = failed(OpeningFailure::own_terminal);
+    }
+    if (refusal) {
+        refusal->mode = status.st_mode;
+        refusal->group = status.st_gid;
+    }
+    return refusal;
+}
+
+} // namespace
+
+OpenPort& OpenPort::operator=(OpenPort&& other) noexcept {
+    if (this != &other) {
+        close_now();
+        descriptor_ = std::move(other.descriptor_);
+        saved_ = other.saved_;
+        line_set_ = other.line_set_;
+    }
+    return *this;
+}
+
+void OpenPort::close_now() {
+    if (descriptor_) {
+        port_close(descriptor_.release(), saved_, line_set_);
+    }
+}
+
+bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
+    const std::string device = sysfs_root + "/dev/char/" + std::to_string(major(rdev)) + ":" +
+                               std::to_string(minor(rdev));
+    char target[PATH_MAX];
+    const ssize_t length =
+        readlink((device + "/subsystem").c_str(), target, sizeof target - 1);
+    if (length > 0) {
+        const std::string subsystem(target, static_cast<std::size_t>(length));
+        return subsystem.substr(subsystem.rfind('/') + 1) == "tty";
+    }
+    // Pseudo-terminal slaves are the only terminals sysfs does not list.
+    return major(rdev) >= PTY_SLAVE_MAJOR && major(rdev) < PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS;
+}
+
+bool is_own_terminal(dev_t rdev) {
+    if (rdev == CURRENT_TERMINAL || rdev == controlling_terminal()) {
+        return true;
+    }
+    for (int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat status {};
+        if (fstat(stream, &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == rdev &&
+            isatty(stream)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PortOpening port_open(const PortRequest& request) {
+    struct stat status {};
+    if (request.serial_lines_only) {
+        if (auto refusal = refusal_from_status(request, status)) {
+            return std::move(*refusal);
+        }
+    }
+    OwnedDescriptor descriptor(
+        open(request.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!descriptor) {
+        const int error = errno;
+        PortOpening opening = failed(failure_of_open(error), error);
+        opening.hold = error == EBUSY ? OpeningHold::exclusive : OpeningHold::none;
+        if (stat(request.path.c_str(), &status) == 0) {
+            opening.mode = status.st_mode;
+            opening.group = status.st_gid;
+        }
+        return opening;
+    }
+    descriptor = keep_off_zero(std::move(descriptor));
+    if (!descriptor) {
+        return failed(OpeningFailure::failed, errno);
+    }
+    fstat(descriptor.get(), &status);
+    if (request.serial_lines_only && !isatty(descriptor.get())) {
+        PortOpening opening = failed(OpeningFailure::not_a_serial_line, ENOTTY);
+        opening.mode = status.st_mode;
+        return opening;
+    }
+    // Held before the line is touched, so a port another program holds is
+    // refused exactly as it was; the refusal closes without releasing a hold
+    // that is not ours.
+    if (OpeningHold hold = serial_hold_port(descriptor.get()); hold != OpeningHold::none) {
+        PortOpening opening = failed(OpeningFailure::busy);
+        opening.hold = hold;
+        if (S_ISCHR(status.st_mode)) {
+            opening.holders = port_holders(status.st_rdev);
+        }
+        return opening;
+    }
+    PortOpening opening;
+    opening.mode = status.st_mode;
+    opening.group = status.st_gid;
+    const bool sharing_matters = request.line || request.refuse_shared;
+    if (sharing_matters && S_ISCHR(status.st_mode)) {
+        opening.holders = port_holders(status.st_rdev);
+    }
+    if (request.refuse_shared && !opening.holders.processes.empty()) {
+        serial_release_port(descriptor.get());
+        opening.failure = OpeningFailure::busy;
+        opening.hold = OpeningHold::shared;
+        return opening;
+    }
+    std::optional<SavedLine> saved;
+    if (request.line) {
+        saved = save_line(descriptor.get());
+        // Another program's unread input is its own; only a port no one else
+        // has open starts the test with nothing waiting.
+        if (opening.holders.processes.empty()) {
+            tcflush(descriptor.get(), TCIFLUSH);
+        }
+        // Unchecked: a node that opens but refuses the settings is a port.
+        tcsetattr(descriptor.get(), TCSANOW, &*request.line);
+    }
+    opening.port = OpenPort(std::move(descriptor), saved, request.line.has_value());
+    if (request.rate != 0 && !set_line_rate(opening.port.descriptor(), request.rate)) {
+        opening.failure = OpeningFailure::refused_rate;
+        opening.error = errno;
+        opening.port.close_now();
+        return opening;
+    }
+    if (request.line) {
+        opening.rate = line_rate(opening.port.descriptor());
+    }
+    opening.failure = OpeningFailure::none;
+    return opening;
+}
+
+void port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output) {
+    if (discard_output) {
+        tcflush(descriptor, TCOFLUSH);
+    }
+    if (saved) {
+        restore_line(descriptor, *saved);
+    }
+    serial_release_port(descriptor);
+    close(descriptor);
+}
