@@ -57,6 +57,8 @@ TestRun run_once(AdapterTest& test, int number, bool force) {
     request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
     request.serial_lines_only = true;
     request.refuse_shared = !force;
+    std::optional<SignalsDeferred> deferred;
+    deferred.emplace();
     PortOpening opening = port_open(request);
     if (opening.failure == OpeningFailure::refused_rate) {
         test.setup_failure =
@@ -80,8 +82,10 @@ TestRun run_once(AdapterTest& test, int number, bool force) {
         interruption_clear();
         return run;
     }
+    deferred.reset();
     run.result = loopback_exchange(port, nullptr, bounds_for_rate(test.baud_rate));
     run.outcome = outcome_of(run.result);
+    deferred.emplace();
     serial_close(port);
     interruption_clear();
     return run;
@@ -152,7 +156,11 @@ AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool
     AdapterTest test;
     test.path = path;
     test.baud_rate = baud_rate;
-    test.open = check_open(path);
+    {
+        // The look takes the port's hold for a moment.
+        SignalsDeferred deferred;
+        test.open = check_open(path);
+    }
     if (holders_matter(test.open.outcome)) {
         test.holders = port_holders(path);
     }

@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int RELEASING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+
 // Written by the main thread, read by the handler: the descriptor is published
 // last and taken with an exchange, so the port is released once.
 std::atomic<int> watched_descriptor{-1};
@@ -24,7 +26,7 @@ void release_and_die(int signal_number) {
 } // namespace
 
 void interruption_install() {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : RELEASING_SIGNALS) {
         struct sigaction action {};
         action.sa_handler = release_and_die;
         sigemptyset(&action.sa_mask);
@@ -40,4 +42,17 @@ void interruption_watch(int descriptor, const std::optional<SavedLine>& saved) {
 
 void interruption_clear() {
     watched_descriptor.store(-1);
+}
+
+SignalsDeferred::SignalsDeferred() {
+    sigset_t deferred;
+    sigemptyset(&deferred);
+    for (int signal_number : RELEASING_SIGNALS) {
+        sigaddset(&deferred, signal_number);
+    }
+    sigprocmask(SIG_BLOCK, &deferred, &previous_);
+}
+
+SignalsDeferred::~SignalsDeferred() {
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
 }

@@ -7,6 +7,7 @@
 
 #include "serial/line_rate.h"
 
+#include <csignal>
 #include <optional>
 
 // Installs the handlers. Main thread, once, before the first test.
@@ -17,3 +18,18 @@ void interruption_watch(int descriptor, const std::optional<SavedLine>& saved);
 
 // No port to release any more (its close has run).
 void interruption_clear();
+
+// Holds those signals back while it lives: from the moment an opening takes
+// a port's hold until interruption_watch knows the port, and from the close
+// until interruption_clear, a signal would otherwise find a held port it
+// does not know of. A signal that came meanwhile is handled at the end.
+class SignalsDeferred {
+  public:
+    SignalsDeferred();
+    ~SignalsDeferred();
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+
+  private:
+    sigset_t previous_;
+};

@@ -110,7 +110,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> paths = options->ports;
     std::vector<AdapterTest> tests;
     if (options->ports.empty() && !options->all) {
-        PortListing listing = list_ports();
+        // Each look takes the port's hold for a moment.
+        PortListing listing = [] {
+            SignalsDeferred deferred;
+            return list_ports();
+        }();
         if (options->json) {
             std::fputs(listing_json(listing, EXIT_SUCCESS_STATUS).c_str(), stdout);
         } else {
@@ -122,7 +126,11 @@ int main(int argc, char** argv) {
     if (options->all) {
         // Only ports no other process has open are tested: someone else's port
         // is listed as held and does not count in the exit status.
-        for (const ListedPort& port : list_ports().ports) {
+        PortListing listing = [] {
+            SignalsDeferred deferred;
+            return list_ports();
+        }();
+        for (const ListedPort& port : listing.ports) {
             if (port.open.outcome != OpenOutcome::opens) {
                 continue;
             }

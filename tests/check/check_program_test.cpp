@@ -1,15 +1,21 @@
 // lantoric-check run as a user runs it, against simulated adapters on real
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
+#include "gui/core/owners.h"
 #include "tests/support/processes.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wait_until.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -83,9 +89,14 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         std::vector<std::string> simulator;
         int status;
         std::vector<const char*> lines;
+        std::vector<std::string> options = {};
     };
     const Row rows[] = {
         {"echo", {}, 0, {"verdict: success", "timing: write to first byte"}},
+        // 200 ms a byte: the silence between them must not use the budget up.
+        {"at 50 baud", {"--pace=50"}, 0, {"verdict: success"}, {"--baud=50"}},
+        // Unplugged once the text went out: said at once, not blamed on the bus.
+        {"vanishes", {"--vanish-after-bytes=15"}, 3, {"verdict: the port went away"}},
         {"silent", {"--silent"}, 1, {"verdict: timeout", "received: \"\"", "nothing came back"}},
         {"wrong byte",
          {"--change=4"},
@@ -102,7 +113,9 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         SCOPED_TRACE(row.name);
         SimulatedAdapter adapter(unique_device_link(folder.path()), row.simulator);
         ASSERT_TRUE(adapter.ready());
-        ToolRun run = check({adapter.link()});
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(adapter.link());
+        ToolRun run = check(arguments);
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
@@ -143,6 +156,7 @@ TEST_F(CheckProgram, SeveralPortsExitWithTheHighestStatus) {
     Json document(run.output);
     EXPECT_EQ(document.at("$.tests[0].exit_status"), "0");
     EXPECT_EQ(document.at("$.tests[1].exit_status"), "1");
+    EXPECT_EQ(check({silent.link(), good.link()}).status, 1) << "the last port's status won";
     EXPECT_EQ(check({good.link(), folder.path_of("absent")}).status, 3);
 }
 
@@ -175,6 +189,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{folder.path_of("folder")}, 3, "is a folder"},
         {{folder.path_of("fifo")}, 3, "is a FIFO"},
         {{"/dev/null"}, 3, "is a character device of no terminal; it was not opened"},
+        {{"/dev/tty"}, 3, "is the terminal lantoric-check runs in"},
+        {{folder.path() + "/new\nline"}, 3, "new\\x0aline"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.front());
@@ -189,6 +205,60 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     ToolRun version = check({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "lantoric-check 1.01\n");
+    EXPECT_EQ(Json(check({"--json", "--version"}).output).at("$.version"), "1.01");
+}
+
+// A report that cannot be written is no success: one line and status 74.
+TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {adapter.link()},
+                                               {"--json", adapter.link()},
+                                               {"--help"},
+                                               {"--version"}}) {
+        std::vector<std::string> full = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
+                                         LANTORIC_CHECK_PATH};
+        full.insert(full.end(), arguments.begin(), arguments.end());
+        ToolRun run = run_tool(full);
+        EXPECT_EQ(run.status, 74) << arguments.size() << run.errors;
+        EXPECT_NE(run.errors.find("cannot write the report"), std::string::npos) << run.errors;
+    }
+}
+
+// Interrupted mid-test, the port is left as it was found: not exclusive, its
+// line as before, and the program dies by the signal it got.
+TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    OwnedDescriptor slave(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(slave);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave.get(), &before), 0);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        // Forced: this test has the port open too, to watch it.
+        ChildSetup setup;
+        setup.arguments = {LANTORIC_CHECK_PATH, "--force", "--count=1000000", adapter.link()};
+        pid_t child = spawn_child(setup);
+        ASSERT_GT(child, 0);
+        auto exclusive = [&] {
+            int held = 0;
+            return ioctl(slave.get(), TIOCGEXCL, &held) == 0 && held != 0;
+        };
+        EXPECT_TRUE(wait_until(exclusive));
+        kill(child, signal_number);
+        std::optional<int> status = wait_for_child(child, std::chrono::seconds(10));
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal_number)
+            << describe_wait_status(*status);
+        EXPECT_FALSE(exclusive()) << "the port stayed exclusive";
+        termios after{};
+        ASSERT_EQ(tcgetattr(slave.get(), &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+        EXPECT_EQ(after.c_lflag, before.c_lflag);
+    }
 }
 
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.

@@ -7,6 +7,7 @@
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/terminal_holder.h"
+#include "tests/support/wait_until.h"
 
 #include <csignal>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,30 +84,54 @@ TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
     EXPECT_EQ(all.output.find(fifo.path()), std::string::npos) << all.output;
 }
 
-TEST(PortDoctor, AnotherProcessHoldingThePortIsNamed) {
+// Another process with the port open is named, its chosen name escaped; its
+// port is tested only when forced, and --all passes it by.
+TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     SimulatedAdapter adapter(unique_device_link());
-    ASSERT_TRUE(adapter.ready());
+    SimulatedAdapter free_adapter(unique_device_link());
+    ASSERT_TRUE(adapter.ready() && free_adapter.ready());
     pid_t reader = fork();
     if (reader == 0) {
         int port = open(adapter.link().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        dup2(port, 0);
-        execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        // A name that would clear the screen and retitle the terminal.
+        prctl(PR_SET_NAME, "\x1b[2J\x1b]0;x\x07");
+        while (port >= 0) {
+            pause();
+        }
         _exit(127);
     }
     ASSERT_GT(reader, 0);
     PortHolders holders;
-    bool named = false;
-    for (int attempt = 0; attempt < 500 && !named; ++attempt) {
+    ASSERT_TRUE(wait_until([&] {
         holders = port_holders(adapter.link());
-        for (const PortHolder& holder : holders.processes) {
-            named = named || (holder.pid == reader && holder.command == "sleep");
-        }
-        usleep(10000);
-    }
+        return holders.processes.size() == 1 && holders.processes[0].pid == reader &&
+               holders.processes[0].command == "\x1b[2J\x1b]0;x\x07";
+    }));
+    EXPECT_TRUE(holders.all_visible);
+    const std::string named = "process " + std::to_string(reader) + " (\\x1b[2J\\x1b]0;x\\x07)";
+
+    ToolRun listing = run_tool({LANTORIC_CHECK_PATH});
+    ToolRun refused = run_tool({LANTORIC_CHECK_PATH, adapter.link()});
+    ToolRun forced = run_tool({LANTORIC_CHECK_PATH, "--force", adapter.link()});
+    ToolRun all = run_tool({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
     kill(reader, SIGKILL);
     waitpid(reader, nullptr, 0);
-    EXPECT_TRUE(named);
-    EXPECT_TRUE(holders.all_visible);
+    for (const ToolRun* run : {&listing, &refused, &all}) {
+        EXPECT_EQ(run->output.find('\x1b'), std::string::npos) << "an escape reached the terminal";
+        EXPECT_NE(run->output.find("held by: " + named), std::string::npos) << run->output;
+    }
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.errors.find(named + ": not tested; close that program, or give --force"),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_EQ(forced.status, 0) << forced.output << forced.errors;
+    EXPECT_EQ(all.status, 0) << all.output << all.errors;
+    EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
+              std::string::npos)
+        << all.output;
+    EXPECT_NE(all.output.find(adapter.link() + " at 9600 baud\n  verdict: not tested"),
+              std::string::npos)
+        << all.output;
 }
 
 TEST(PortDoctor, PermissionDeniedNamesTheGroupAndTheFix) {
@@ -173,13 +199,39 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
              }
          },
          "says process"},
+        // Anyone may write in the lock folder: none of these is a lock, and
+        // none may block the look or fill the memory.
+        {"lock file of a process that ended",
+         [&] {
+             pid_t ended = fork();
+             if (ended == 0) {
+                 _exit(0);
+             }
+             waitpid(ended, nullptr, 0);
+             if (FILE* lock = std::fopen(lock_file.c_str(), "w")) {
+                 std::fprintf(lock, "%10d\n", static_cast<int>(ended));
+                 std::fclose(lock);
+             }
+         },
+         nullptr},
+        {"FIFO as lock file", [&] { mkfifo(lock_file.c_str(), 0666); }, nullptr},
+        {"link to /dev/zero as lock file", [&] { symlink("/dev/zero", lock_file.c_str()); },
+         nullptr},
+        {"huge sparse lock file",
+         [&] {
+             int lock = open(lock_file.c_str(), O_WRONLY | O_CREAT, 0644);
+             ftruncate(lock, 50LL << 30);
+             close(lock);
+         },
+         nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         row.hold();
         OpenReport held = check_open(pty.slave_path(), locks.path());
-        EXPECT_EQ(held.outcome, OpenOutcome::busy) << held.reason;
-        EXPECT_NE(held.reason.find(row.says), std::string::npos) << held.reason;
+        EXPECT_EQ(held.outcome, row.says ? OpenOutcome::busy : OpenOutcome::opens) << held.reason;
+        EXPECT_NE(held.reason.find(row.says ? row.says : "opens"), std::string::npos)
+            << held.reason;
         holder.reset();
         unlink(lock_file.c_str());
         // A pseudo-terminal keeps its exclusive mode after the holder has
@@ -201,6 +253,27 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
             std::string::npos)
             << run.errors;
     }
+}
+
+// Lock files name their process as ASCII decimal or as a four-byte binary int;
+// anything else names no process.
+TEST(PortDoctor, LockFilePidsAreParsedStrictly) {
+    const std::pair<std::string, pid_t> rows[] = {
+        {"      4242\n", 4242},
+        {" 17 ", 17},
+        {"4294967297\n", 0},           // would wrap to 1
+        {"99999999999999999999\n", 0}, // would clamp to -1, which kill() accepts
+        {"0\n", 0},
+        {"12ab\n", 0},
+        {"-5\n", 0},
+        {std::string("\x00\x01\x00\x00", 4), 256}, // binary, low byte 0
+        {std::string("\x20\x01\x00\x00", 4), 288}, // binary, low byte a space
+        {"\x01\x02\x03", 0},
+    };
+    for (const auto& [content, pid] : rows) {
+        EXPECT_EQ(lock_file_pid(content, 4194304), pid) << content;
+    }
+    EXPECT_EQ(lock_file_pid("300\n", 200), 0) << "above the system's pid maximum";
 }
 
 } // namespace
