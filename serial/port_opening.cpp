@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -73,6 +74,27 @@ dev_t controlling_terminal() {
     return makedev((terminal >> 8) & 0xfff, (terminal & 0xff) | ((terminal >> 12) & 0xfff00));
 }
 
+// Whether /proc/devices has a terminal driver ("tty...") for the character
+// major; a major may be listed under several names.
+bool terminal_major(unsigned major_number) {
+    OwnedDescriptor devices(open("/proc/devices", O_RDONLY | O_CLOEXEC));
+    std::string text(16384, '\0');
+    const ssize_t got = devices ? read(devices.get(), text.data(), text.size() - 1) : -1;
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    // The character devices come first, up to the block devices' heading.
+    std::istringstream lines(text.substr(0, text.find("Block devices:")));
+    unsigned number = 0;
+    std::string name;
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        if (fields >> number >> name && number == major_number && name.rfind("tty", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What decides before any open: the node exists, is a terminal's character
 // device and none of this program's own terminals.
 std::optional<PortOpening> refusal_from_status(const PortRequest& request, struct stat& status) {
@@ -130,7 +152,14 @@ bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
         return subsystem.substr(subsystem.rfind('/') + 1) == "tty";
     }
     // Pseudo-terminal slaves are the only terminals sysfs does not list.
-    return major(rdev) >= PTY_SLAVE_MAJOR && major(rdev) < PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS;
+    if (major(rdev) >= PTY_SLAVE_MAJOR && major(rdev) < PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS) {
+        return true;
+    }
+    // Without sysfs (some containers), the driver that registered the major
+    // says it: terminal drivers name their devices tty... .
+    struct stat folder {};
+    return stat((sysfs_root + "/dev/char").c_str(), &folder) != 0 &&
+           terminal_major(major(rdev));
 }
 
 bool is_own_terminal(dev_t rdev) {
