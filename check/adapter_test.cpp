@@ -5,6 +5,8 @@
 #include "serial/serial_port.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 
 namespace {
 
@@ -91,7 +93,57 @@ TestRun run_once(AdapterTest& test, int number, bool force) {
     return run;
 }
 
+// The USB identity behind a path, a link followed to its node.
+std::optional<UsbIdentity> usb_identity_of(const std::string& path) {
+    char node[PATH_MAX];
+    if (realpath(path.c_str(), node) == nullptr) {
+        return std::nullopt;
+    }
+    const std::string name(node);
+    return usb_identity(name.substr(name.rfind('/') + 1));
+}
+
+// One more open at the rate, for the readiness checks.
+void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, bool force) {
+    KlineReadiness& readiness = test.kline.emplace();
+    readiness.rate = test.rate;
+    readiness.echo_succeeded = test.outcomes[static_cast<int>(RunOutcome::success)] > 0;
+    if (!test.kept.empty()) {
+        readiness.echo_last_byte = test.kept.front().result.last_byte;
+    }
+    readiness.echo_wire_time = wire_time(test.baud_rate);
+    if (usb) {
+        readiness.latency_timer_ms = usb->latency_timer_ms;
+    }
+    PortRequest request;
+    request.path = test.path;
+    request.line = serial_line_settings(CLASSIC_RATE, 0, 8, 1.0f, 0);
+    request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
+    request.serial_lines_only = true;
+    request.refuse_shared = !force;
+    std::optional<SignalsDeferred> deferred;
+    deferred.emplace();
+    PortOpening opening = port_open(request);
+    if (!opening.port) {
+        readiness.summary = readiness_summary(readiness);
+        return;
+    }
+    interruption_watch(opening.port.descriptor(), opening.port.saved());
+    // The checks take about three seconds; an interruption meanwhile clears
+    // the break and puts the line back.
+    deferred.reset();
+    check_kline(opening.port, readiness);
+    deferred.emplace();
+    opening.port.close_now();
+    interruption_clear();
+}
+
 } // namespace
+
+bool rate_fails(const RateCheck& rate) {
+    return (rate.read_back && !rate.within_tolerance) ||
+           (rate.chip_lowest_rate && rate.asked < *rate.chip_lowest_rate);
+}
 
 int exit_status_of(RunOutcome outcome) {
     switch (outcome) {
@@ -152,7 +204,8 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
     return common;
 }
 
-AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force) {
+AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force,
+                         bool kline) {
     AdapterTest test;
     test.path = path;
     test.baud_rate = baud_rate;
@@ -180,6 +233,16 @@ AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool
         if (rate_refused) {
             break;
         }
+    }
+    const std::optional<UsbIdentity> usb = usb_identity_of(path);
+    test.rate = check_rate(baud_rate, test.line_rate, usb);
+    if (kline && test.setup_failure.empty()) {
+        run_kline_checks(test, usb, force);
+    }
+    // The echo came back, but the port cannot do what was asked.
+    const bool cannot_do = rate_fails(test.rate) || (test.kline && readiness_fails(*test.kline));
+    if (cannot_do && test.exit_status == EXIT_SUCCESS_STATUS) {
+        test.exit_status = EXIT_CANNOT_DO;
     }
     return test;
 }

@@ -7,6 +7,7 @@
 
 #include "app/core/loopback_exchange.h"
 #include "check/echo_times.h"
+#include "check/kline_readiness.h"
 #include "check/port_report.h"
 
 #include <chrono>
@@ -19,6 +20,9 @@ inline constexpr int EXIT_SUCCESS_STATUS = 0;
 inline constexpr int EXIT_NO_ECHO = 1; // timeout or wrong echo
 inline constexpr int EXIT_NOT_TRANSMITTED = 2;
 inline constexpr int EXIT_NOT_OPENED = 3; // not able to open, gone, or no port to test
+// The echo came back, but the port cannot do what was asked (a rate it does
+// not run, a K-line check that failed).
+inline constexpr int EXIT_CANNOT_DO = 4;
 inline constexpr int EXIT_USAGE = 64;     // as sysexits.h has it
 inline constexpr int EXIT_OUTPUT_FAILED = 74; // EX_IOERR: the report could not be written
 
@@ -62,6 +66,10 @@ struct AdapterTest {
     std::string first_open_failure;
     // Write to last echoed byte of the successful runs.
     EchoTimes times;
+    // The rate asked against the one the line reported.
+    RateCheck rate;
+    // --kline: the readiness checks, run once after the echo tests.
+    std::optional<KlineReadiness> kline;
     int exit_status = EXIT_NOT_OPENED;
 };
 
@@ -86,8 +94,13 @@ ExchangeBounds bounds_for_rate(int baud_rate);
 // first wrong byte, or of the first missing one; none when they are equal.
 std::optional<std::size_t> first_difference(const std::string& sent, const std::string& received);
 
+// Whether the rate check says the port cannot run the rate asked.
+bool rate_fails(const RateCheck& rate);
+
 // Checks that the port opens (check_open) and who else has it open; a port
 // another process has open is tested only when forced. Then runs the exchange
 // count times, each with its own open at the rate and close, which puts the
-// line back as it was.
-AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force = false);
+// line back as it was, and checks the rate the line reported; with kline, the
+// K-line readiness checks follow on one more open.
+AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force = false,
+                         bool kline = false);

@@ -4,6 +4,7 @@
 #include "gui/core/owners.h"
 #include "serial/text_utf8.h"
 
+#include <cstring>
 #include <json-glib/json-glib.h>
 
 namespace {
@@ -150,6 +151,67 @@ void add_run(Document& document, const TestRun& test_run) {
     document.end_object();
 }
 
+void add_rate_check(Document& document, const char* name, const RateCheck& rate) {
+    document.begin_object(name);
+    document.number("asked", rate.asked);
+    add_rate(document, "read_back", rate.read_back);
+    document.flag("within_tolerance", rate.within_tolerance);
+    add_rate(document, "chip_lowest_rate", rate.chip_lowest_rate);
+    document.end_object();
+}
+
+void add_kline(Document& document, const KlineReadiness& readiness) {
+    document.begin_object("kline");
+    document.flag("pseudo_terminal", readiness.pseudo_terminal);
+    const BreakCheck& fast = readiness.fast_break;
+    document.begin_object("break");
+    document.flag("accepted", fast.accepted);
+    document.text("error", fast.accepted ? "" : std::strerror(fast.error));
+    document.milliseconds("asked_ms", FAST_INIT_LOW);
+    document.milliseconds("raise_and_clear_ms", fast.raise_and_clear);
+    document.text("received_hex", hex_bytes(fast.received));
+    document.flag("line_went_low", fast.line_went_low);
+    add_rate(document, "counted_breaks", fast.counted_breaks);
+    document.end_object();
+    const ZeroByteCheck& zero = readiness.zero_byte;
+    document.begin_object("zero_byte");
+    add_rate_check(document, "rate", zero.rate);
+    document.flag("written", zero.written);
+    document.text("received_hex", hex_bytes(zero.received));
+    document.milliseconds("echo_ms", zero.echo_time);
+    document.milliseconds("wire_time_ms", zero.expected);
+    document.end_object();
+    const SlowInitCheck& slow = readiness.slow_init;
+    document.begin_object("slow_init");
+    document.flag("accepted", slow.accepted);
+    document.text("error", slow.accepted ? "" : std::strerror(slow.error));
+    document.milliseconds("bit_ms", SLOW_INIT_BIT);
+    document.begin_array("edge_errors_ms");
+    for (const Span& error : slow.edge_errors) {
+        json_builder_add_double_value(document.builder(),
+                                      std::chrono::duration<double, std::milli>(error).count());
+    }
+    document.end_array();
+    document.milliseconds("worst_ms", slow.worst);
+    document.end_object();
+    document.begin_object("echo_latency");
+    document.milliseconds("last_byte_ms", readiness.echo_last_byte);
+    document.milliseconds("wire_time_ms", readiness.echo_wire_time);
+    add_rate(document, "latency_timer_ms", readiness.latency_timer_ms);
+    document.end_object();
+    document.begin_array("summary");
+    for (const ReadinessLine& line : readiness.summary) {
+        document.begin_object();
+        document.text("item", line.item);
+        document.text("answer", readiness_word(line.answer));
+        document.text("reason", line.reason);
+        document.text("fix", line.fix);
+        document.end_object();
+    }
+    document.end_array();
+    document.end_object();
+}
+
 } // namespace
 
 std::string listing_json(const PortListing& listing, int exit_status) {
@@ -221,6 +283,7 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.path(test.path);
         document.number("baud", test.baud_rate);
         add_rate(document, "line_rate", test.line_rate);
+        add_rate_check(document, "rate", test.rate);
         add_open(document, test.open);
         add_holders(document, test.holders);
         document.flag("tested", test.open.outcome == OpenOutcome::opens && !test.held_elsewhere);
@@ -247,6 +310,9 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.milliseconds("p99_ms", times.quantile(0.99));
         document.milliseconds("max_ms", times.max());
         document.end_object();
+        if (test.kline) {
+            add_kline(document, *test.kline);
+        }
         document.number("exit_status", test.exit_status);
         document.end_object();
     }

@@ -49,7 +49,8 @@ int finish(int status) {
     return status;
 }
 
-// The line for standard error when a port was not tested; empty when it was.
+// The line for standard error when a port was not tested or failed for a
+// reason other than its echo; empty otherwise.
 std::string untested_line(const AdapterTest& test) {
     if (test.open.outcome != OpenOutcome::opens) {
         return test.open.reason + "; " + test.open.fix;
@@ -73,6 +74,10 @@ std::string untested_line(const AdapterTest& test) {
     }
     if (!test.first_open_failure.empty()) {
         line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure;
+    }
+    if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
+        line = escaped(test.path) + ": the echo came back, but the port cannot do what was "
+                                    "asked: " + cannot_do_reason(test);
     }
     return line;
 }
@@ -159,7 +164,8 @@ int main(int argc, char** argv) {
         }
     }
     for (const std::string& path : paths) {
-        tests.push_back(test_adapter(path, options->baud_rate, options->count, options->force));
+        tests.push_back(test_adapter(path, options->baud_rate, options->count, options->force,
+                                     options->kline));
         const AdapterTest& test = tests.back();
         status = std::max(status, test.exit_status);
         if (!options->json) {

@@ -1,5 +1,6 @@
 #include "check/options.h"
 
+#include "check/kline_readiness.h"
 #include "gui/core/owners.h"
 
 #include <cerrno>
@@ -36,6 +37,7 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     gboolean json = FALSE;
     gboolean version = FALSE;
     gboolean force = FALSE;
+    gboolean kline = FALSE;
     gboolean help = FALSE;
     gchar** ports = nullptr;
     GOptionEntry entries[] = {
@@ -47,6 +49,10 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
          "Test every port that opens and no other process has open", nullptr},
         {"force", 'f', 0, G_OPTION_ARG_NONE, &force,
          "Test a port even when another process has it open", nullptr},
+        {"kline", 'k', 0, G_OPTION_ARG_NONE, &kline,
+         "Also check what K-line diagnostics need: the rate, a break for fast init, 360 baud, "
+         "slow init timing and the echo latency (default rate 10400)",
+         nullptr},
         {"json", 'j', 0, G_OPTION_ARG_NONE, &json, "Print one JSON document", nullptr},
         {"version", 'V', 0, G_OPTION_ARG_NONE, &version, "Print the version", nullptr},
         {"help", 'h', 0, G_OPTION_ARG_NONE, &help, "Show this help", nullptr},
@@ -63,6 +69,7 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         context.get(),
         "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
         "3 not able to open, the port went away, held by another process or no port to test,\n"
+        "4 the echo came back but the port cannot do what was asked (the rate, a K-line check),\n"
         "64 usage error, 74 the report could not be written; the highest of several ports.\n");
     g_option_context_add_main_entries(context.get(), entries, nullptr);
     // The help is printed by the caller, which can tell when the write fails.
@@ -112,6 +119,10 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     options.json = json;
     options.version = version;
     options.force = force;
+    options.kline = kline;
+    if (kline && baud_text == nullptr) {
+        options.baud_rate = KLINE_RATE;
+    }
     if (help) {
         OwnedText text(g_option_context_get_help(context.get(), TRUE, nullptr));
         options.help = text.get();

@@ -14,6 +14,9 @@ struct CheckOptions {
     bool version = false;
     // Test a port even when another process has it open.
     bool force = false;
+    // Also check what K-line diagnostics need (rate, break, 360 baud, slow
+    // init, latency); the rate defaults to 10400 then.
+    bool kline = false;
     // --help was given: the help text to print, and nothing else to do.
     std::string help;
 };

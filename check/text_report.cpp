@@ -4,6 +4,7 @@
 #include "check/port_report.h"
 
 #include <chrono>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -79,6 +80,69 @@ void print_timing(const TestRun& test_run, int rate, std::FILE* out) {
     std::fprintf(out, "  timing: write to first byte %s, to last byte %s; wire time %s\n",
                  milliseconds(*run.first_byte).c_str(), milliseconds(*run.last_byte).c_str(),
                  milliseconds(wire_time(rate)).c_str());
+}
+
+void print_kline(const KlineReadiness& readiness, std::FILE* out) {
+    std::fprintf(out, "  K-line checks:\n");
+    const RateCheck& rate = readiness.rate;
+    if (rate.read_back) {
+        std::fprintf(out, "    rate: asked %d baud, the driver reads back %d baud\n", rate.asked,
+                     *rate.read_back);
+    } else {
+        std::fprintf(out, "    rate: asked %d baud, the driver reads back nothing\n", rate.asked);
+    }
+    const BreakCheck& fast = readiness.fast_break;
+    if (fast.accepted) {
+        std::fprintf(out, "    break: raised and cleared in %s for the 25 ms asked; came back: %s",
+                     milliseconds(fast.raise_and_clear).c_str(),
+                     fast.received.empty() ? "nothing" : hex_bytes(fast.received).c_str());
+        if (fast.counted_breaks) {
+            std::fprintf(out, "; breaks counted by the driver: %d", *fast.counted_breaks);
+        }
+        std::fprintf(out, "\n");
+    } else {
+        std::fprintf(out, "    break: refused by the driver (%s)\n", std::strerror(fast.error));
+    }
+    const ZeroByteCheck& zero = readiness.zero_byte;
+    std::fprintf(out, "    360 baud: ");
+    if (zero.rate.read_back) {
+        std::fprintf(out, "the driver reads back %d baud; ", *zero.rate.read_back);
+    }
+    if (zero.echo_time) {
+        std::fprintf(out, "a zero byte came back as %s after %s (the wire needs %s)\n",
+                     hex_bytes(zero.received).c_str(), milliseconds(*zero.echo_time).c_str(),
+                     milliseconds(zero.expected).c_str());
+    } else {
+        std::fprintf(out, "%s\n", zero.written ? "nothing came back" : "nothing was sent");
+    }
+    const SlowInitCheck& slow = readiness.slow_init;
+    if (slow.accepted) {
+        std::fprintf(out, "    slow init: %zu break edges in 200 ms slots, the latest %s late\n",
+                     slow.edge_errors.size(), milliseconds(slow.worst).c_str());
+    } else {
+        std::fprintf(out, "    slow init: the break was refused (%s)\n",
+                     std::strerror(slow.error));
+    }
+    std::fprintf(out, "    echo latency: ");
+    if (readiness.echo_last_byte) {
+        std::fprintf(out, "write to last byte %s, wire time %s",
+                     milliseconds(*readiness.echo_last_byte).c_str(),
+                     milliseconds(readiness.echo_wire_time).c_str());
+    } else {
+        std::fprintf(out, "no echo to measure");
+    }
+    if (readiness.latency_timer_ms) {
+        std::fprintf(out, "; latency timer %d ms", *readiness.latency_timer_ms);
+    }
+    std::fprintf(out, "\n");
+    std::fprintf(out, "  K-line readiness:\n");
+    for (const ReadinessLine& line : readiness.summary) {
+        std::fprintf(out, "    %s: %s: %s\n", line.item.c_str(), readiness_word(line.answer),
+                     line.reason.c_str());
+        if (!line.fix.empty()) {
+            std::fprintf(out, "      fix: %s\n", line.fix.c_str());
+        }
+    }
 }
 
 } // namespace
@@ -188,7 +252,29 @@ void print_test(const AdapterTest& test, std::FILE* out) {
             }
         }
     }
+    if (rate_fails(test.rate)) {
+        const ReadinessLine rate = rate_summary(test.rate, true);
+        std::fprintf(out, "  rate: %s\n", rate.reason.c_str());
+        std::fprintf(out, "  fix: %s\n", rate.fix.c_str());
+    }
+    if (test.kline) {
+        print_kline(*test.kline, out);
+    }
     print_holders(test.holders, out);
+}
+
+std::string cannot_do_reason(const AdapterTest& test) {
+    if (rate_fails(test.rate)) {
+        return rate_summary(test.rate, true).reason;
+    }
+    if (test.kline) {
+        for (const ReadinessLine& line : test.kline->summary) {
+            if (line.answer == Readiness::no) {
+                return line.item + ": " + line.reason;
+            }
+        }
+    }
+    return {};
 }
 
 std::string held_fix() {

@@ -16,5 +16,9 @@ void print_listing(const PortListing& listing, std::FILE* out);
 // printed escaped.
 void print_test(const AdapterTest& test, std::FILE* out);
 
+// Why a port whose echo came back cannot do what was asked (the rate, a
+// K-line check), one line; empty when nothing failed.
+std::string cannot_do_reason(const AdapterTest& test);
+
 // What to do about a port another process has open.
 std::string held_fix();

@@ -41,3 +41,12 @@ bool restore_line(int descriptor, const SavedLine& saved) {
     std::memcpy(&line, saved.raw, sizeof line);
     return ioctl(descriptor, TCSETS2, &line) == 0;
 }
+
+bool change_input_flags(int descriptor, unsigned set, unsigned clear) {
+    termios2 line{};
+    if (ioctl(descriptor, TCGETS2, &line) != 0) {
+        return false;
+    }
+    line.c_iflag = (line.c_iflag & ~clear) | set;
+    return ioctl(descriptor, TCSETS2, &line) == 0;
+}

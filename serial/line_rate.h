@@ -24,3 +24,8 @@ std::optional<SavedLine> save_line(int descriptor);
 
 // Puts saved settings back at once. False when the line refused them.
 bool restore_line(int descriptor, const SavedLine& saved);
+
+// Sets and clears input-mode flags (termios values: PARMRK, IGNBRK, ...),
+// leaving the rest of the line, a rate of its own included, as it is. False
+// when the line refused the change.
+bool change_input_flags(int descriptor, unsigned set, unsigned clear);

@@ -256,6 +256,8 @@ PortOpening port_open(const PortRequest& request) {
 
 void port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output) {
     if (discard_output) {
+        // A test interrupted while it held the line low must not leave it so.
+        ioctl(descriptor, TIOCCBRK);
         tcflush(descriptor, TCOFLUSH);
     }
     if (saved) {

@@ -98,9 +98,9 @@ struct PortOpening {
 // open. Any thread; no lock.
 PortOpening port_open(const PortRequest& request);
 
-// Closes a port handed over by OpenPort::release: discards unsent output (a
-// stuck adapter's close would wait for it) unless told to leave the queues
-// alone, puts the saved line back, gives the hold up and closes. Any thread;
+// Closes a port handed over by OpenPort::release: clears a break and
+// discards unsent output (a stuck adapter's close would wait for it) unless
+// told to leave the line alone, puts the saved line back, gives the hold up and closes. Any thread;
 // no lock; only system calls, so it may run in a signal handler.
 void port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output = true);
 

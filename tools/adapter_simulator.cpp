@@ -29,13 +29,19 @@
 //   --pace=RATE           echo as a wire at RATE baud would: each echoed byte
 //                         goes out 10 bit times after the one before it, the
 //                         first 10 bit times after it was received
+//   --follow-line         echo paced at the rate the tester's line runs at
+//                         the moment each byte arrives (read from the master,
+//                         which sees the slave's settings), so a test at 360
+//                         baud takes the time a wire would
 //   --vanish-after-bytes=N  vanish once N bytes were received (after answering
 //                         them as far as the line takes them)
 //   --vanish-after-ms=T   vanish T milliseconds after the ready line
 //   --help                print this text
 // Vanishing is a device unplugged: the pseudo-terminal closes, the link goes,
 // the program ends with status 0. --change, --before, --trail=N and --pace
-// combine.
+// (or --follow-line) combine.
+#include "serial/line_rate.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -71,6 +77,7 @@ const char usage_text[] =
     "  --short-write[=ROOM]   never read; leave room for only ROOM (0..14, default 5)\n"
     "                         more bytes, so a 15-byte write comes out short\n"
     "  --pace=RATE            echo paced as at RATE baud (8N1): one byte per 10 bit times\n"
+    "  --follow-line          echo paced at the rate the line runs at when each byte arrives\n"
     "  --vanish-after-bytes=N vanish once N bytes were received\n"
     "  --vanish-after-ms=T    vanish T milliseconds after the ready line\n"
     "  --help                 print this text\n"
@@ -90,7 +97,10 @@ struct Options {
     std::optional<unsigned long> vanish_after_bytes;
     std::optional<long> vanish_after_ms;
     std::optional<unsigned long> pace;
+    bool follow_line = false;
     std::string link;
+
+    bool paced() const { return pace || follow_line; }
 };
 
 void fail(const std::string& message) {
@@ -191,6 +201,8 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
                 return false;
             }
             options.pace = *rate;
+        } else if (argument == "--follow-line") {
+            options.follow_line = true;
         } else if (name == "--vanish-after-bytes") {
             if (!(options.vanish_after_bytes = number(~0UL))) {
                 return false;
@@ -216,9 +228,13 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         return false;
     }
     bool echo_options = options.change_at || options.before || options.trail > 0 ||
-                        options.trail_forever || options.pace;
-    if (options.pace && options.trail_forever) {
-        fail("--pace goes with --trail=N only");
+                        options.trail_forever || options.paced();
+    if (options.paced() && options.trail_forever) {
+        fail("--pace and --follow-line go with --trail=N only");
+        return false;
+    }
+    if (options.pace && options.follow_line) {
+        fail("--pace or --follow-line, not both");
         return false;
     }
     if (echo_options && options.mode != Mode::echo) {
@@ -425,7 +441,7 @@ class Simulator {
             // A master is not always woken when room appears on the line (a
             // tester that only polls FIONREAD never unthrottles it), so
             // pending output is also retried every millisecond.
-            if (!pending_.empty() && !options_.pace) {
+            if (!pending_.empty() && !options_.paced()) {
                 watch[1].events |= POLLOUT;
                 timeout = timeout < 0 ? 1 : std::min(timeout, 1);
             }
@@ -495,12 +511,13 @@ class Simulator {
             pending_.push_back(byte);
         }
         pending_.append(options_.trail, '.');
-        if (options_.pace) {
+        if (options_.paced()) {
             // One byte per 10 bit times (start, 8 data bits, stop), as the
             // echo of a real bus comes back while the bytes go out.
+            const long long rate =
+                options_.pace ? static_cast<long long>(*options_.pace) : line_rate_now();
             const auto byte_time = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::nanoseconds(10'000'000'000LL /
-                                         static_cast<long long>(*options_.pace)));
+                std::chrono::nanoseconds(10'000'000'000LL / std::max(rate, 1LL)));
             auto now = std::chrono::steady_clock::now();
             while (dues_.size() < pending_.size()) {
                 auto after = dues_.empty() ? now : std::max(now, dues_.back());
@@ -510,6 +527,10 @@ class Simulator {
         trailing_ = options_.trail_forever;
         return flush();
     }
+
+    // The rate the tester's line runs at now: the master reads the slave's
+    // settings, a rate of its own (10400) included.
+    long long line_rate_now() const { return line_rate(master_).value_or(9600); }
 
     // Endless senders always have output waiting, so they never fall silent.
     void top_up() {
@@ -527,7 +548,7 @@ class Simulator {
         top_up();
         while (!pending_.empty()) {
             std::size_t due = pending_.size();
-            if (options_.pace) {
+            if (options_.paced()) {
                 auto now = std::chrono::steady_clock::now();
                 due = 0;
                 while (due < dues_.size() && dues_[due] <= now) {
@@ -546,7 +567,7 @@ class Simulator {
                 return false;
             }
             pending_.erase(0, static_cast<std::size_t>(sent));
-            if (options_.pace) {
+            if (options_.paced()) {
                 dues_.erase(dues_.begin(), dues_.begin() + sent);
             }
         }

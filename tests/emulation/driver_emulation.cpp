@@ -1,0 +1,244 @@
+// Driver behaviours no pseudo-terminal has, for tests only: preloaded into
+// lantoric-check (LD_PRELOAD), it answers the system calls on one port the way
+// a named USB serial driver does and puts on the line the bytes that driver
+// would deliver. Everything else goes to the C library untouched.
+//
+//   LANTORIC_EMULATED_PORT    the port's path; its device number picks the
+//                             descriptors to answer for
+//   LANTORIC_EMULATED_DRIVER  comma-separated behaviours:
+//     refused-break   TIOCSBRK and TIOCCBRK fail with EPIPE, as some PL2303
+//                     clones' drivers answer the break request they stall on
+//     slow-break      the break is a zero byte sent at a low rate, as the
+//                     CH341 driver emulates it on chips without a break: the
+//                     clear returns about 200 ms after the raise, whatever
+//                     was asked, and a plain 00 arrives
+//     marked-break    the driver reports line status (FTDI): a break arrives
+//                     as FF 00 00 with PARMRK set (00 without), and the
+//                     break counter of TIOCGICOUNT counts it
+//     plain-break     the driver reports no line status: a break arrives as
+//                     a plain 00
+//     rate=A:B        asked for A baud, the driver runs and reads back B (a
+//                     CP210x driver maps 10400 to 14400; the FTDI driver
+//                     falls back to 9600 for 4000000)
+#include <asm/termbits.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <linux/serial.h>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Emulation {
+    bool ready = false;
+    dev_t port = 0;
+    bool refused_break = false;
+    bool slow_break = false;
+    bool marked_break = false;
+    bool plain_break = false;
+    unsigned long rate_asked = 0;
+    unsigned long rate_run = 0;
+    // Bytes the line delivers before anything the pseudo-terminal holds.
+    std::string injected;
+    int breaks = 0;
+    bool break_raised = false;
+    Clock::time_point raised_at;
+    std::mutex lock;
+};
+
+Emulation& emulation() {
+    static Emulation* state = [] {
+        auto* made = new Emulation;
+        const char* path = std::getenv("LANTORIC_EMULATED_PORT");
+        const char* driver = std::getenv("LANTORIC_EMULATED_DRIVER");
+        struct stat status {};
+        if (path == nullptr || driver == nullptr || stat(path, &status) != 0) {
+            return made;
+        }
+        made->port = status.st_rdev;
+        made->ready = true;
+        std::string behaviours = driver;
+        for (std::size_t at = 0; at <= behaviours.size();) {
+            std::size_t end = behaviours.find(',', at);
+            end = end == std::string::npos ? behaviours.size() : end;
+            const std::string name = behaviours.substr(at, end - at);
+            made->refused_break |= name == "refused-break";
+            made->slow_break |= name == "slow-break";
+            made->marked_break |= name == "marked-break";
+            made->plain_break |= name == "plain-break";
+            if (name.rfind("rate=", 0) == 0) {
+                made->rate_asked = std::strtoul(name.c_str() + 5, nullptr, 10);
+                const auto colon = name.find(':');
+                made->rate_run =
+                    colon == std::string::npos ? 0 : std::strtoul(name.c_str() + colon + 1, nullptr, 10);
+            }
+            at = end + 1;
+        }
+        return made;
+    }();
+    return *state;
+}
+
+template <typename Function> Function next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+int real_ioctl(int descriptor, unsigned long request, void* argument) {
+    static auto call = next<int (*)(int, unsigned long, ...)>("ioctl");
+    return call(descriptor, request, argument);
+}
+
+bool is_port(int descriptor) {
+    Emulation& state = emulation();
+    struct stat status {};
+    return state.ready && fstat(descriptor, &status) == 0 && S_ISCHR(status.st_mode) &&
+           status.st_rdev == state.port;
+}
+
+// What the line brings when the break ends, as the driver delivers it.
+void deliver_break(int descriptor, Emulation& state) {
+    termios2 line{};
+    real_ioctl(descriptor, TCGETS2, &line);
+    if (state.marked_break) {
+        state.injected += (line.c_iflag & PARMRK) ? std::string("\xff\0\0", 3) : std::string(1, '\0');
+        ++state.breaks;
+    } else if (state.plain_break || state.slow_break) {
+        state.injected.push_back('\0');
+    }
+}
+
+int answer_ioctl(int descriptor, unsigned long request, void* argument) {
+    Emulation& state = emulation();
+    switch (request) {
+    case TIOCSBRK:
+    case TIOCCBRK: {
+        if (state.refused_break) {
+            errno = EPIPE;
+            return -1;
+        }
+        if (request == TIOCSBRK) {
+            std::scoped_lock hold(state.lock);
+            state.break_raised = true;
+            state.raised_at = Clock::now();
+            return real_ioctl(descriptor, request, argument);
+        }
+        // Clearing a line that is not held low delivers nothing.
+        if (!state.break_raised) {
+            return real_ioctl(descriptor, request, argument);
+        }
+        if (state.slow_break) {
+            std::this_thread::sleep_until(state.raised_at + std::chrono::milliseconds(200));
+        }
+        std::scoped_lock hold(state.lock);
+        state.break_raised = false;
+        deliver_break(descriptor, state);
+        return real_ioctl(descriptor, request, argument);
+    }
+    case TCGETS2: {
+        const int result = real_ioctl(descriptor, request, argument);
+        auto* line = static_cast<termios2*>(argument);
+        if (result == 0 && state.rate_asked != 0 && line->c_ospeed == state.rate_asked) {
+            line->c_ispeed = static_cast<speed_t>(state.rate_run);
+            line->c_ospeed = static_cast<speed_t>(state.rate_run);
+        }
+        return result;
+    }
+    case TIOCGICOUNT: {
+        if (!state.marked_break) {
+            return real_ioctl(descriptor, request, argument);
+        }
+        serial_icounter_struct counters{};
+        counters.brk = state.breaks;
+        std::memcpy(argument, &counters, sizeof counters);
+        return 0;
+    }
+    case FIONREAD: {
+        const int result = real_ioctl(descriptor, request, argument);
+        std::scoped_lock hold(state.lock);
+        if (result == 0) {
+            *static_cast<int*>(argument) += static_cast<int>(state.injected.size());
+        }
+        return result;
+    }
+    default:
+        return real_ioctl(descriptor, request, argument);
+    }
+}
+
+bool has_injected() {
+    Emulation& state = emulation();
+    std::scoped_lock hold(state.lock);
+    return !state.injected.empty();
+}
+
+// Marks injected input on the port's entries; how many entries it marked
+// that the real poll had not.
+int mark_injected(pollfd* entries, nfds_t count) {
+    if (!has_injected()) {
+        return 0;
+    }
+    int added = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        if ((entries[i].events & POLLIN) && is_port(entries[i].fd)) {
+            added += entries[i].revents == 0 ? 1 : 0;
+            entries[i].revents |= POLLIN;
+        }
+    }
+    return added;
+}
+
+} // namespace
+
+extern "C" {
+
+int ioctl(int descriptor, unsigned long request, ...) {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (is_port(descriptor)) {
+        return answer_ioctl(descriptor, request, argument);
+    }
+    return real_ioctl(descriptor, request, argument);
+}
+
+ssize_t read(int descriptor, void* buffer, size_t length) {
+    static auto call = next<ssize_t (*)(int, void*, size_t)>("read");
+    if (length > 0 && is_port(descriptor)) {
+        Emulation& state = emulation();
+        std::scoped_lock hold(state.lock);
+        if (!state.injected.empty()) {
+            const std::size_t count = std::min(length, state.injected.size());
+            std::memcpy(buffer, state.injected.data(), count);
+            state.injected.erase(0, count);
+            return static_cast<ssize_t>(count);
+        }
+    }
+    return call(descriptor, buffer, length);
+}
+
+int poll(pollfd* entries, nfds_t count, int timeout) {
+    static auto call = next<int (*)(pollfd*, nfds_t, int)>("poll");
+    const int result = call(entries, count, has_injected() ? 0 : timeout);
+    return result < 0 ? result : result + mark_injected(entries, count);
+}
+
+int ppoll(pollfd* entries, nfds_t count, const timespec* timeout, const sigset_t* mask) {
+    static auto call = next<int (*)(pollfd*, nfds_t, const timespec*, const sigset_t*)>("ppoll");
+    const timespec now{0, 0};
+    const int result = call(entries, count, has_injected() ? &now : timeout, mask);
+    return result < 0 ? result : result + mark_injected(entries, count);
+}
+
+} // extern "C"
