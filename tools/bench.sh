@@ -3,7 +3,9 @@
 # starts. Runs `lantoric-check --count N` against the adapter simulator,
 # instant and paced at 9600 baud, and prints median and p99 from the write to
 # the last echoed byte against the time the 15 bytes need on the wire; then
-# the start-up time of `lantoric-check --version` against /bin/true.
+# the K-line checks' measurements on a simulator that follows the line (a
+# pseudo-terminal: what the driver calls cost, a baseline for real adapters);
+# then the start-up time of `lantoric-check --version` against /bin/true.
 #
 # usage: tools/bench.sh [COUNT]   (default 1000; builds into build/ first)
 set -eu
@@ -58,6 +60,28 @@ start_simulator ttyUSBpaced --pace=9600
 echo "write to last echoed byte over $count tests:"
 measure "instant echo:" "$scratch/ttyUSBinstant"
 measure "paced at 9600 baud:" "$scratch/ttyUSBpaced"
+
+# The K-line measurements of five --kline runs: what a break's raise and
+# clear, the latest slow-init edge and the 360-baud zero byte's echo took.
+start_simulator ttyUSBfollow --follow-line
+for _ in 1 2 3 4 5; do
+    "$check" --json --kline "$scratch/ttyUSBfollow" >>"$scratch/kline.json" || true
+    echo >>"$scratch/kline.json"
+done
+python3 - "$scratch/kline.json" <<'PYTHON'
+import json, statistics, sys
+decoder, text, runs, at = json.JSONDecoder(), open(sys.argv[1]).read(), [], 0
+while text[at:].strip():
+    at += len(text[at:]) - len(text[at:].lstrip())
+    document, at = decoder.raw_decode(text, at)
+    runs.append(document["tests"][0]["kline"])
+def line(label, values):
+    print(f"{label:34} median {statistics.median(values):6.2f} ms, max {max(values):6.2f} ms")
+print(f"K-line checks on the simulator, {len(runs)} runs:")
+line("break of 25 ms raised and cleared:", [run["break"]["raise_and_clear_ms"] for run in runs])
+line("latest slow-init edge:", [run["slow_init"]["worst_ms"] for run in runs])
+line("360-baud zero byte back (27.78):", [run["zero_byte"]["echo_ms"] or 0 for run in runs])
+PYTHON
 
 # Mean wall time of one run, over many.
 startup() { # command...

@@ -261,6 +261,59 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     }
 }
 
+// What K-line diagnostics need, against the drivers that fail it. Drivers'
+// behaviours a pseudo-terminal lacks are played by the preloaded emulation.
+TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
+    struct Row {
+        const char* driver; // LANTORIC_EMULATED_DRIVER; empty: a plain pseudo-terminal
+        std::vector<std::string> options;
+        int status;
+        std::vector<const char*> lines;
+    };
+    const Row rows[] = {
+        {"",
+         {"--kline"},
+         0,
+         {"10400 baud: yes", "fast init by break: cannot tell: a pseudo-terminal carries no break",
+          "fast init by 360 baud: yes", "slow init (5 baud): cannot tell"}},
+        {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
+        {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
+        {"refused-break",
+         {"--kline"},
+         4,
+         {"fast init by break: no: the driver refused the break (Broken pipe)",
+          "slow init (5 baud): no: the driver refused the break"}},
+        {"slow-break", {"--kline"}, 4, {"fast init by break: no: the driver took 2"}},
+        {"marked-break",
+         {"--kline"},
+         0,
+         {"came back: ff 00 00; breaks counted by the driver: 1", "fast init by break: yes"}},
+        {"plain-break", {"--kline"}, 0, {"came back: 00\n", "fast init by break: yes"}},
+    };
+    const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.driver);
+        SimulatedAdapter adapter(unique_device_link(folder.path()), {"--follow-line"});
+        ASSERT_TRUE(adapter.ready());
+        std::vector<std::string> command = {
+            "/usr/bin/env",
+            std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
+            "LANTORIC_EMULATED_PORT=" + adapter.link(),
+            std::string("LANTORIC_EMULATED_DRIVER=") + row.driver,
+            // The emulation comes ahead of AddressSanitizer's runtime.
+            std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+                ":verify_asan_link_order=0",
+            LANTORIC_CHECK_PATH};
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        command.push_back(adapter.link());
+        ToolRun run = run_tool(command);
+        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        for (const char* line : row.lines) {
+            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+        }
+    }
+}
+
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.
 TEST_F(CheckProgram, AnyPathBytesMakeValidJson) {
     const std::string path = folder.path() + "/tty\xff\xfe";
