@@ -30,7 +30,7 @@ RunOutcome outcome_of(const LoopbackResult& result) {
     return RunOutcome::not_opened;
 }
 
-void keep(AdapterTest& test, TestRun run) {
+void keep_in(AdapterTest& test, TestRun run) {
     test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
     ++test.outcomes[static_cast<int>(run.outcome)];
     if (run.outcome == RunOutcome::not_opened && test.first_open_failure.empty()) {
@@ -50,7 +50,7 @@ void keep(AdapterTest& test, TestRun run) {
 
 // One open, exchange and close. The port is held and its line saved by the
 // opening; the close (in serial_close) puts the line back.
-TestRun run_once(AdapterTest& test, int number, bool force) {
+TestRun run_once_in(AdapterTest& test, int number, bool force) {
     TestRun run;
     run.number = number;
     PortRequest request;
@@ -93,16 +93,6 @@ TestRun run_once(AdapterTest& test, int number, bool force) {
     return run;
 }
 
-// The USB identity behind a path, a link followed to its node.
-std::optional<UsbIdentity> usb_identity_of(const std::string& path) {
-    char node[PATH_MAX];
-    if (realpath(path.c_str(), node) == nullptr) {
-        return std::nullopt;
-    }
-    const std::string name(node);
-    return usb_identity(name.substr(name.rfind('/') + 1));
-}
-
 // One more open at the rate, for the readiness checks.
 void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, bool force) {
     KlineReadiness& readiness = test.kline.emplace();
@@ -139,6 +129,15 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
 }
 
 } // namespace
+
+std::optional<UsbIdentity> usb_identity_of(const std::string& path) {
+    char node[PATH_MAX];
+    if (realpath(path.c_str(), node) == nullptr) {
+        return std::nullopt;
+    }
+    const std::string name(node);
+    return usb_identity(name.substr(name.rfind('/') + 1));
+}
 
 bool rate_fails(const RateCheck& rate) {
     return (rate.read_back && !rate.within_tolerance) ||
@@ -204,38 +203,37 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
     return common;
 }
 
-AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force,
-                         bool kline) {
-    AdapterTest test;
-    test.path = path;
-    test.baud_rate = baud_rate;
+TestRun run_test_once(AdapterTest& test, int number, bool force) {
+    return run_once_in(test, number, force);
+}
+
+void keep_run(AdapterTest& test, TestRun run) {
+    keep_in(test, std::move(run));
+}
+
+bool prepare_test(AdapterTest& test, bool force) {
     {
         // The look takes the port's hold for a moment.
         SignalsDeferred deferred;
-        test.open = check_open(path);
+        test.open = check_open(test.path);
     }
     if (holders_matter(test.open.outcome)) {
-        test.holders = port_holders(path);
+        test.holders = port_holders(test.path);
     }
     if (test.open.outcome != OpenOutcome::opens) {
-        return test;
+        return false;
     }
     if (!force && !test.holders.processes.empty()) {
         test.held_elsewhere = true;
-        return test;
+        return false;
     }
     test.exit_status = EXIT_SUCCESS_STATUS;
-    for (int number = 1; number <= count; ++number) {
-        TestRun run = run_once(test, number, force);
-        test.run_count = number;
-        const bool rate_refused = !test.setup_failure.empty();
-        keep(test, std::move(run));
-        if (rate_refused) {
-            break;
-        }
-    }
-    const std::optional<UsbIdentity> usb = usb_identity_of(path);
-    test.rate = check_rate(baud_rate, test.line_rate, usb);
+    return true;
+}
+
+void finish_test(AdapterTest& test, bool force, bool kline) {
+    const std::optional<UsbIdentity> usb = usb_identity_of(test.path);
+    test.rate = check_rate(test.baud_rate, test.line_rate, usb);
     if (kline && test.setup_failure.empty()) {
         run_kline_checks(test, usb, force);
     }
@@ -244,5 +242,25 @@ AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool
     if (cannot_do && test.exit_status == EXIT_SUCCESS_STATUS) {
         test.exit_status = EXIT_CANNOT_DO;
     }
+}
+
+AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force,
+                         bool kline) {
+    AdapterTest test;
+    test.path = path;
+    test.baud_rate = baud_rate;
+    if (!prepare_test(test, force)) {
+        return test;
+    }
+    for (int number = 1; number <= count; ++number) {
+        TestRun run = run_test_once(test, number, force);
+        test.run_count = number;
+        const bool rate_refused = !test.setup_failure.empty();
+        keep_run(test, std::move(run));
+        if (rate_refused) {
+            break;
+        }
+    }
+    finish_test(test, force, kline);
     return test;
 }

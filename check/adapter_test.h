@@ -43,6 +43,29 @@ struct TestRun {
     std::optional<int> line_rate;
 };
 
+// A port that went away during a soak test, and when and as what it came back.
+struct Absence {
+    std::chrono::system_clock::time_point went;
+    std::optional<std::chrono::system_clock::time_point> back;
+    std::string back_as; // the node behind the path when it came back
+};
+
+// What a soak test (--duration, --until-fail) adds to the counts.
+struct SoakFacts {
+    std::chrono::system_clock::time_point started;
+    std::chrono::steady_clock::duration ran{};
+    std::optional<std::chrono::seconds> planned;
+    bool until_fail = false;
+    bool interrupted = false;
+    std::optional<std::chrono::system_clock::time_point> first_failure;
+    std::optional<std::chrono::system_clock::time_point> last_failure;
+    int longest_success_run = 0;
+    // The first absences, at most KEPT_ABSENCES, and how many more there were.
+    std::vector<Absence> absences;
+    int absences_left_out = 0;
+};
+inline constexpr std::size_t KEPT_ABSENCES = 20;
+
 struct AdapterTest {
     std::string path;
     int baud_rate = 9600;
@@ -70,6 +93,8 @@ struct AdapterTest {
     RateCheck rate;
     // --kline: the readiness checks, run once after the echo tests.
     std::optional<KlineReadiness> kline;
+    // --duration, --until-fail: the soak test's own facts.
+    std::optional<SoakFacts> soak;
     int exit_status = EXIT_NOT_OPENED;
 };
 
@@ -93,6 +118,19 @@ ExchangeBounds bounds_for_rate(int baud_rate);
 // Where the received bytes first differ from the sent text: the index of the
 // first wrong byte, or of the first missing one; none when they are equal.
 std::optional<std::size_t> first_difference(const std::string& sent, const std::string& received);
+
+// The steps of test_adapter, for modes that repeat the test their own way.
+// prepare_test looks at the port (path and baud_rate set) and says whether it
+// may be tested; run_test_once opens, exchanges and closes once; keep_run
+// counts a run and keeps it if it is among the runs kept; finish_test checks
+// the rate and runs the K-line checks.
+bool prepare_test(AdapterTest& test, bool force);
+TestRun run_test_once(AdapterTest& test, int number, bool force);
+void keep_run(AdapterTest& test, TestRun run);
+void finish_test(AdapterTest& test, bool force, bool kline);
+
+// The USB identity behind a path, a link followed to its node.
+std::optional<UsbIdentity> usb_identity_of(const std::string& path);
 
 // Whether the rate check says the port cannot run the rate asked.
 bool rate_fails(const RateCheck& rate);

@@ -13,6 +13,18 @@
 // Installs the handlers. Main thread, once, before the first test.
 void interruption_install();
 
+// For the modes that end with a summary (--watch, --duration): the first of
+// those signals only asks the program to stop, once the test under way has
+// ended; a second one releases the port and ends the program as above.
+void interruption_install_graceful();
+
+// Whether a signal asked the program to stop.
+bool interruption_requested();
+
+// A descriptor that becomes readable when a signal asks the program to stop,
+// for a wait in poll; -1 when there is none.
+int interruption_descriptor();
+
 // The port a signal must release now: its descriptor and the line it had.
 void interruption_watch(int descriptor, const std::optional<SavedLine>& saved);
 

@@ -160,6 +160,44 @@ void add_rate_check(Document& document, const char* name, const RateCheck& rate)
     document.end_object();
 }
 
+void add_time(Document& document, const char* name,
+              std::optional<std::chrono::system_clock::time_point> moment) {
+    if (moment) {
+        document.number(name, std::chrono::duration_cast<std::chrono::seconds>(
+                                  moment->time_since_epoch())
+                                  .count());
+    } else {
+        document.null(name);
+    }
+}
+
+void add_soak(Document& document, const SoakFacts& soak) {
+    document.begin_object("soak");
+    add_time(document, "started", soak.started);
+    document.milliseconds("ran_ms", soak.ran);
+    if (soak.planned) {
+        document.number("planned_s", soak.planned->count());
+    } else {
+        document.null("planned_s");
+    }
+    document.flag("until_fail", soak.until_fail);
+    document.flag("interrupted", soak.interrupted);
+    add_time(document, "first_failure", soak.first_failure);
+    add_time(document, "last_failure", soak.last_failure);
+    document.number("longest_success_run", soak.longest_success_run);
+    document.begin_array("absences");
+    for (const Absence& absence : soak.absences) {
+        document.begin_object();
+        add_time(document, "went", absence.went);
+        add_time(document, "back", absence.back);
+        document.text("back_as", absence.back_as);
+        document.end_object();
+    }
+    document.end_array();
+    document.number("absences_left_out", soak.absences_left_out);
+    document.end_object();
+}
+
 void add_kline(Document& document, const KlineReadiness& readiness) {
     document.begin_object("kline");
     document.flag("pseudo_terminal", readiness.pseudo_terminal);
@@ -312,6 +350,9 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.end_object();
         if (test.kline) {
             add_kline(document, *test.kline);
+        }
+        if (test.soak) {
+            add_soak(document, *test.soak);
         }
         document.number("exit_status", test.exit_status);
         document.end_object();

@@ -7,7 +7,11 @@
 #include "check/json_report.h"
 #include "check/options.h"
 #include "check/port_listing.h"
+#include "check/printer.h"
+#include "check/report_file.h"
+#include "check/soak_test.h"
 #include "check/text_report.h"
+#include "check/watch_mode.h"
 #include "serial/serial_port.h"
 
 #include <algorithm>
@@ -16,7 +20,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -109,77 +115,109 @@ int main(int argc, char** argv) {
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    interruption_install();
+    const bool summarised = options->watch || options->duration || options->until_fail;
+    if (summarised) {
+        interruption_install_graceful();
+    } else {
+        interruption_install();
+    }
     serial_init();
+    // Text goes out block by block (JSON at the end); what --report needs of
+    // it is kept.
+    Printer printer(!options->report.empty(), !options->json);
+    auto print = [&](const std::function<void(std::FILE*)>& block) { printer.block(block); };
 
     std::vector<std::string> paths = options->ports;
     std::vector<AdapterTest> tests;
-    if (options->ports.empty() && !options->all) {
+    int status = EXIT_SUCCESS_STATUS;
+    std::string json;
+    if (options->watch) {
+        status = watch_ports(*options, printer, tests);
+        if (options->json) {
+            json = tests_json(tests, status);
+        }
+    } else if (options->ports.empty() && !options->all) {
         // Each look takes the port's hold for a moment.
         PortListing listing = [] {
             SignalsDeferred deferred;
             return list_ports();
         }();
         if (options->json) {
-            std::fputs(listing_json(listing, EXIT_SUCCESS_STATUS).c_str(), stdout);
+            json = listing_json(listing, EXIT_SUCCESS_STATUS);
         } else {
-            print_listing(listing, stdout);
+            print([&](std::FILE* out) { print_listing(listing, out); });
         }
-        return finish(EXIT_SUCCESS_STATUS);
-    }
-    int status = EXIT_SUCCESS_STATUS;
-    if (options->all) {
-        // Only ports no other process has open are tested: someone else's port
-        // is listed as held and does not count in the exit status.
-        PortListing listing = [] {
-            SignalsDeferred deferred;
-            return list_ports();
-        }();
-        for (const ListedPort& port : listing.ports) {
-            if (port.open.outcome != OpenOutcome::opens) {
-                continue;
-            }
-            if (!options->force && !port.holders.processes.empty()) {
-                AdapterTest held;
-                held.path = port.path;
-                held.baud_rate = options->baud_rate;
-                held.open = port.open;
-                held.holders = port.holders;
-                held.held_elsewhere = true;
-                if (!options->json) {
-                    print_test(held, stdout);
+    } else {
+        if (options->all) {
+            // Only ports no other process has open are tested: someone else's
+            // port is listed as held and does not count in the exit status.
+            PortListing listing = [] {
+                SignalsDeferred deferred;
+                return list_ports();
+            }();
+            for (const ListedPort& port : listing.ports) {
+                if (port.open.outcome != OpenOutcome::opens) {
+                    continue;
                 }
-                tests.push_back(std::move(held));
-                continue;
+                if (!options->force && !port.holders.processes.empty()) {
+                    AdapterTest held;
+                    held.path = port.path;
+                    held.baud_rate = options->baud_rate;
+                    held.open = port.open;
+                    held.holders = port.holders;
+                    held.held_elsewhere = true;
+                    print([&](std::FILE* out) { print_test(held, out); });
+                    tests.push_back(std::move(held));
+                    continue;
+                }
+                paths.push_back(port.path);
             }
-            paths.push_back(port.path);
+            if (paths.empty()) {
+                complain("no port to test: none of /dev/ttyUSB* and /dev/ttyACM* opens without "
+                         "another program holding it; run lantoric-check alone to see why");
+                status = EXIT_NOT_OPENED;
+            }
         }
-        if (paths.empty()) {
-            complain("no port to test: none of /dev/ttyUSB* and /dev/ttyACM* opens without "
-                     "another program holding it; run lantoric-check alone to see why");
-            if (options->json) {
-                std::fputs(tests_json(tests, EXIT_NOT_OPENED).c_str(), stdout);
+        const bool live = isatty(STDOUT_FILENO) != 0 && !options->json;
+        for (const std::string& path : paths) {
+            if (summarised) {
+                SoakPlan plan;
+                plan.baud_rate = options->baud_rate;
+                plan.duration = options->duration;
+                plan.until_fail = options->until_fail;
+                plan.force = options->force;
+                plan.kline = options->kline;
+                tests.push_back(
+                    soak_adapter(path, plan, options->json ? nullptr : stdout, live));
+            } else {
+                tests.push_back(test_adapter(path, options->baud_rate, options->count,
+                                             options->force, options->kline));
             }
-            return finish(EXIT_NOT_OPENED);
+            const AdapterTest& test = tests.back();
+            status = std::max(status, test.exit_status);
+            print([&](std::FILE* out) { print_test(test, out); });
+            // Whatever kept the port from being tested also goes to standard
+            // error, as one line, for scripts that only show errors.
+            if (const std::string line = untested_line(test); !line.empty()) {
+                complain(line);
+            }
+            if (interruption_requested()) {
+                break;
+            }
+        }
+        if (options->json) {
+            json = tests_json(tests, status);
         }
     }
-    for (const std::string& path : paths) {
-        tests.push_back(test_adapter(path, options->baud_rate, options->count, options->force,
-                                     options->kline));
-        const AdapterTest& test = tests.back();
-        status = std::max(status, test.exit_status);
-        if (!options->json) {
-            print_test(test, stdout);
-            std::fflush(stdout);
+    std::fputs(json.c_str(), stdout);
+    if (!options->report.empty()) {
+        std::string report_error;
+        if (!write_report(options->report, printer.kept(), json, report_error)) {
+            complain(report_error);
+            return finish(EXIT_OUTPUT_FAILED);
         }
-        // Whatever kept the port from being tested also goes to standard
-        // error, as one line, for scripts that only show errors.
-        if (const std::string line = untested_line(test); !line.empty()) {
-            complain(line);
-        }
-    }
-    if (options->json) {
-        std::fputs(tests_json(tests, status).c_str(), stdout);
+        std::fprintf(options->json ? stderr : stdout, "report: %s\n",
+                     escaped(options->report).c_str());
     }
     return finish(status);
 }

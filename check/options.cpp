@@ -30,6 +30,20 @@ using OwnedText = OwnedBy<gchar, g_free>;
 
 } // namespace
 
+std::optional<std::chrono::seconds> parse_duration(const std::string& text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    const std::string unit = text.substr(digits);
+    long long scale = unit.empty() || unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
+    auto number = whole_number(text.substr(0, digits).c_str(), 1, CHECK_DURATION_LIMIT.count());
+    if (scale == 0 || !number || *number * scale > CHECK_DURATION_LIMIT.count()) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(*number * scale);
+}
+
 std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::string& error) {
     gchar* baud_text = nullptr;
     gchar* count_text = nullptr;
@@ -38,6 +52,10 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     gboolean version = FALSE;
     gboolean force = FALSE;
     gboolean kline = FALSE;
+    gboolean watch = FALSE;
+    gboolean until_fail = FALSE;
+    gchar* duration_text = nullptr;
+    gchar* report_text = nullptr;
     gboolean help = FALSE;
     gchar** ports = nullptr;
     GOptionEntry entries[] = {
@@ -53,6 +71,14 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
          "Also check what K-line diagnostics need: the rate, a break for fast init, 360 baud, "
          "slow init timing and the echo latency (default rate 10400)",
          nullptr},
+        {"watch", 'w', 0, G_OPTION_ARG_NONE, &watch,
+         "Test each adapter as it is plugged in, until interrupted", nullptr},
+        {"duration", 'd', 0, G_OPTION_ARG_STRING, &duration_text,
+         "Repeat the test for TIME (30s, 10m, 2h): a soak test for intermittent cables", "TIME"},
+        {"until-fail", 'u', 0, G_OPTION_ARG_NONE, &until_fail,
+         "Repeat the test until it fails (or --duration ends)", nullptr},
+        {"report", 'r', 0, G_OPTION_ARG_FILENAME, &report_text,
+         "Also write what a helper would ask for to FILE (with --json, FILE.json too)", "FILE"},
         {"json", 'j', 0, G_OPTION_ARG_NONE, &json, "Print one JSON document", nullptr},
         {"version", 'V', 0, G_OPTION_ARG_NONE, &version, "Print the version", nullptr},
         {"help", 'h', 0, G_OPTION_ARG_NONE, &help, "Show this help", nullptr},
@@ -87,6 +113,8 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     OwnedError parse_error(raw_error);
     OwnedText baud_owner(baud_text);
     OwnedText count_owner(count_text);
+    OwnedText duration_owner(duration_text);
+    OwnedText report_owner(report_text);
     OwnedStrings ports_owner(ports);
     if (!parsed) {
         error = std::string(parse_error->message) + "; see lantoric-check --help";
@@ -120,6 +148,28 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     options.version = version;
     options.force = force;
     options.kline = kline;
+    options.watch = watch;
+    options.until_fail = until_fail;
+    if (report_text != nullptr) {
+        options.report = report_text;
+    }
+    if (duration_text != nullptr) {
+        options.duration = parse_duration(duration_text);
+        if (!options.duration) {
+            error = std::string("bad --duration \"") + duration_text +
+                    "\": give a whole number with s, m or h, such as 30s, 10m or 2h, up to a week";
+            return std::nullopt;
+        }
+    }
+    if (watch && (options.duration || until_fail)) {
+        error = "--watch tests each adapter as it comes: not together with --duration or "
+                "--until-fail";
+        return std::nullopt;
+    }
+    if (watch && !options.ports.empty()) {
+        error = "--watch waits for adapters to be plugged in: give no ports with it";
+        return std::nullopt;
+    }
     if (kline && baud_text == nullptr) {
         options.baud_rate = KLINE_RATE;
     }
@@ -127,6 +177,10 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         OwnedText text(g_option_context_get_help(context.get(), TRUE, nullptr));
         options.help = text.get();
         return options;
+    }
+    if ((options.duration || options.until_fail) && options.ports.empty() && !options.all) {
+        error = "--duration and --until-fail repeat the test of a port: give the port";
+        return std::nullopt;
     }
     if (options.all && !options.ports.empty()) {
         error = "--all tests every port that opens: give either --all or ports, not both";

@@ -4,6 +4,7 @@
 #include "check/port_report.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 #include <string>
 
@@ -82,6 +83,58 @@ void print_timing(const TestRun& test_run, int rate, std::FILE* out) {
                  milliseconds(wire_time(rate)).c_str());
 }
 
+std::string clock_time(std::chrono::system_clock::time_point moment) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string elapsed(std::chrono::steady_clock::duration span) {
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(span).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    return text;
+}
+
+void print_soak(const SoakFacts& soak, std::FILE* out) {
+    std::fprintf(out, "  soak: ran %s", elapsed(soak.ran).c_str());
+    if (soak.planned) {
+        std::fprintf(out, " of %s", elapsed(*soak.planned).c_str());
+    }
+    std::fprintf(out, "%s\n",
+                 soak.interrupted ? ", ended early by a signal"
+                 : soak.until_fail && soak.first_failure ? ", until the first failure"
+                                                         : "");
+    const auto since_start = [&](std::chrono::system_clock::time_point moment) {
+        return clock_time(moment) + " (after " + elapsed(moment - soak.started) + ")";
+    };
+    if (soak.first_failure) {
+        std::fprintf(out, "  first failure: %s; last failure: %s\n",
+                     since_start(*soak.first_failure).c_str(),
+                     since_start(*soak.last_failure).c_str());
+    } else {
+        std::fprintf(out, "  no failure\n");
+    }
+    std::fprintf(out, "  longest run of successes: %d\n", soak.longest_success_run);
+    for (const Absence& absence : soak.absences) {
+        if (absence.back) {
+            std::fprintf(out, "  the port went away at %s and came back at %s as %s\n",
+                         since_start(absence.went).c_str(), clock_time(*absence.back).c_str(),
+                         escaped(absence.back_as).c_str());
+        } else {
+            std::fprintf(out, "  the port went away at %s and did not come back\n",
+                         since_start(absence.went).c_str());
+        }
+    }
+    if (soak.absences_left_out > 0) {
+        std::fprintf(out, "  the port went away %d more times\n", soak.absences_left_out);
+    }
+}
+
 void print_kline(const KlineReadiness& readiness, std::FILE* out) {
     std::fprintf(out, "  K-line checks:\n");
     const RateCheck& rate = readiness.rate;
@@ -147,6 +200,20 @@ void print_kline(const KlineReadiness& readiness, std::FILE* out) {
 
 } // namespace
 
+void print_usb(const UsbIdentity& usb, const std::string& name, std::FILE* out) {
+    std::fprintf(out, "  usb: %s:%s %s %s\n", escaped(usb.vendor_id).c_str(),
+                 escaped(usb.product_id).c_str(), escaped(usb.manufacturer).c_str(),
+                 escaped(usb.product).c_str());
+    if (!usb.serial.empty()) {
+        std::fprintf(out, "  serial number: %s\n", escaped(usb.serial).c_str());
+    }
+    std::fprintf(out, "  driver: %s\n", usb.driver.empty() ? "none" : escaped(usb.driver).c_str());
+    if (usb.latency_timer_ms) {
+        std::fprintf(out, "  latency timer: %d ms; %s\n", *usb.latency_timer_ms,
+                     escaped(latency_advice(*usb.latency_timer_ms, name)).c_str());
+    }
+}
+
 void print_listing(const PortListing& listing, std::FILE* out) {
     if (listing.ports.empty()) {
         std::fprintf(out, "no /dev/ttyUSB* or /dev/ttyACM* port: plug the adapter in%s\n",
@@ -161,20 +228,7 @@ void print_listing(const PortListing& listing, std::FILE* out) {
         }
         print_holders(port.holders, out);
         if (port.usb) {
-            const UsbIdentity& usb = *port.usb;
-            std::fprintf(out, "  usb: %s:%s %s %s\n", escaped(usb.vendor_id).c_str(),
-                         escaped(usb.product_id).c_str(), escaped(usb.manufacturer).c_str(),
-                         escaped(usb.product).c_str());
-            if (!usb.serial.empty()) {
-                std::fprintf(out, "  serial number: %s\n", escaped(usb.serial).c_str());
-            }
-            std::fprintf(out, "  driver: %s\n",
-                         usb.driver.empty() ? "none" : escaped(usb.driver).c_str());
-            if (usb.latency_timer_ms) {
-                const std::string name = port.path.substr(port.path.rfind('/') + 1);
-                std::fprintf(out, "  latency timer: %d ms; %s\n", *usb.latency_timer_ms,
-                             escaped(latency_advice(*usb.latency_timer_ms, name)).c_str());
-            }
+            print_usb(*port.usb, port.path.substr(port.path.rfind('/') + 1), out);
         }
     }
     for (const UnboundConverter& converter : listing.unbound) {
@@ -218,7 +272,7 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         return;
     }
     const int rate = test.line_rate.value_or(test.baud_rate);
-    if (test.run_count == 1 && !test.kept.empty()) {
+    if (test.run_count == 1 && !test.kept.empty() && !test.soak) {
         print_run(test.kept.front(), out);
         print_timing(test.kept.front(), rate, out);
     } else {
@@ -251,6 +305,9 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                 break;
             }
         }
+    }
+    if (test.soak) {
+        print_soak(*test.soak, out);
     }
     if (rate_fails(test.rate)) {
         const ReadinessLine rate = rate_summary(test.rate, true);

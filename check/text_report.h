@@ -9,6 +9,9 @@
 
 void print_listing(const PortListing& listing, std::FILE* out);
 
+// A port's USB identity, one fact per line; name is the tty's ("ttyUSB0").
+void print_usb(const UsbIdentity& usb, const std::string& name, std::FILE* out);
+
 // One port's test: with one run its verdict, bytes and timing; with several
 // also a summary, and the details of the first run that failed.
 // A port another process has open is not tested: its holders are named

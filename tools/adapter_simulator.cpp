@@ -36,6 +36,14 @@
 //   --vanish-after-bytes=N  vanish once N bytes were received (after answering
 //                         them as far as the line takes them)
 //   --vanish-after-ms=T   vanish T milliseconds after the ready line
+//   --return-after-ms=T   after vanishing, come back under the same link (a new
+//                         pseudo-terminal) T milliseconds later, once
+//   --wrong-every=N       echo, the first byte of every Nth exchange (15 bytes
+//                         received, the tester's text) with its lowest bit
+//                         flipped
+//   --silence-every=N:T   echo, but the Nth exchange and every Nth after it
+//                         start T milliseconds of silence: what arrives then
+//                         is dropped
 //   --help                print this text
 // Vanishing is a device unplugged: the pseudo-terminal closes, the link goes,
 // the program ends with status 0. --change, --before, --trail=N and --pace
@@ -62,6 +70,9 @@
 
 namespace {
 
+// One exchange of the tester: its 15-byte text.
+constexpr unsigned long EXCHANGE_BYTES = 15;
+
 const char usage_text[] =
     "usage: adapter_simulator [OPTION]... LINK\n"
     "Links a pseudo-terminal at LINK that behaves like a K-line adapter.\n"
@@ -80,6 +91,9 @@ const char usage_text[] =
     "  --follow-line          echo paced at the rate the line runs at when each byte arrives\n"
     "  --vanish-after-bytes=N vanish once N bytes were received\n"
     "  --vanish-after-ms=T    vanish T milliseconds after the ready line\n"
+    "  --return-after-ms=T    after vanishing, come back under the same link T ms later\n"
+    "  --wrong-every=N        echo, the first byte of every Nth 15-byte exchange changed\n"
+    "  --silence-every=N:T    echo, but every Nth exchange starts T ms of silence\n"
     "  --help                 print this text\n"
     "Prints \"adapter_simulator: ready at LINK (slave PATH)\" once the link exists;\n"
     "ends with status 0 on SIGTERM, SIGINT, SIGHUP or after vanishing, removing LINK.\n";
@@ -98,6 +112,10 @@ struct Options {
     std::optional<long> vanish_after_ms;
     std::optional<unsigned long> pace;
     bool follow_line = false;
+    std::optional<long> return_after_ms;
+    std::optional<unsigned long> wrong_every;
+    std::optional<unsigned long> silence_every;
+    long silence_ms = 0;
     std::string link;
 
     bool paced() const { return pace || follow_line; }
@@ -201,6 +219,33 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
                 return false;
             }
             options.pace = *rate;
+        } else if (name == "--return-after-ms") {
+            auto ms = number(24UL * 3600 * 1000);
+            if (!ms) {
+                return false;
+            }
+            options.return_after_ms = static_cast<long>(*ms);
+        } else if (name == "--wrong-every") {
+            auto every = number(~0UL);
+            if (!every || *every == 0) {
+                fail("bad value in " + argument);
+                return false;
+            }
+            options.wrong_every = *every;
+        } else if (name == "--silence-every") {
+            const std::string value = argument.substr(argument.find('=') + 1);
+            const auto colon = value.find(':');
+            auto every = colon == std::string::npos ? std::nullopt
+                                                    : parse_number(value.substr(0, colon), ~0UL);
+            auto ms = colon == std::string::npos
+                          ? std::nullopt
+                          : parse_number(value.substr(colon + 1), 24UL * 3600 * 1000);
+            if (!every || *every == 0 || !ms) {
+                fail("bad value in " + argument + ": give N:T");
+                return false;
+            }
+            options.silence_every = *every;
+            options.silence_ms = static_cast<long>(*ms);
         } else if (argument == "--follow-line") {
             options.follow_line = true;
         } else if (name == "--vanish-after-bytes") {
@@ -228,7 +273,8 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         return false;
     }
     bool echo_options = options.change_at || options.before || options.trail > 0 ||
-                        options.trail_forever || options.paced();
+                        options.trail_forever || options.paced() || options.wrong_every ||
+                        options.silence_every;
     if (options.paced() && options.trail_forever) {
         fail("--pace and --follow-line go with --trail=N only");
         return false;
@@ -414,12 +460,16 @@ class Simulator {
     Simulator(const Options& options, int master, int signals)
         : options_(options), master_(master), signals_(signals) {}
 
+    // Whether run ended because the device vanished.
+    bool vanished() const { return vanished_; }
+
     // Runs until a signal (true) or vanishing (true) or a failure (false).
     bool run() {
         auto start = std::chrono::steady_clock::now();
         for (;;) {
             if (options_.vanish_after_bytes && received_ >= *options_.vanish_after_bytes) {
                 flush();
+                vanished_ = true;
                 return true;
             }
             int timeout = -1;
@@ -429,6 +479,7 @@ class Simulator {
                                   std::chrono::steady_clock::now() - start)
                                   .count();
                 if (passed >= *options_.vanish_after_ms) {
+                    vanished_ = true;
                     return true;
                 }
                 timeout = static_cast<int>(*options_.vanish_after_ms - passed);
@@ -503,11 +554,27 @@ class Simulator {
         if (options_.before && echoed_ == 0) {
             pending_.push_back(static_cast<char>(*options_.before));
         }
-        for (std::size_t i = 0; i < count; ++i, ++echoed_) {
+        const auto now = std::chrono::steady_clock::now();
+        for (std::size_t i = 0; i < count; ++i) {
+            // Which byte of which exchange (from 1) this is, counted over the run.
+            const unsigned long position = received_ - count + i;
+            const unsigned long exchange = position / EXCHANGE_BYTES + 1;
+            const bool starts_exchange = position % EXCHANGE_BYTES == 0;
+            if (starts_exchange && options_.silence_every &&
+                exchange % *options_.silence_every == 0) {
+                silent_until_ = now + std::chrono::milliseconds(options_.silence_ms);
+            }
+            if (now < silent_until_) {
+                continue;
+            }
             char byte = buffer[i];
+            if (starts_exchange && options_.wrong_every && exchange % *options_.wrong_every == 0) {
+                byte = static_cast<char>(byte ^ 0x01);
+            }
             if (options_.change_at && *options_.change_at == echoed_) {
                 byte = byte == 0x01 ? 0x03 : static_cast<char>(byte ^ 0x01);
             }
+            ++echoed_;
             pending_.push_back(byte);
         }
         pending_.append(options_.trail, '.');
@@ -583,7 +650,14 @@ class Simulator {
     unsigned long received_ = 0;
     unsigned long echoed_ = 0;
     bool trailing_ = false;
+    bool vanished_ = false;
+    // --silence-every: input is dropped unanswered until then.
+    std::chrono::steady_clock::time_point silent_until_;
 };
+
+enum class Appearance { stopped, vanished, failed };
+
+Appearance appear(const Options& options, int signals);
 
 int simulate(const Options& options) {
     // Signals arrive through a descriptor, so the link is removed by the
@@ -599,16 +673,39 @@ int simulate(const Options& options) {
     }
     signal(SIGPIPE, SIG_IGN);
     Descriptor signals(signalfd(-1, &stop_signals, SFD_CLOEXEC | SFD_NONBLOCK));
-    Descriptor master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (signals.get() < 0 || master.get() < 0 || grantpt(master.get()) != 0 ||
-        unlockpt(master.get()) != 0) {
-        fail(std::string("pseudo-terminal: ") + std::strerror(errno));
+    if (signals.get() < 0) {
+        fail(std::string("signalfd: ") + std::strerror(errno));
         return 1;
+    }
+    Options once = options;
+    for (;;) {
+        const Appearance ended = appear(once, signals.get());
+        if (ended != Appearance::vanished || !options.return_after_ms) {
+            return ended == Appearance::failed ? 1 : 0;
+        }
+        // Unplugged, then plugged in again under the same link: a signal
+        // meanwhile ends the program as ever.
+        pollfd watch{signals.get(), POLLIN, 0};
+        if (poll(&watch, 1, static_cast<int>(*options.return_after_ms)) != 0) {
+            return 0;
+        }
+        once.vanish_after_bytes.reset();
+        once.vanish_after_ms.reset();
+    }
+}
+
+// One life of the device: the pseudo-terminal and its link, until a signal,
+// vanishing or a failure.
+Appearance appear(const Options& options, int signals) {
+    Descriptor master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0) {
+        fail(std::string("pseudo-terminal: ") + std::strerror(errno));
+        return Appearance::failed;
     }
     char slave_path[128];
     if (ptsname_r(master.get(), slave_path, sizeof slave_path) != 0) {
         fail(std::string("ptsname: ") + std::strerror(errno));
-        return 1;
+        return Appearance::failed;
     }
     // Our own slave descriptor keeps the master from reading EIO whenever the
     // tester closes its end; raw, so nothing is echoed or translated before
@@ -617,31 +714,33 @@ int simulate(const Options& options) {
     termios raw{};
     if (slave.get() < 0 || tcgetattr(slave.get(), &raw) != 0) {
         fail(std::string(slave_path) + ": " + std::strerror(errno));
-        return 1;
+        return Appearance::failed;
     }
     cfmakeraw(&raw);
     if (tcsetattr(slave.get(), TCSANOW, &raw) != 0) {
         fail(std::string(slave_path) + ": " + std::strerror(errno));
-        return 1;
+        return Appearance::failed;
     }
     if (options.mode == Mode::short_write &&
         !calibrate_short_write(master.get(), slave.get(), options.room)) {
         fail("could not calibrate the short write");
-        return 1;
+        return Appearance::failed;
     }
     DeviceLink link(options.link, slave_path);
     if (!link.create()) {
-        return 1;
+        return Appearance::failed;
     }
     std::printf("adapter_simulator: ready at %s (slave %s)\n", options.link.c_str(), slave_path);
     std::fflush(stdout);
-    Simulator simulator(options, master.get(), signals.get());
+    Simulator simulator(options, master.get(), signals);
     bool ended_well = simulator.run();
     // The device goes first, then its name, as when a cable is pulled.
     master.reset();
     slave.reset();
     link.remove();
-    return ended_well ? 0 : 1;
+    return !ended_well ? Appearance::failed
+           : simulator.vanished() ? Appearance::vanished
+                                  : Appearance::stopped;
 }
 
 } // namespace

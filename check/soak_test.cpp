@@ -1,0 +1,125 @@
+#include "check/soak_test.h"
+
+#include "check/byte_text.h"
+#include "check/interruption.h"
+
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using WallClock = std::chrono::system_clock;
+
+// How often the counts are shown: on a terminal the line is redrawn in place,
+// elsewhere each is a line of its own, so a log does not fill up.
+constexpr std::chrono::seconds LIVE_EVERY{2};
+constexpr std::chrono::seconds LOGGED_EVERY{10};
+// While the port is gone, how often it is looked for again.
+constexpr std::chrono::milliseconds ABSENT_RETRY{200};
+
+bool port_is_gone(const TestRun& run) {
+    return run.outcome == RunOutcome::port_gone ||
+           (run.outcome == RunOutcome::not_opened &&
+            (run.open.outcome == OpenOutcome::gone || run.open.outcome == OpenOutcome::missing));
+}
+
+std::string node_behind(const std::string& path) {
+    char node[PATH_MAX];
+    return realpath(path.c_str(), node) != nullptr ? std::string(node) : path;
+}
+
+void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(ran).count();
+    std::fprintf(out, "%s  soak: %d tests, %d successes", live ? "\r\033[K" : "", test.run_count,
+                 test.outcomes[static_cast<int>(RunOutcome::success)]);
+    for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
+                               RunOutcome::port_gone, RunOutcome::not_opened}) {
+        if (const int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
+            std::fprintf(out, ", %s: %d", run_outcome_text(outcome), times);
+        }
+    }
+    std::fprintf(out, "; %lld:%02lld:%02lld%s", seconds / 3600, seconds / 60 % 60, seconds % 60,
+                 live ? "" : "\n");
+    std::fflush(out);
+}
+
+} // namespace
+
+AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FILE* progress,
+                         bool live) {
+    AdapterTest test;
+    test.path = path;
+    test.baud_rate = plan.baud_rate;
+    SoakFacts& soak = test.soak.emplace();
+    soak.started = WallClock::now();
+    soak.planned = plan.duration;
+    soak.until_fail = plan.until_fail;
+    if (!prepare_test(test, plan.force)) {
+        return test;
+    }
+    const SteadyClock::time_point start = SteadyClock::now();
+    SteadyClock::time_point shown = start;
+    int streak = 0;
+    bool absent = false;
+    bool absence_kept = false;
+    for (int number = 1;; ++number) {
+        const SteadyClock::time_point now = SteadyClock::now();
+        if (interruption_requested()) {
+            soak.interrupted = true;
+            break;
+        }
+        if (plan.duration && now - start >= *plan.duration) {
+            break;
+        }
+        if (progress != nullptr && now - shown >= (live ? LIVE_EVERY : LOGGED_EVERY)) {
+            show_counts(test, now - start, progress, live);
+            shown = now;
+        }
+        TestRun run = run_test_once(test, number, plan.force);
+        if (absent && port_is_gone(run)) {
+            // Still away: neither a test nor a failure, only a wait.
+            --number;
+            std::this_thread::sleep_for(ABSENT_RETRY);
+            continue;
+        }
+        if (absent && absence_kept) {
+            soak.absences.back().back = WallClock::now();
+            soak.absences.back().back_as = node_behind(path);
+        }
+        absent = false;
+        test.run_count = number;
+        if (run.outcome == RunOutcome::success) {
+            soak.longest_success_run = std::max(soak.longest_success_run, ++streak);
+        } else {
+            streak = 0;
+            soak.last_failure = WallClock::now();
+            if (!soak.first_failure) {
+                soak.first_failure = soak.last_failure;
+            }
+        }
+        if (port_is_gone(run)) {
+            absent = true;
+            absence_kept = soak.absences.size() < KEPT_ABSENCES;
+            if (absence_kept) {
+                soak.absences.push_back({WallClock::now(), std::nullopt, {}});
+            } else {
+                ++soak.absences_left_out;
+            }
+        }
+        const bool failed = run.outcome != RunOutcome::success;
+        const bool rate_refused = !test.setup_failure.empty();
+        keep_run(test, std::move(run));
+        if ((plan.until_fail && failed) || rate_refused) {
+            break;
+        }
+    }
+    soak.ran = SteadyClock::now() - start;
+    if (progress != nullptr && live) {
+        show_counts(test, soak.ran, progress, live);
+        std::fputs("\n", progress);
+    }
+    finish_test(test, plan.force, plan.kline);
+    return test;
+}

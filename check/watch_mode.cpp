@@ -1,0 +1,219 @@
+#include "check/watch_mode.h"
+
+#include "app/core/port_candidates.h"
+#include "check/byte_text.h"
+#include "check/interruption.h"
+#include "check/text_report.h"
+#include "gui/core/owners.h"
+
+#include <algorithm>
+#include <fnmatch.h>
+#include <map>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool is_port_name(const char* name) {
+    return fnmatch(USB_PORT_PATTERN, name, 0) == 0 || fnmatch(ACM_PORT_PATTERN, name, 0) == 0;
+}
+
+struct Tally {
+    int tested = 0;
+    int passed = 0;
+    std::map<std::string, int> failed; // by verdict
+    int status = EXIT_SUCCESS_STATUS;
+};
+
+// The verdict of a whole test, as the tally counts it.
+std::string verdict_of(const AdapterTest& test) {
+    if (test.held_elsewhere) {
+        return "held by another process";
+    }
+    if (test.open.outcome != OpenOutcome::opens || !test.setup_failure.empty()) {
+        return "not able to open";
+    }
+    if (test.exit_status == EXIT_CANNOT_DO) {
+        return "cannot do what was asked";
+    }
+    for (RunOutcome outcome : {RunOutcome::port_gone, RunOutcome::not_opened,
+                               RunOutcome::not_transmitted, RunOutcome::timeout}) {
+        if (test.outcomes[static_cast<int>(outcome)] > 0) {
+            return run_outcome_text(outcome);
+        }
+    }
+    return "success";
+}
+
+class Watch {
+  public:
+    Watch(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+          std::string folder)
+        : options_(options), printer_(printer), tests_(tests), folder_(std::move(folder)) {}
+
+    int run() {
+        OwnedDescriptor changes(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+        if (!changes || inotify_add_watch(changes.get(), folder_.c_str(),
+                                          IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO |
+                                              IN_MOVED_FROM) < 0) {
+            printer_.block([&](std::FILE* out) {
+                std::fprintf(out, "cannot watch %s for new ports\n", escaped(folder_).c_str());
+            });
+            return EXIT_NOT_OPENED;
+        }
+        greet();
+        while (!interruption_requested()) {
+            pollfd watch[2] = {{changes.get(), POLLIN, 0},
+                               {interruption_descriptor(), POLLIN, 0}};
+            const int ready = poll(watch, interruption_descriptor() >= 0 ? 2 : 1, timeout_ms());
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+            if (ready > 0 && (watch[0].revents & POLLIN)) {
+                take_changes(changes.get());
+            }
+            test_overdue();
+        }
+        print_tally();
+        return tally_.status;
+    }
+
+  private:
+    void greet() {
+        std::vector<std::string> present =
+            port_candidates(folder_, {USB_PORT_PATTERN, ACM_PORT_PATTERN});
+        std::sort(present.begin(), present.end());
+        printer_.block([&](std::FILE* out) {
+            for (const std::string& path : present) {
+                std::fprintf(out, "%s: there when the watch began%s\n", escaped(path).c_str(),
+                             options_.all ? "" : "; not tested (--all tests it too)");
+            }
+            std::fprintf(out, "watching %s for new ttyUSB* and ttyACM* ports; plug an adapter "
+                              "in, Ctrl-C ends the watch\n",
+                         escaped(folder_).c_str());
+        });
+        if (options_.all) {
+            for (const std::string& path : present) {
+                test_port(path);
+            }
+        }
+    }
+
+    // Until the earliest node waiting for udev is due; forever when none is.
+    int timeout_ms() const {
+        if (waiting_.empty()) {
+            return -1;
+        }
+        Clock::time_point due = Clock::time_point::max();
+        for (const auto& [path, since] : waiting_) {
+            due = std::min(due, since + UDEV_SETUP_WAIT);
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+        return static_cast<int>(std::max<long long>(left.count(), 0));
+    }
+
+    void take_changes(int changes) {
+        alignas(inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(changes, buffer, sizeof buffer);
+            if (got <= 0) {
+                return;
+            }
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len == 0 || !is_port_name(event->name)) {
+                    continue;
+                }
+                changed(folder_ + "/" + event->name, event->mask);
+            }
+        }
+    }
+
+    void changed(const std::string& path, std::uint32_t mask) {
+        if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+            waiting_.erase(path);
+            printer_.block([&](std::FILE* out) {
+                std::fprintf(out, "%s: unplugged\n", escaped(path).c_str());
+            });
+        } else if (mask & (IN_CREATE | IN_MOVED_TO)) {
+            // A node that opens now needs nothing more; one this user may not
+            // open yet waits for udev's attribute change.
+            if (check_open(path).outcome == OpenOutcome::permission_denied) {
+                waiting_[path] = Clock::now();
+            } else {
+                test_port(path);
+            }
+        } else if ((mask & IN_ATTRIB) && waiting_.erase(path) > 0) {
+            test_port(path);
+        }
+    }
+
+    void test_overdue() {
+        for (auto entry = waiting_.begin(); entry != waiting_.end();) {
+            if (Clock::now() - entry->second < UDEV_SETUP_WAIT) {
+                ++entry;
+                continue;
+            }
+            const std::string path = entry->first;
+            entry = waiting_.erase(entry);
+            printer_.block([&](std::FILE* out) {
+                std::fprintf(out,
+                             "%s: udev did not set its group and mode within %lld s; tested as "
+                             "it is\n",
+                             escaped(path).c_str(),
+                             static_cast<long long>(UDEV_SETUP_WAIT.count()));
+            });
+            test_port(path);
+        }
+    }
+
+    void test_port(const std::string& path) {
+        AdapterTest test =
+            test_adapter(path, options_.baud_rate, options_.count, options_.force, options_.kline);
+        const std::optional<UsbIdentity> usb = usb_identity_of(path);
+        printer_.block([&](std::FILE* out) {
+            print_test(test, out);
+            if (usb) {
+                print_usb(*usb, path.substr(path.rfind('/') + 1), out);
+            }
+        });
+        ++tally_.tested;
+        const std::string verdict = verdict_of(test);
+        if (verdict == "success") {
+            ++tally_.passed;
+        } else {
+            ++tally_.failed[verdict];
+        }
+        tally_.status = std::max(tally_.status, test.exit_status);
+        tests_.push_back(std::move(test));
+    }
+
+    void print_tally() {
+        printer_.block([&](std::FILE* out) {
+            std::fprintf(out, "watch ended: %d tested, %d passed", tally_.tested, tally_.passed);
+            for (const auto& [verdict, times] : tally_.failed) {
+                std::fprintf(out, ", %s: %d", verdict.c_str(), times);
+            }
+            std::fprintf(out, "\n");
+        });
+    }
+
+    const CheckOptions& options_;
+    Printer& printer_;
+    std::vector<AdapterTest>& tests_;
+    std::string folder_;
+    // New nodes waiting for udev, and since when.
+    std::map<std::string, Clock::time_point> waiting_;
+    Tally tally_;
+};
+
+} // namespace
+
+int watch_ports(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+                const std::string& folder) {
+    return Watch(options, printer, tests, folder).run();
+}

@@ -1,0 +1,24 @@
+// --watch: tests each USB serial adapter as it is plugged in, for a workshop
+// testing a box of cables one after the other. Sleeps in poll on inotify
+// when nothing happens: no timer wakes it while it waits.
+#pragma once
+
+#include "check/adapter_test.h"
+#include "check/options.h"
+#include "check/printer.h"
+
+#include <string>
+#include <vector>
+
+// How long a new node may wait for udev to give it its group and mode (an
+// attribute change) before it is tested as it is.
+inline constexpr std::chrono::seconds UDEV_SETUP_WAIT{5};
+
+// Watches the folder for ttyUSB* and ttyACM* nodes until a signal asks it to
+// stop. Ports there at the start are listed, and tested only with --all;
+// each new one is tested as options say (--baud, --count, --kline, --force)
+// and printed as one block with its USB identity; an unplugged one is said.
+// Ends with a tally; returns the highest exit status of the tests (0 when
+// none ran). The tests run are added to tests, for the report.
+int watch_ports(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+                const std::string& folder = "/dev");
