@@ -74,22 +74,21 @@ std::string groups_that_matter(const PortListing& listing) {
     return text.empty() ? "  none found\n" : text;
 }
 
-// Every distinct "fix:" of the listing and the tests, in order.
+// Every distinct advice of the listing and the tests ("fix: ...", and what
+// a silent bus asks for), in order.
 std::string next_steps(const std::string& text) {
     std::set<std::string> seen;
     std::string steps;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        const auto at = line.find("fix: ");
-        if (at == std::string::npos) {
-            continue;
+        std::size_t at = std::string::npos;
+        for (const char* advice : {"fix: ", "nothing came back: "}) {
+            if (const auto found = line.find(advice); found != std::string::npos) {
+                at = found + std::strlen(advice);
+            }
         }
-        const std::string step = line.substr(at + 5);
-        if (seen.insert(step).second) {
-            steps += "  - " + step + "\n";
-        }
-        if (line.find("nothing came back") != std::string::npos) {
-            steps += "  - check +12 V, ground and the 3-pole cable\n";
+        if (at != std::string::npos && seen.insert(line.substr(at)).second) {
+            steps += "  - " + line.substr(at) + "\n";
         }
     }
     return steps.empty() ? "  nothing: no check found a fault to mend\n" : steps;

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <memory>
@@ -312,6 +313,65 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
         }
     }
+}
+
+// The soak test on a simulator's injected faults: counts, when, and the port
+// that went away and came back.
+TEST_F(CheckProgram, ASoakTestCountsIntermittentFaults) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> simulator;
+        std::vector<std::string> options;
+        int status;
+        std::vector<const char*> lines;
+    };
+    const Row rows[] = {
+        {"wrong bytes and silences",
+         {"--wrong-every=5", "--silence-every=7:300"},
+         {"--duration=3s"},
+         1,
+         {"soak: ran 0:00:03 of 0:00:03", "first failure, test 5 of ", "timeout: ",
+          "longest run of successes: 4\n"}},
+        {"until the first failure", {"--wrong-every=4"}, {"--until-fail"}, 1,
+         {"tests: 4, successes: 3, timeout: 1\n", "until the first failure"}},
+        {"unplugged and back",
+         {"--vanish-after-ms=700", "--return-after-ms=700"},
+         {"--duration=3s"},
+         3,
+         {"the port went away: 1", "and came back at "}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SimulatedAdapter adapter(unique_device_link(folder.path()), row.simulator);
+        ASSERT_TRUE(adapter.ready());
+        std::vector<std::string> arguments = row.options;
+        arguments.push_back(adapter.link());
+        ToolRun run = check(arguments);
+        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        for (const char* line : row.lines) {
+            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+        }
+    }
+}
+
+// A report holds what a helper asks for, and no user or host name.
+TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--silent"});
+    ASSERT_TRUE(adapter.ready());
+    const std::string file = folder.path_of("report.txt");
+    ToolRun run = check({"--report", file, adapter.link()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
+    std::ifstream in(file);
+    const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* line : {"User and host names are left out of this report.", "kernel: ",
+                             "distribution: ", "groups that open the ports:", "verdict: timeout",
+                             "what to do next:\n  - check +12 V"}) {
+        EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+    }
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(report.find(host), std::string::npos) << "the host name is in the report";
 }
 
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.

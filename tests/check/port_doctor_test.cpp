@@ -2,6 +2,7 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "check/port_report.h"
+#include "gui/core/owners.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -253,6 +255,45 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
             std::string::npos)
             << run.errors;
     }
+}
+
+// Adapters plugged in and out while --watch runs, its output going to a file:
+// each block is there as soon as its test ends, and a signal ends the watch
+// with a tally.
+TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
+    TempFolder folder;
+    const std::string log = folder.path_of("watch.log");
+    OwnedDescriptor output(open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    ChildSetup setup;
+    setup.arguments = {LANTORIC_CHECK_PATH, "--watch"};
+    setup.output = output.get();
+    const pid_t watch = spawn_child(setup);
+    ASSERT_GT(watch, 0);
+    auto logged = [&](const std::string& text) {
+        return wait_until([&] {
+            std::ifstream in(log);
+            const std::string seen((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            return seen.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(logged("watching /dev for new ttyUSB* and ttyACM* ports"));
+    std::string silent_link;
+    {
+        SimulatedAdapter good(unique_device_link());
+        ASSERT_TRUE(good.ready());
+        EXPECT_TRUE(logged(good.link() + " at 9600 baud\n  verdict: success"));
+        SimulatedAdapter silent(unique_device_link(), {"--silent"});
+        ASSERT_TRUE(silent.ready());
+        silent_link = silent.link();
+        EXPECT_TRUE(logged(silent.link() + " at 9600 baud\n  verdict: timeout"));
+    }
+    EXPECT_TRUE(logged(silent_link + ": unplugged"));
+    kill(watch, SIGINT);
+    const std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << describe_wait_status(*status);
+    EXPECT_TRUE(logged("watch ended: 2 tested, 1 passed, timeout: 1\n"));
 }
 
 // Lock files name their process as ASCII decimal or as a four-byte binary int;
