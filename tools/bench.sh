@@ -5,7 +5,8 @@
 # the last echoed byte against the time the 15 bytes need on the wire; then
 # the K-line checks' measurements on a simulator that follows the line (a
 # pseudo-terminal: what the driver calls cost, a baseline for real adapters);
-# then the start-up time of `lantoric-check --version` against /bin/true.
+# then how often `lantoric-check --watch` wakes while idle; then the start-up
+# time of `lantoric-check --version` against /bin/true.
 #
 # usage: tools/bench.sh [COUNT]   (default 1000; builds into build/ first)
 set -eu
@@ -82,6 +83,18 @@ line("break of 25 ms raised and cleared:", [run["break"]["raise_and_clear_ms"] f
 line("latest slow-init edge:", [run["slow_init"]["worst_ms"] for run in runs])
 line("360-baud zero byte back (27.78):", [run["zero_byte"]["echo_ms"] or 0 for run in runs])
 PYTHON
+
+# --watch idle: how often it wakes while nothing is plugged in (context
+# switches over ten seconds; the aim is none).
+"$check" --watch >/dev/null 2>&1 &
+watcher=$!
+pids+=($watcher)
+sleep 1
+before=$(awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$watcher/status")
+sleep 10
+after=$(awk '/^voluntary_ctxt_switches/ { print $2 }' "/proc/$watcher/status")
+kill -INT "$watcher" 2>/dev/null || true
+printf 'watch idle: %s wake-ups in 10 s\n' "$((after - before))"
 
 # Mean wall time of one run, over many.
 startup() { # command...
