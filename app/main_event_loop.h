@@ -3,8 +3,8 @@
 // the user asks to close the window. Main thread only.
 #pragma once
 
-// The loop's own state, kept in the tester's process-wide state so that a test
-// can see how the loop ended.
+// The loop's own state: one process-wide record (plain data, so nothing is
+// destroyed at exit), which a test reads to see how the loop ended.
 struct EventLoopState {
     int quit_requested; // 1 once a close-window event was taken
     int last_event;     // code of the latest window_wait_event

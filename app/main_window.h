@@ -1,7 +1,7 @@
 // The main window of the tester: its object numbers and how it is built.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 class TextList;
 
@@ -22,7 +22,7 @@ inline constexpr object_number GADGET_TEST_DONE = 7;
 // Red 204 in the 0xBBGGRR encoding: the background of the gadget area and labels.
 inline constexpr int MAIN_BACK_COLOR = 204;
 
-// Opens window 0 ("Lantoric V1.01", 300 x 150, centred, not resizable), loads
+// Opens window 0 ("Lantoric V" and the version, 300 x 150, centred, not resizable), loads
 // font 0 as the gadgets' default, creates the seven gadgets, fills the port
 // chooser from the list (selecting the first port, if any) and attaches the
 // one-field status bar showing "not tested". Main thread, holding gui_lock,

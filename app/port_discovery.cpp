@@ -1,7 +1,7 @@
 #include "app/port_discovery.h"
 
 #include "app/core/port_candidates.h"
-#include "gui/core/text_decoding.h"
+#include "base/text_decoding.h"
 #include "gui/text_encoding.h"
 #include "serial/serial_probe.h"
 

@@ -1,7 +1,7 @@
 #include "check/json_report.h"
 
 #include "check/byte_text.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "serial/text_utf8.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
-#include "check/adapter_test.h"
+#include "check/port_check.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/json_report.h"

@@ -1,7 +1,7 @@
 #include "check/options.h"
 
 #include "check/kline_readiness.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <cerrno>
 #include <cstdlib>

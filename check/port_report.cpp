@@ -1,7 +1,7 @@
 #include "check/port_report.h"
 
 #include "check/byte_text.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <algorithm>
 #include <cctype>

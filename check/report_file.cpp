@@ -3,7 +3,7 @@
 #include "check/byte_text.h"
 #include "check/port_listing.h"
 #include "check/text_report.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <cerrno>
 #include <cstdio>

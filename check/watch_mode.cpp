@@ -4,7 +4,7 @@
 #include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/text_report.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <algorithm>
 #include <fnmatch.h>

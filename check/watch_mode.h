@@ -3,7 +3,7 @@
 // when nothing happens: no timer wakes it while it waits.
 #pragma once
 
-#include "check/adapter_test.h"
+#include "check/port_check.h"
 #include "check/options.h"
 #include "check/printer.h"
 

@@ -4,7 +4,7 @@
 // operations of gui/gadget.h apply.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 // Flags of button_gadget_create. Without the alignment bits the label is centred.
 inline constexpr int BUTTON_ALIGN_RIGHT = 1; // label right-aligned

@@ -1,7 +1,7 @@
 #include "gui/combo_box_gadget.h"
 
-#include "gui/core/text_decoding.h"
-#include "gui/core/text_storage.h"
+#include "base/text_decoding.h"
+#include "base/text_storage.h"
 #include "gui/gadget.h"
 #include "gui/text_encoding.h"
 

@@ -6,7 +6,7 @@
 // first item with exactly that text, gadget_set_state selects by index).
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <cstdint>
 #include <gtk/gtk.h>

@@ -1,6 +1,6 @@
 #include "gui/font.h"
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "gui/text_encoding.h"
 
 #include <limits>

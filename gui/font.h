@@ -5,7 +5,7 @@
 // gui_lock; the font table's own lock guards the table.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <pango/pango.h>
 

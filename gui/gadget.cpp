@@ -1,6 +1,6 @@
 #include "gui/gadget.h"
 
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 #include "gui/event_queue.h"
 #include "gui/gadget_state.h"
 #include "gui/text_encoding.h"

@@ -14,7 +14,7 @@
 // queue's mutex; gui_lock is never taken while either is held.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "gui/gadget_state.h"
 
-#include "gui/core/thread_area.h"
+#include "base/thread_area.h"
 
 #include <cstring>
 #include <mutex>

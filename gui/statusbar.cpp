@@ -1,7 +1,7 @@
 #include "gui/statusbar.h"
 
-#include "gui/core/owners.h"
-#include "gui/core/thread_area.h"
+#include "base/owners.h"
+#include "base/thread_area.h"
 #include "gui/text_encoding.h"
 #include "gui/toolkit.h"
 

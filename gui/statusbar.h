@@ -11,7 +11,7 @@
 // frame holds one GtkLabel. Field n (from 0) is the hbox's n-th child.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <gtk/gtk.h>
 

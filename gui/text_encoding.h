@@ -2,7 +2,7 @@
 // 8-bit ISO-8859-15; toolkit texts are UTF-8.
 #pragma once
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <glib.h>
 

@@ -1,6 +1,6 @@
 #include "gui/text_gadget.h"
 
-#include "gui/core/text_decoding.h"
+#include "base/text_decoding.h"
 #include "gui/gadget.h"
 #include "gui/text_encoding.h"
 

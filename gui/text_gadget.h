@@ -3,7 +3,7 @@
 // current gadget container; the generic operations of gui/gadget.h apply.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 // Flags of text_gadget_create. Without the two alignment bits the text is
 // left-aligned and wraps onto as many lines as the width needs.

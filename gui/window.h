@@ -12,7 +12,7 @@
 // Lock order: the window table's lock is never held across a toolkit iteration.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <gtk/gtk.h>
 

@@ -1,6 +1,6 @@
 #include "image/image.h"
 
-#include "gui/core/thread_area.h"
+#include "base/thread_area.h"
 
 #include <gtk/gtk.h>
 

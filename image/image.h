@@ -4,7 +4,7 @@
 // set-up and the surface ready for one.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <gdk/gdk.h>
 

@@ -1,6 +1,6 @@
 #include "serial/port_holders.h"
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <cerrno>
 #include <cstdlib>

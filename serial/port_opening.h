@@ -5,7 +5,7 @@
 // hold up when it goes, or the reason it did not open.
 #pragma once
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "serial/line_rate.h"
 #include "serial/port_hold.h"
 #include "serial/port_holders.h"

@@ -1,6 +1,6 @@
 #include "serial/serial_port.h"
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "serial/line_settings.h"
 #include "serial/port_opening.h"
 #include "serial/text_utf8.h"

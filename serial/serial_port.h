@@ -2,7 +2,7 @@
 // settings, write, poll for waiting input, read, close. Every port is
 // non-blocking: only serial_wait_input waits, and only as long as it is told.
 //
-// Ports live in an object table (gui/core/registry.h). Each operation looks its
+// Ports live in an object table (base/registry.h). Each operation looks its
 // port up and makes its system call while holding the table. Closing gives the
 // record up under the same hold and closes the descriptor after dropping it,
 // so a port closed by one thread (shutdown closing every port) is never read,
@@ -11,10 +11,12 @@
 // the table from the other threads. The
 // calls made under the hold wait for the line at most as long as
 // serial_wait_input is told to, so the hold is short.
-// Lock order: the table's lock is a leaf; no operation takes the GUI lock.
+// Lock order: the table's lock comes after the GUI lock (no operation here
+// takes that one) and is held alone: nothing but the registry's own
+// first-use lock is taken under it (see ARCHITECTURE.md).
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 #include "serial/port_opening.h"
 
 // Text format codes for serial_write; any other code behaves as PLAIN.

@@ -1,7 +1,7 @@
 #include "sys/directory.h"
 
-#include "gui/core/owners.h"
-#include "gui/core/text_storage.h"
+#include "base/owners.h"
+#include "base/text_storage.h"
 
 #include <climits>
 #include <dirent.h>

@@ -11,7 +11,7 @@
 // listing is meant to be stepped by one thread at a time.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 // Opens a listing of the directory (a path, its bytes used as they are; none
 // or empty means ".") with the wildcard pattern (matched against the names'

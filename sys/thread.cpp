@@ -1,6 +1,6 @@
 #include "sys/thread.h"
 
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,7 +5,7 @@
 // grow byte by byte.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <chrono>
 #include <cstddef>

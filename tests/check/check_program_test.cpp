@@ -1,7 +1,7 @@
 // lantoric-check run as a user runs it, against simulated adapters on real
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "tests/support/processes.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"

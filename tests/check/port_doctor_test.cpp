@@ -2,7 +2,7 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "check/port_report.h"
-#include "gui/core/owners.h"
+#include "base/owners.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"

@@ -10,7 +10,7 @@
 // are. The entry that path reaches must be the listing's own: entries are reached in directory
 // order and none twice, so a name that stands for another entry, or for a path outside the folder,
 // fails. A listing may leave out a name that cannot make the trip, but never a plain ASCII one.
-#include "gui/core/text_decoding.h"
+#include "base/text_decoding.h"
 #include "gui/text_encoding.h"
 #include "sys/directory.h"
 

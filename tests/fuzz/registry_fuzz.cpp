@@ -11,7 +11,7 @@
 // numbers ascending, then automatic ones oldest first. An explicit number far
 // beyond any slot array may be refused with none, but never costs the memory
 // of a slot array that large nor throws.
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // invalid as any other broken sequence and must never yield a character, so
 // C0 AF never becomes "/". How many "?" a broken sequence gives is the
 // decoder's choice, so both sides are compared with every "?" taken out.
-#include "gui/core/text_decoding.h"
+#include "base/text_decoding.h"
 #include "gui/text_encoding.h"
 
 #include <array>

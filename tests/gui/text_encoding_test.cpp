@@ -1,5 +1,5 @@
-#include "gui/core/text_decoding.h"
-#include "gui/core/text_storage.h"
+#include "base/text_decoding.h"
+#include "base/text_storage.h"
 #include "gui/text_encoding.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "gui/core/thread_area.h"
+#include "base/thread_area.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // thread's gadget container. Closing it at the end destroys every gadget.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 #include "tests/support/gui_waits.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Main of the GUI test programs: the process starts like the program does
 // (locale, text storage, toolkit with the main thread holding the GUI lock),
 // under the virtual display that the test command provides.
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 #include "gui/toolkit.h"
 #include "tests/support/toolkit_checks.h"
 

@@ -1,7 +1,7 @@
 // Reading a numbered serial port in tests, the way the tester polls it.
 #pragma once
 
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <chrono>
 #include <string>

@@ -1,7 +1,7 @@
 #include "sys/delay.h"
 #include "sys/thread.h"
 
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 #include "tests/support/wait_until.h"
 
 #include <atomic>

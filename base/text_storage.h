@@ -8,7 +8,7 @@
 // did not start) gets one made on first use and freed when it ends.
 #pragma once
 
-#include "gui/core/owners.h"
+#include "base/owners.h"
 
 #include <cstddef>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "gui/core/text_decoding.h"
+#include "base/text_decoding.h"
 
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 
 #include <cstddef>
 

@@ -1,4 +1,4 @@
-#include "gui/core/registry.h"
+#include "base/registry.h"
 
 #include <atomic>
 #include <cstdlib>

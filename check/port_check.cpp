@@ -1,4 +1,4 @@
-#include "check/adapter_test.h"
+#include "check/port_check.h"
 
 #include "check/interruption.h"
 #include "serial/line_settings.h"

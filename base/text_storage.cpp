@@ -1,4 +1,4 @@
-#include "gui/core/text_storage.h"
+#include "base/text_storage.h"
 
 #include <memory>
 #include <mutex>
