@@ -5,7 +5,9 @@
 #include "serial/text_utf8.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <json-glib/json-glib.h>
+#include <utility>
 
 namespace {
 
@@ -36,6 +38,14 @@ class Document {
                 json_builder_add_int_value(builder(), static_cast<unsigned char>(c));
             }
             json_builder_end_array(builder());
+        }
+    }
+    // A record's text members, each named once in a table.
+    template <typename Record>
+    void texts(const Record& record,
+               std::initializer_list<std::pair<const char*, std::string Record::*>> fields) {
+        for (const auto& [name, member] : fields) {
+            text(name, record.*member);
         }
     }
     void number(const char* name, gint64 value) {
@@ -93,9 +103,9 @@ void add_header(Document& document) {
 
 void add_open(Document& document, const OpenReport& open) {
     document.begin_object("open");
-    document.text("outcome", open.word);
-    document.text("reason", open.reason);
-    document.text("fix", open.fix);
+    document.texts(open, {{"outcome", &OpenReport::word},
+                          {"reason", &OpenReport::reason},
+                          {"fix", &OpenReport::fix}});
     document.end_object();
 }
 
@@ -240,10 +250,10 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.begin_array("summary");
     for (const ReadinessLine& line : readiness.summary) {
         document.begin_object();
-        document.text("item", line.item);
         document.text("answer", readiness_word(line.answer));
-        document.text("reason", line.reason);
-        document.text("fix", line.fix);
+        document.texts(line, {{"item", &ReadinessLine::item},
+                              {"reason", &ReadinessLine::reason},
+                              {"fix", &ReadinessLine::fix}});
         document.end_object();
     }
     document.end_array();
@@ -264,20 +274,15 @@ std::string listing_json(const PortListing& listing, int exit_status) {
         add_open(document, port.open);
         add_holders(document, port.holders);
         if (port.usb) {
-            const UsbIdentity& usb = *port.usb;
             document.begin_object("usb");
-            document.text("device", usb.device);
-            document.text("vendor_id", usb.vendor_id);
-            document.text("product_id", usb.product_id);
-            document.text("manufacturer", usb.manufacturer);
-            document.text("product", usb.product);
-            document.text("serial", usb.serial);
-            document.text("driver", usb.driver);
-            if (usb.latency_timer_ms) {
-                document.number("latency_timer_ms", *usb.latency_timer_ms);
-            } else {
-                document.null("latency_timer_ms");
-            }
+            document.texts(*port.usb, {{"device", &UsbIdentity::device},
+                                       {"vendor_id", &UsbIdentity::vendor_id},
+                                       {"product_id", &UsbIdentity::product_id},
+                                       {"manufacturer", &UsbIdentity::manufacturer},
+                                       {"product", &UsbIdentity::product},
+                                       {"serial", &UsbIdentity::serial},
+                                       {"driver", &UsbIdentity::driver}});
+            add_rate(document, "latency_timer_ms", port.usb->latency_timer_ms);
             document.end_object();
         } else {
             document.null("usb");
@@ -288,17 +293,17 @@ std::string listing_json(const PortListing& listing, int exit_status) {
     document.begin_array("unbound_converters");
     for (const UnboundConverter& converter : listing.unbound) {
         document.begin_object();
-        document.text("device", converter.device);
-        document.text("interface", converter.interface);
-        document.text("vendor_id", converter.vendor_id);
-        document.text("product_id", converter.product_id);
-        document.text("manufacturer", converter.manufacturer);
-        document.text("product", converter.product);
-        document.text("chip", converter.chip);
-        document.text("expected_driver", converter.expected_driver);
-        document.text("driver", converter.driver);
-        document.text("cause", converter.cause);
-        document.text("fix", converter.fix);
+        document.texts(converter, {{"device", &UnboundConverter::device},
+                                   {"interface", &UnboundConverter::interface},
+                                   {"vendor_id", &UnboundConverter::vendor_id},
+                                   {"product_id", &UnboundConverter::product_id},
+                                   {"manufacturer", &UnboundConverter::manufacturer},
+                                   {"product", &UnboundConverter::product},
+                                   {"chip", &UnboundConverter::chip},
+                                   {"expected_driver", &UnboundConverter::expected_driver},
+                                   {"driver", &UnboundConverter::driver},
+                                   {"cause", &UnboundConverter::cause},
+                                   {"fix", &UnboundConverter::fix}});
         document.end_object();
     }
     document.end_array();

@@ -217,6 +217,13 @@ ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
 
 namespace {
 
+void refused_break(ReadinessLine& line, int error, const std::string& init, std::string fix) {
+    line.answer = Readiness::no;
+    line.reason = std::string("the driver refused the break (") + std::strerror(error) +
+                  "): " + init + " will fail";
+    line.fix = std::move(fix);
+}
+
 ReadinessLine break_line(const KlineReadiness& readiness) {
     const BreakCheck& check = readiness.fast_break;
     ReadinessLine line;
@@ -227,10 +234,7 @@ ReadinessLine break_line(const KlineReadiness& readiness) {
         "use a tool that falls back to fast init by 360 baud, or an adapter whose driver sends "
         "breaks (FTDI chips are known to)";
     if (!check.accepted) {
-        line.answer = Readiness::no;
-        line.reason = std::string("the driver refused the break (") + std::strerror(check.error) +
-                      "): fast init by break will fail";
-        line.fix = use_fallback;
+        refused_break(line, check.error, "fast init by break", use_fallback);
     } else if (check.raise_and_clear > FAST_INIT_LOW + FAST_INIT_SLACK) {
         line.answer = Readiness::no;
         line.reason = took + ": fast init by break will fail";
@@ -289,10 +293,7 @@ ReadinessLine slow_init_line(const KlineReadiness& readiness) {
     const std::string other_adapter =
         "use an adapter whose driver switches the break at once (FTDI chips are known to)";
     if (!check.accepted) {
-        line.answer = Readiness::no;
-        line.reason = std::string("the driver refused the break (") + std::strerror(check.error) +
-                      "): slow init will fail";
-        line.fix = other_adapter;
+        refused_break(line, check.error, "slow init", other_adapter);
     } else if (readiness.pseudo_terminal) {
         line.reason = "a pseudo-terminal carries no break (" + strayed + ")";
         line.fix = "test the adapter itself";

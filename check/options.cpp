@@ -3,21 +3,15 @@
 #include "check/kline_readiness.h"
 #include "base/owners.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <glib.h>
 
 namespace {
 
 // A whole decimal number in [low, high], nothing else around it.
 std::optional<int> whole_number(const char* text, long low, long high) {
-    if (text == nullptr || *text < '0' || *text > '9') {
-        return std::nullopt;
-    }
-    errno = 0;
-    char* end = nullptr;
-    long value = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value < low || value > high) {
+    gint64 value = 0;
+    if (text == nullptr ||
+        !g_ascii_string_to_signed(text, 10, low, high, &value, nullptr)) {
         return std::nullopt;
     }
     return static_cast<int>(value);

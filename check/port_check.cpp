@@ -50,15 +50,22 @@ void keep_in(AdapterTest& test, TestRun run) {
 
 // One open, exchange and close. The port is held and its line saved by the
 // opening; the close (in serial_close) puts the line back.
-TestRun run_once_in(AdapterTest& test, int number, bool force) {
-    TestRun run;
-    run.number = number;
+// How a test opens its port: 8N1 at the rate, serial lines only, and shared
+// with no other process unless forced.
+PortRequest test_request(const AdapterTest& test, bool force) {
     PortRequest request;
     request.path = test.path;
     request.line = serial_line_settings(CLASSIC_RATE, 0, 8, 1.0f, 0);
     request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
     request.serial_lines_only = true;
     request.refuse_shared = !force;
+    return request;
+}
+
+TestRun run_once_in(AdapterTest& test, int number, bool force) {
+    TestRun run;
+    run.number = number;
+    const PortRequest request = test_request(test, force);
     std::optional<SignalsDeferred> deferred;
     deferred.emplace();
     PortOpening opening = port_open(request);
@@ -105,12 +112,7 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
     if (usb) {
         readiness.latency_timer_ms = usb->latency_timer_ms;
     }
-    PortRequest request;
-    request.path = test.path;
-    request.line = serial_line_settings(CLASSIC_RATE, 0, 8, 1.0f, 0);
-    request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
-    request.serial_lines_only = true;
-    request.refuse_shared = !force;
+    const PortRequest request = test_request(test, force);
     std::optional<SignalsDeferred> deferred;
     deferred.emplace();
     PortOpening opening = port_open(request);

@@ -98,6 +98,23 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         {"at 50 baud", {"--pace=50"}, 0, {"verdict: success"}, {"--baud=50"}},
         // Unplugged once the text went out: said at once, not blamed on the bus.
         {"vanishes", {"--vanish-after-bytes=15"}, 3, {"verdict: the port went away"}},
+        // Soak tests on injected faults: counts, when, and a port that comes back.
+        {"soak: wrong bytes and silences",
+         {"--wrong-every=5", "--silence-every=7:300"},
+         1,
+         {"soak: ran 0:00:03 of 0:00:03", "first failure, test 5 of ", "timeout: ",
+          "longest run of successes: 4\n"},
+         {"--duration=3s"}},
+        {"soak until the first failure",
+         {"--wrong-every=4"},
+         1,
+         {"tests: 4, successes: 3, timeout: 1\n", "until the first failure"},
+         {"--until-fail"}},
+        {"soak: unplugged and back",
+         {"--vanish-after-ms=700", "--return-after-ms=700"},
+         3,
+         {"the port went away: 1", "and came back at "},
+         {"--duration=3s"}},
         {"silent", {"--silent"}, 1, {"verdict: timeout", "received: \"\"", "nothing came back"}},
         {"wrong byte",
          {"--change=4"},
@@ -308,45 +325,6 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         command.insert(command.end(), row.options.begin(), row.options.end());
         command.push_back(adapter.link());
         ToolRun run = run_tool(command);
-        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
-        for (const char* line : row.lines) {
-            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
-        }
-    }
-}
-
-// The soak test on a simulator's injected faults: counts, when, and the port
-// that went away and came back.
-TEST_F(CheckProgram, ASoakTestCountsIntermittentFaults) {
-    struct Row {
-        const char* name;
-        std::vector<std::string> simulator;
-        std::vector<std::string> options;
-        int status;
-        std::vector<const char*> lines;
-    };
-    const Row rows[] = {
-        {"wrong bytes and silences",
-         {"--wrong-every=5", "--silence-every=7:300"},
-         {"--duration=3s"},
-         1,
-         {"soak: ran 0:00:03 of 0:00:03", "first failure, test 5 of ", "timeout: ",
-          "longest run of successes: 4\n"}},
-        {"until the first failure", {"--wrong-every=4"}, {"--until-fail"}, 1,
-         {"tests: 4, successes: 3, timeout: 1\n", "until the first failure"}},
-        {"unplugged and back",
-         {"--vanish-after-ms=700", "--return-after-ms=700"},
-         {"--duration=3s"},
-         3,
-         {"the port went away: 1", "and came back at "}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        SimulatedAdapter adapter(unique_device_link(folder.path()), row.simulator);
-        ASSERT_TRUE(adapter.ready());
-        std::vector<std::string> arguments = row.options;
-        arguments.push_back(adapter.link());
-        ToolRun run = check(arguments);
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
