@@ -104,14 +104,13 @@ struct Verdict {
     bool received_in_part = false;
 };
 
+// What the window alone shows of each way an exchange ends; the exchange's own
+// verdicts, bounds and timing are tested on their own (tests/app_core).
 const Verdict VERDICTS[] = {
     {"Echo", {}, "success", TEXT, TEXT},
-    {"Silence", {"--silent"}, "timeout", TEXT, ""},
     {"AChangedByte", {"--change=4"}, "timeout", TEXT, with_byte_flipped(4)},
-    {"AZeroByteBeforeTheEchoAddsNothing", {"--before=0"}, "success", TEXT, TEXT},
-    {"ANonZeroByteBeforeTheEchoSpoilsIt", {"--before=0x41"}, "timeout", TEXT, "A" + TEXT},
-    {"BytesAfterTheEchoAreNotRead", {"--trail=20"}, "success", TEXT, TEXT},
     {"AShortWrite", {"--short-write"}, "not able to transmit", "", ""},
+    // The window keeps its verdict when the device goes; only the doctor says why.
     {"ADeviceVanishingMidEcho", {"--vanish-after-bytes=5"}, "timeout", TEXT, TEXT, true},
 };
 
@@ -128,7 +127,7 @@ TEST_P(LoopbackVerdict, ShowsTheVerdictAndBothTextsAndClosesThePort) {
     ASSERT_TRUE(adapter.ready());
     open_window_with({adapter.link()});
     int descriptors = open_descriptor_count();
-    Clock::duration took = run_test();
+    run_test();
     EXPECT_EQ(status_text(), row.status);
     EXPECT_EQ(field(GADGET_TRANSMIT_TEXT), row.transmitted);
     if (row.received_in_part) {
@@ -136,9 +135,6 @@ TEST_P(LoopbackVerdict, ShowsTheVerdictAndBothTextsAndClosesThePort) {
         EXPECT_LE(field(GADGET_RECEIVE_TEXT).size(), 5u);
     } else {
         EXPECT_EQ(field(GADGET_RECEIVE_TEXT), row.received);
-    }
-    if (row.status == "timeout" && row.received.empty()) {
-        EXPECT_GE(took, 1s) << "100 empty polls 10 ms apart take at least a second";
     }
     EXPECT_EQ(descriptors_open_on(adapter.slave()), 0);
     EXPECT_EQ(open_descriptor_count(), descriptors);
