@@ -1,6 +1,7 @@
 // The loopback worker in-process, against the real main window and simulated
 // adapters on pseudo-terminals linked in a temporary folder; and the main loop
 // that starts it.
+#include "app/core/loopback_exchange.h"
 #include "app/loopback_test.h"
 #include "app/main_event_loop.h"
 #include "app/main_window.h"
@@ -17,6 +18,7 @@
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/thread_refusal.h"
+#include "tests/support/toolkit_checks.h"
 
 #include <chrono>
 #include <functional>
@@ -30,7 +32,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::string TEXT = "This is a test!";
+const std::string TEXT = TEST_TEXT;
 
 class LoopbackWorker : public testing::Test {
   protected:
@@ -68,12 +70,8 @@ class LoopbackWorker : public testing::Test {
 
     static std::string status_text() {
         GtkWidget* vbox = gtk_bin_get_child(GTK_BIN(window_handle(WINDOW_MAIN)));
-        GList* rows = gtk_container_get_children(GTK_CONTAINER(vbox));
-        GtkWidget* bar = GTK_WIDGET(g_list_last(rows)->data);
-        g_list_free(rows);
-        GList* fields = gtk_container_get_children(GTK_CONTAINER(bar));
-        GtkWidget* label = gtk_bin_get_child(GTK_BIN(fields->data));
-        g_list_free(fields);
+        GtkWidget* bar = children_of(vbox).back();
+        GtkWidget* label = gtk_bin_get_child(GTK_BIN(nth_child(bar, 0)));
         return gtk_label_get_text(GTK_LABEL(label));
     }
 

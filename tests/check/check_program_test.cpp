@@ -72,10 +72,7 @@ class Json {
     }
 
   private:
-    struct Unref {
-        void operator()(JsonParser* parser) const { g_object_unref(parser); }
-    };
-    std::unique_ptr<JsonParser, Unref> parser_;
+    OwnedBy<JsonParser, g_object_unref> parser_;
 };
 
 class CheckProgram : public testing::Test {

@@ -1,5 +1,7 @@
 #include "tests/e2e/desktop.h"
 
+#include "base/owners.h"
+
 #include "tests/support/processes.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +23,7 @@ bool act(const std::vector<std::string>& arguments) {
     return run.status == 0;
 }
 
-struct DisplayCloser {
-    void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
+using DisplayHandle = OwnedBy<Display, XCloseDisplay>;
 
 // A window that vanishes between two requests must fail the test, not end
 // the test program in Xlib's default error handler.

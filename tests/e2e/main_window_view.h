@@ -2,6 +2,7 @@
 // returns null or nothing when the part is not there, so a wait can go on.
 #pragma once
 
+#include "app/core/loopback_exchange.h"
 #include "tests/e2e/window_snapshot.h"
 
 #include <optional>
@@ -9,7 +10,6 @@
 
 inline const std::string MAIN_TITLE = "Lantoric V1.01";
 inline const std::string NOTICE_TITLE = "Usage";
-inline const std::string TEST_TEXT = "This is a test!";
 
 // The gadgets of the main window, numbered in the order they are made.
 enum MainGadget {

@@ -29,20 +29,10 @@ class EventQueueTest : public testing::Test {
         event_push(code, object, window, detail, nullptr, nullptr, flags);
     }
 
-    // Takes what is queued without running the toolkit's blocking wait.
-    static std::vector<TakenEvent> take_queued() {
-        std::vector<TakenEvent> taken;
-        while (event_queue_length() > 0) {
-            int code = window_wait_event();
-            taken.push_back(TakenEvent{code, event_window(), event_gadget(), event_detail()});
-        }
-        return taken;
-    }
-
     // The objects of what is queued, in order.
     static std::vector<int> queued_objects() {
         std::vector<int> objects;
-        for (const TakenEvent& event : take_queued()) {
+        for (const TakenEvent& event : take_queued_events()) {
             objects.push_back(event.object);
         }
         return objects;
@@ -138,7 +128,7 @@ TEST_F(EventQueueTest, QueuedEventsComeOutInOrderWithTheirFields) {
     event_post_detail(EVENT_GADGET, 3, 9, 512);
     EXPECT_EQ(event_peek_code(), EVENT_CLOSE_WINDOW);
 
-    EXPECT_EQ(take_queued(), (std::vector<TakenEvent>{{EVENT_CLOSE_WINDOW, 4, 0, 0},
+    EXPECT_EQ(take_queued_events(), (std::vector<TakenEvent>{{EVENT_CLOSE_WINDOW, 4, 0, 0},
                                                       {EVENT_GADGET, 0, 2, 0},
                                                       {EVENT_GADGET, 0, 1, 768},
                                                       {EVENT_GADGET, 3, 9, 512}}));
@@ -177,7 +167,7 @@ TEST_F(EventQueueTest, PostsFromManyThreadsAllArrive) {
         poster.join();
     }
     std::vector<int> next(THREADS, 0);
-    for (const TakenEvent& event : take_queued()) {
+    for (const TakenEvent& event : take_queued_events()) {
         ASSERT_EQ(event.code, EVENT_GADGET);
         ASSERT_GE(event.window, 0);
         ASSERT_LT(event.window, THREADS);
@@ -244,7 +234,7 @@ TEST_F(EventQueueTest, DiscardingSignalsOfAWindowKeepsItsPostedEvents) {
 
     event_discard_window_signals(5);
 
-    EXPECT_EQ(take_queued(),
+    EXPECT_EQ(take_queued_events(),
               (std::vector<TakenEvent>{{EVENT_GADGET, 5, 7, 0}, {EVENT_REPAINT, 6, 0, 0}}));
 }
 

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <future>
 #include <optional>
+#include "tests/support/toolkit_checks.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -27,16 +29,6 @@ struct Seen {
     int padding_x = -1;
     int padding_y = -1;
 };
-
-std::vector<GtkWidget*> children_of(GtkWidget* container) {
-    GList* list = gtk_container_get_children(GTK_CONTAINER(container));
-    std::vector<GtkWidget*> children;
-    for (GList* item = list; item != nullptr; item = item->next) {
-        children.push_back(GTK_WIDGET(item->data));
-    }
-    g_list_free(list);
-    return children;
-}
 
 GtkWidget* button(GtkWidget* dialog, const std::string& stock_id) {
     for (GtkWidget* child : children_of(gtk_dialog_get_action_area(GTK_DIALOG(dialog)))) {

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include "tests/support/toolkit_checks.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/syscall.h>
@@ -17,13 +19,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-GtkWidget* nth_child(GtkWidget* container, int index) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(container));
-    auto* child = static_cast<GtkWidget*>(g_list_nth_data(children, index));
-    g_list_free(children);
-    return child;
-}
 
 GtkWidget* frame_of(GtkWidget* bar, int field) {
     return nth_child(bar, field);

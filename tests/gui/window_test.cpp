@@ -252,15 +252,16 @@ TEST_F(WindowTest, ReopeningANumberReplacesTheWindowAndKeepsOtherEvents) {
     // manager may move the window again after that: the application sees it.
     std::vector<std::tuple<int, int, int>> others;
     int marker = -1;
-    while (event_queue_length() > 0) {
-        const int code = event_wait(0);
-        if (code == EVENT_GADGET && event_window() == 9) {
-            marker = event_gadget();
-        } else if (code == EVENT_GADGET) {
-            others.emplace_back(code, event_window(), event_gadget());
-        } else if (marker == 90 && event_window() == 0) {
-            EXPECT_NE(code, EVENT_MOVE_WINDOW) << "the first configuration's move reached the queue";
-            EXPECT_NE(code, EVENT_SIZE_WINDOW) << "the first configuration's size reached the queue";
+    for (const TakenEvent& event : take_queued_events()) {
+        if (event.code == EVENT_GADGET && event.window == 9) {
+            marker = event.object;
+        } else if (event.code == EVENT_GADGET) {
+            others.emplace_back(event.code, event.window, event.object);
+        } else if (marker == 90 && event.window == 0) {
+            EXPECT_NE(event.code, EVENT_MOVE_WINDOW)
+                << "the first configuration's move reached the queue";
+            EXPECT_NE(event.code, EVENT_SIZE_WINDOW)
+                << "the first configuration's size reached the queue";
         }
     }
     EXPECT_GE(configurations, 1) << "the opening took no configuration";

@@ -1,5 +1,7 @@
 #include "tests/support/descriptor_count.h"
 
+#include "base/owners.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -9,14 +11,10 @@
 
 namespace {
 
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
 // Calls visit(descriptor, target) for each open descriptor other than the
 // listing's own; returns how many there were.
 template <typename Visit> int for_each_descriptor(Visit visit) {
-    std::unique_ptr<DIR, DirectoryCloser> listing(opendir("/proc/self/fd"));
+    OwnedDirectory listing(opendir("/proc/self/fd"));
     if (!listing) {
         return -1;
     }

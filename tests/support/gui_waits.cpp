@@ -71,6 +71,15 @@ TakenEvent take_event_until(const std::function<bool(const TakenEvent&)>& wanted
     return found ? event : TakenEvent{EVENT_NONE, 0, 0, 0};
 }
 
+std::vector<TakenEvent> take_queued_events() {
+    std::vector<TakenEvent> taken;
+    while (event_queue_length() > 0) {
+        const int code = event_wait(0);
+        taken.push_back(TakenEvent{code, event_window(), event_gadget(), event_detail()});
+    }
+    return taken;
+}
+
 std::vector<TakenEvent> take_events_until_quiet(double quiet_seconds, double seconds) {
     std::vector<TakenEvent> taken;
     auto quiet_since = std::chrono::steady_clock::now();

@@ -42,6 +42,9 @@ TakenEvent take_event_until(const std::function<bool(const TakenEvent&)>& wanted
 
 // Takes every event until the toolkit and the queue have been quiet for
 // quiet_seconds; returns the events taken.
+// Takes every event queued now, in order, without running the toolkit.
+std::vector<TakenEvent> take_queued_events();
+
 std::vector<TakenEvent> take_events_until_quiet(double quiet_seconds = 0.3,
                                                 double seconds = GUI_DEADLINE_SECONDS);
 

@@ -37,3 +37,18 @@ int ExpectToolkitWarnings::count() const {
 void install_toolkit_log_checks() {
     g_log_set_default_handler(check_log, nullptr);
 }
+
+std::vector<GtkWidget*> children_of(GtkWidget* container) {
+    GList* list = gtk_container_get_children(GTK_CONTAINER(container));
+    std::vector<GtkWidget*> children;
+    for (GList* item = list; item != nullptr; item = item->next) {
+        children.push_back(GTK_WIDGET(item->data));
+    }
+    g_list_free(list);
+    return children;
+}
+
+GtkWidget* nth_child(GtkWidget* container, std::size_t index) {
+    const std::vector<GtkWidget*> children = children_of(container);
+    return index < children.size() ? children[index] : nullptr;
+}
