@@ -80,6 +80,7 @@ void run_tester(int argument_count, char** argument_vector) {
     program_argument_vector = argument_vector;
 
     start_layers();
+    // Before the first window: a window realized without an icon keeps none.
     window_set_default_icon("lantoric"); // present once the program is installed
     discover_ports(state.port_list);
     state.usage_text = build_usage_text();
