@@ -6,7 +6,10 @@
 # the K-line checks' measurements on a simulator that follows the line (a
 # pseudo-terminal: what the driver calls cost, a baseline for real adapters);
 # then how often `lantoric-check --watch` wakes while idle; then the start-up
-# time of `lantoric-check --version` against /bin/true.
+# time of `lantoric-check --version` against /bin/true; then, under a private
+# display, the window's launch to its first window and its resident memory,
+# run from the build and installed into a temporary prefix, against a minimal
+# GTK+ 2 window (tools/minimal_window.cpp).
 #
 # usage: tools/bench.sh [COUNT]   (default 1000; builds into build/ first)
 set -eu
@@ -14,7 +17,7 @@ cd "$(dirname "$0")/.."
 count=${1:-1000}
 build=${LANTORIC_BUILD:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target lantoric-check adapter_simulator >/dev/null
+cmake --build "$build" -j2 --target lantoric lantoric-check adapter_simulator minimal_window >/dev/null
 check=$build/check/lantoric-check
 simulator=$build/tools/adapter_simulator
 
@@ -108,3 +111,13 @@ startup() { # command...
 }
 printf 'start-up: lantoric-check --version %s ms, /bin/true %s ms (mean of 200 runs)\n' \
     "$(startup "$check" --version)" "$(startup /bin/true)"
+
+# The window against the minimal one, built and installed (the prefix on the
+# icon path, as an installed program has it).
+cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+tools/with-display.sh bash -c '
+    bash tools/window-startup.sh 15 "minimal window:" Minimal "$1/tools/minimal_window"
+    bash tools/window-startup.sh 15 "lantoric, built:" Usage "$1/app/lantoric"
+    XDG_DATA_DIRS=$2/share:/usr/local/share:/usr/share \
+        bash tools/window-startup.sh 15 "lantoric, installed:" Usage "$2/bin/lantoric"
+' windows "$build" "$scratch/prefix" 2>/dev/null
