@@ -145,7 +145,8 @@ int main(int argc, char** argv) {
         if (options->json) {
             json = listing_json(listing, EXIT_SUCCESS_STATUS);
         } else {
-            print([&](std::FILE* out) { print_listing(listing, out); });
+            // A report lists the ports itself.
+            Printer(false, true).block([&](std::FILE* out) { print_listing(listing, out); });
         }
     } else {
         if (options->all) {
