@@ -11,7 +11,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -40,10 +39,7 @@ bool is_pseudo_terminal(int descriptor) {
     if (fstat(descriptor, &status) != 0 || !S_ISCHR(status.st_mode)) {
         return true;
     }
-    // A real serial port has a device in sysfs; a pseudo-terminal has none.
-    const std::string device = "/sys/dev/char/" + std::to_string(major(status.st_rdev)) + ":" +
-                               std::to_string(minor(status.st_rdev));
-    return access(device.c_str(), F_OK) != 0;
+    return !has_sysfs_device(status.st_rdev);
 }
 
 // The driver's break counter; none where the driver keeps none.

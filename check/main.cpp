@@ -22,7 +22,6 @@
 #include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
-#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -125,7 +124,6 @@ int main(int argc, char** argv) {
     // Text goes out block by block (JSON at the end); what --report needs of
     // it is kept.
     Printer printer(!options->report.empty(), !options->json);
-    auto print = [&](const std::function<void(std::FILE*)>& block) { printer.block(block); };
 
     std::vector<std::string> paths = options->ports;
     std::vector<AdapterTest> tests;
@@ -167,7 +165,7 @@ int main(int argc, char** argv) {
                     held.open = port.open;
                     held.holders = port.holders;
                     held.held_elsewhere = true;
-                    print([&](std::FILE* out) { print_test(held, out); });
+                    printer.block([&](std::FILE* out) { print_test(held, out); });
                     tests.push_back(std::move(held));
                     continue;
                 }
@@ -196,7 +194,7 @@ int main(int argc, char** argv) {
             }
             const AdapterTest& test = tests.back();
             status = std::max(status, test.exit_status);
-            print([&](std::FILE* out) { print_test(test, out); });
+            printer.block([&](std::FILE* out) { print_test(test, out); });
             // Whatever kept the port from being tested also goes to standard
             // error, as one line, for scripts that only show errors.
             if (const std::string line = untested_line(test); !line.empty()) {

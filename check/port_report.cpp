@@ -42,18 +42,6 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string command_of(pid_t pid) {
-    OwnedDescriptor comm(
-        open(("/proc/" + std::to_string(pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
-    char text[64] = {};
-    ssize_t got = comm ? read(comm.get(), text, sizeof text - 1) : -1;
-    std::string command(text, got > 0 ? static_cast<std::size_t>(got) : 0);
-    if (!command.empty() && command.back() == '\n') {
-        command.pop_back();
-    }
-    return command;
-}
-
 // What a node is when it is no serial line.
 const char* kind_of(mode_t mode) {
     if (S_ISDIR(mode)) {
@@ -288,7 +276,7 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
             return report(OpenOutcome::busy,
                           "busy: " + escaped(lock_file) + " says process " +
-                              std::to_string(owner) + " (" + escaped(command_of(owner)) +
+                              std::to_string(owner) + " (" + escaped(process_name(owner)) +
                               ") uses " + escaped(path),
                           "close that program, then test again");
         }

@@ -2,6 +2,7 @@
 
 #include "check/byte_text.h"
 #include "check/port_listing.h"
+#include "check/printer.h"
 #include "check/text_report.h"
 #include "base/owners.h"
 
@@ -36,20 +37,6 @@ std::string distribution() {
         }
     }
     return "unknown";
-}
-
-std::string printed(const std::function<void(std::FILE*)>& print) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = open_memstream(&text, &size);
-    if (stream == nullptr) {
-        return {};
-    }
-    print(stream);
-    std::fclose(stream);
-    std::string result(text, size);
-    std::free(text);
-    return result;
 }
 
 // The groups a user needs to open the ports: dialout, and each port's own.
@@ -119,16 +106,16 @@ bool write_report(const std::string& file, const std::string& tests_text,
     utsname system{};
     uname(&system);
     const PortListing listing = list_ports();
-    const std::string listing_text =
-        printed([&](std::FILE* out) { print_listing(listing, out); });
+    Printer listing_text(true, false);
+    listing_text.block([&](std::FILE* out) { print_listing(listing, out); });
     std::string report = "lantoric-check report\n"
                          "User and host names are left out of this report.\n\n";
     report += "program: lantoric-check " LANTORIC_VERSION "\n";
     report += "kernel: " + escaped(system.release) + "\n";
     report += "distribution: " + distribution() + "\n\n";
     report += "groups that open the ports:\n" + groups_that_matter(listing) + "\n";
-    report += "ports:\n" + listing_text + "\n";
+    report += "ports:\n" + listing_text.kept() + "\n";
     report += "tests:\n" + (tests_text.empty() ? "  none\n" : tests_text) + "\n";
-    report += "what to do next:\n" + next_steps(listing_text + tests_text);
+    report += "what to do next:\n" + next_steps(listing_text.kept() + tests_text);
     return write_file(file, report, error) && (json.empty() || write_file(file + ".json", json, error));
 }

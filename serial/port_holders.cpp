@@ -54,7 +54,7 @@ bool drives_terminal(int process_folder, const char* fd, unsigned index) {
     return end != info.c_str() + at + 10 && named == index;
 }
 
-std::string command_of(int process_folder) {
+std::string command_in(int process_folder) {
     std::string command = read_small(process_folder, "comm", 64);
     if (!command.empty() && command.back() == '\n') {
         command.pop_back();
@@ -63,6 +63,12 @@ std::string command_of(int process_folder) {
 }
 
 } // namespace
+
+std::string process_name(pid_t pid) {
+    OwnedDescriptor process(
+        open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return process ? command_in(process.get()) : std::string();
+}
 
 PortHolders port_holders(dev_t rdev) {
     PortHolders holders;
@@ -106,7 +112,7 @@ PortHolders port_holders(dev_t rdev) {
                                         drives_terminal(process.get(), descriptor->d_name, *index));
         }
         if (has_port && !device_end) {
-            holders.processes.push_back({static_cast<pid_t>(pid), command_of(process.get())});
+            holders.processes.push_back({static_cast<pid_t>(pid), command_in(process.get())});
         }
     }
     return holders;

@@ -21,6 +21,10 @@ struct PortHolders {
     bool all_visible = true;
 };
 
+// The name a process gave itself (/proc/PID/comm, at most 15 bytes); empty
+// when it cannot be read. Any thread; no lock.
+std::string process_name(pid_t pid);
+
 // The processes other than this one that have the character device rdev
 // open. A process that holds the master of a pseudo-terminal is that
 // terminal's device end, not a competing user of it (a simulator keeps both

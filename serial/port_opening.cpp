@@ -141,9 +141,21 @@ void OpenPort::close_now() {
     }
 }
 
+namespace {
+
+std::string sysfs_device(dev_t rdev, const std::string& sysfs_root) {
+    return sysfs_root + "/dev/char/" + std::to_string(major(rdev)) + ":" +
+           std::to_string(minor(rdev));
+}
+
+} // namespace
+
+bool has_sysfs_device(dev_t rdev, const std::string& sysfs_root) {
+    return access(sysfs_device(rdev, sysfs_root).c_str(), F_OK) == 0;
+}
+
 bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
-    const std::string device = sysfs_root + "/dev/char/" + std::to_string(major(rdev)) + ":" +
-                               std::to_string(minor(rdev));
+    const std::string device = sysfs_device(rdev, sysfs_root);
     char target[PATH_MAX];
     const ssize_t length =
         readlink((device + "/subsystem").c_str(), target, sizeof target - 1);

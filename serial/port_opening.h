@@ -108,5 +108,9 @@ void port_close(int descriptor, const std::optional<SavedLine>& saved, bool disc
 // pseudo-terminal slave has no sysfs entry and counts by its major).
 bool is_serial_line(dev_t rdev, const std::string& sysfs_root = "/sys");
 
+// Whether sysfs has a device for the character device number: a real serial
+// port does, a pseudo-terminal does not.
+bool has_sysfs_device(dev_t rdev, const std::string& sysfs_root = "/sys");
+
 // Whether the character device is one of this process's own terminals.
 bool is_own_terminal(dev_t rdev);
