@@ -1,8 +1,12 @@
-// An interrupted test must leave the port as it found it: a signal that ends
-// lantoric-check (SIGINT, SIGTERM, SIGHUP) during a test puts the open port's
-// line back and gives its exclusive hold up, which would otherwise outlive the
-// program and make every later open say "busy", then ends the program by the
-// same signal.
+// An interrupted test must leave the port as it found it. A signal that ends
+// lantoric-check (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM)
+// during a test clears a break, puts the open port's line back and gives its
+// exclusive hold up, which would otherwise outlive the program and make every
+// later open say "busy", then ends the program by the same signal. A signal
+// that stops it (SIGTSTP, SIGTTIN, SIGTTOU) gives the port back the same way
+// for as long as the program is stopped, so a stopped program never holds the
+// bus low, and takes it back when the program continues. A signal the
+// program was started with ignored stays ignored.
 #pragma once
 
 #include "serial/line_rate.h"
@@ -13,8 +17,8 @@
 // Installs the handlers. Main thread, once, before the first test.
 void interruption_install();
 
-// For the modes that end with a summary (--watch, --duration): the first of
-// those signals only asks the program to stop, once the test under way has
+// For the modes that end with a summary (--watch, --duration): the first
+// ending signal only asks the program to stop, once the test under way has
 // ended; a second one releases the port and ends the program as above.
 void interruption_install_graceful();
 
@@ -24,6 +28,15 @@ bool interruption_requested();
 // A descriptor that becomes readable when a signal asks the program to stop,
 // for a wait in poll; -1 when there is none.
 int interruption_descriptor();
+
+// How many times the program was stopped and continued so far. A measurement
+// during which this changed was cut by a stop: the line was given back to
+// its old settings meanwhile, and its timing means nothing.
+int interruption_stops();
+
+// Whether the port watched now was taken back after the last stop; false when
+// another program took its hold meanwhile, and the port must not be used.
+bool interruption_port_kept();
 
 // The port a signal must release now: its descriptor and the line it had.
 void interruption_watch(int descriptor, const std::optional<SavedLine>& saved);

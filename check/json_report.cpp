@@ -209,38 +209,56 @@ void add_soak(Document& document, const SoakFacts& soak) {
 }
 
 void add_kline(Document& document, const KlineReadiness& readiness) {
+    const KlineMeasurement& measured = readiness.measured;
     document.begin_object("kline");
-    document.flag("pseudo_terminal", readiness.pseudo_terminal);
-    const BreakCheck& fast = readiness.fast_break;
+    document.text("not_measured", readiness.not_measured);
+    document.flag("interrupted", measured.interrupted);
+    document.flag("pseudo_terminal", measured.pseudo_terminal);
+    document.text("before_sending_hex", hex_bytes(measured.before_sending));
+    document.flag("line_held_low", measured.line_held_low);
+    const BreakCheck& fast = measured.fast_break;
     document.begin_object("break");
+    document.text("not_measured", fast.not_measured);
     document.flag("accepted", fast.accepted);
-    document.text("error", fast.accepted ? "" : std::strerror(fast.error));
+    document.text("error", fast.error == 0 ? "" : std::strerror(fast.error));
     document.milliseconds("asked_ms", FAST_INIT_LOW);
-    document.milliseconds("raise_and_clear_ms", fast.raise_and_clear);
+    document.milliseconds("low_at_least_ms", fast.low_at_least);
+    document.milliseconds("low_at_most_ms", fast.low_at_most);
+    document.milliseconds("clear_took_ms", fast.clear_took);
+    document.flag("simulated", break_simulated(fast));
     document.text("received_hex", hex_bytes(fast.received));
     document.flag("line_went_low", fast.line_went_low);
     add_rate(document, "counted_breaks", fast.counted_breaks);
     document.end_object();
-    const ZeroByteCheck& zero = readiness.zero_byte;
+    const ZeroByteCheck& zero = measured.zero_byte;
     document.begin_object("zero_byte");
+    document.text("not_measured", zero.not_measured);
     add_rate_check(document, "rate", zero.rate);
     document.flag("written", zero.written);
     document.text("received_hex", hex_bytes(zero.received));
     document.milliseconds("echo_ms", zero.echo_time);
     document.milliseconds("wire_time_ms", zero.expected);
+    document.flag("sooner_than_the_wire", zero.sooner_than_the_wire);
     document.end_object();
-    const SlowInitCheck& slow = readiness.slow_init;
+    const SlowInitCheck& slow = measured.slow_init;
     document.begin_object("slow_init");
+    document.text("not_measured", slow.not_measured);
     document.flag("accepted", slow.accepted);
-    document.text("error", slow.accepted ? "" : std::strerror(slow.error));
+    document.text("error", slow.error == 0 ? "" : std::strerror(slow.error));
     document.milliseconds("bit_ms", SLOW_INIT_BIT);
-    document.begin_array("edge_errors_ms");
-    for (const Span& error : slow.edge_errors) {
-        json_builder_add_double_value(document.builder(),
-                                      std::chrono::duration<double, std::milli>(error).count());
+    // Per edge after the first, where it can have fallen against its slot.
+    document.begin_array("edge_ranges_ms");
+    for (const EdgeRange& edge : slow.edges) {
+        json_builder_begin_array(document.builder());
+        for (LineSpan bound : {edge.earliest, edge.latest}) {
+            json_builder_add_double_value(document.builder(),
+                                          std::chrono::duration<double, std::milli>(bound).count());
+        }
+        json_builder_end_array(document.builder());
     }
     document.end_array();
-    document.milliseconds("worst_ms", slow.worst);
+    document.milliseconds("worst_possible_ms", slow.worst_possible);
+    document.milliseconds("least_certain_ms", slow.least_certain);
     document.end_object();
     document.begin_object("echo_latency");
     document.milliseconds("last_byte_ms", readiness.echo_last_byte);

@@ -112,22 +112,32 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
     if (usb) {
         readiness.latency_timer_ms = usb->latency_timer_ms;
     }
+    if (interruption_requested()) {
+        readiness.not_measured = "a stop was asked for before the K-line checks ran";
+        readiness.measured.interrupted = true;
+        readiness.summary = readiness_summary(readiness);
+        return;
+    }
     const PortRequest request = test_request(test, force);
     std::optional<SignalsDeferred> deferred;
     deferred.emplace();
     PortOpening opening = port_open(request);
     if (!opening.port) {
+        readiness.not_measured = "the port did not open again for the K-line checks: " +
+                                 describe_opening(test.path, opening).reason;
         readiness.summary = readiness_summary(readiness);
         return;
     }
     interruption_watch(opening.port.descriptor(), opening.port.saved());
-    // The checks take about three seconds; an interruption meanwhile clears
-    // the break and puts the line back.
+    // The checks take about three seconds; a signal meanwhile clears the
+    // break and puts the line back.
     deferred.reset();
-    check_kline(opening.port, readiness);
+    readiness.measured =
+        measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms);
     deferred.emplace();
     opening.port.close_now();
     interruption_clear();
+    readiness.summary = readiness_summary(readiness);
 }
 
 } // namespace

@@ -121,5 +121,7 @@ AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FIL
         std::fputs("\n", progress);
     }
     finish_test(test, plan.force, plan.kline);
+    // A stop asked for during the K-line checks cut them short too.
+    soak.interrupted = soak.interrupted || interruption_requested();
     return test;
 }

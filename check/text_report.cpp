@@ -135,28 +135,40 @@ void print_soak(const SoakFacts& soak, std::FILE* out) {
     }
 }
 
-void print_kline(const KlineReadiness& readiness, std::FILE* out) {
-    std::fprintf(out, "  K-line checks:\n");
-    const RateCheck& rate = readiness.rate;
-    if (rate.read_back) {
-        std::fprintf(out, "    rate: asked %d baud, the driver reads back %d baud\n", rate.asked,
-                     *rate.read_back);
-    } else {
-        std::fprintf(out, "    rate: asked %d baud, the driver reads back nothing\n", rate.asked);
+// A measurement that did not happen is said as such, with why.
+bool print_not_measured(const char* check, const std::string& why, std::FILE* out) {
+    if (why.empty()) {
+        return false;
     }
-    const BreakCheck& fast = readiness.fast_break;
-    if (fast.accepted) {
-        std::fprintf(out, "    break: raised and cleared in %s for the 25 ms asked; came back: %s",
-                     milliseconds(fast.raise_and_clear).c_str(),
-                     fast.received.empty() ? "nothing" : hex_bytes(fast.received).c_str());
-        if (fast.counted_breaks) {
-            std::fprintf(out, "; breaks counted by the driver: %d", *fast.counted_breaks);
-        }
-        std::fprintf(out, "\n");
-    } else {
+    std::fprintf(out, "    %s: not measured: %s\n", check, why.c_str());
+    return true;
+}
+
+void print_break(const KlineMeasurement& measured, std::FILE* out) {
+    const BreakCheck& fast = measured.fast_break;
+    if (print_not_measured("break", fast.not_measured, out)) {
+        return;
+    }
+    if (!fast.accepted) {
         std::fprintf(out, "    break: refused by the driver (%s)\n", std::strerror(fast.error));
+        return;
     }
-    const ZeroByteCheck& zero = readiness.zero_byte;
+    std::fprintf(out,
+                 "    break: the line was low %s to %s for the 25 ms asked (the clear took %s); "
+                 "came back: %s",
+                 milliseconds(fast.low_at_least).c_str(), milliseconds(fast.low_at_most).c_str(),
+                 milliseconds(fast.clear_took).c_str(),
+                 fast.received.empty() ? "nothing" : hex_bytes(fast.received).c_str());
+    if (fast.counted_breaks) {
+        std::fprintf(out, "; breaks counted by the driver: %d", *fast.counted_breaks);
+    }
+    std::fprintf(out, "\n");
+}
+
+void print_zero_byte(const ZeroByteCheck& zero, std::FILE* out) {
+    if (print_not_measured("360 baud", zero.not_measured, out)) {
+        return;
+    }
     std::fprintf(out, "    360 baud: ");
     if (zero.rate.read_back) {
         std::fprintf(out, "the driver reads back %d baud; ", *zero.rate.read_back);
@@ -168,13 +180,43 @@ void print_kline(const KlineReadiness& readiness, std::FILE* out) {
     } else {
         std::fprintf(out, "%s\n", zero.written ? "nothing came back" : "nothing was sent");
     }
-    const SlowInitCheck& slow = readiness.slow_init;
-    if (slow.accepted) {
-        std::fprintf(out, "    slow init: %zu break edges in 200 ms slots, the latest %s late\n",
-                     slow.edge_errors.size(), milliseconds(slow.worst).c_str());
-    } else {
+}
+
+void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
+    if (print_not_measured("slow init", slow.not_measured, out)) {
+        return;
+    }
+    if (!slow.accepted) {
         std::fprintf(out, "    slow init: the break was refused (%s)\n",
                      std::strerror(slow.error));
+        return;
+    }
+    std::fprintf(out,
+                 "    slow init: %zu break edges in 200 ms slots; counted from the first, each "
+                 "fell at most %s from its slot, at least %s\n",
+                 slow.edges.size() + 1, milliseconds(slow.worst_possible).c_str(),
+                 milliseconds(slow.least_certain).c_str());
+}
+
+void print_kline(const KlineReadiness& readiness, std::FILE* out) {
+    std::fprintf(out, "  K-line checks:%s\n",
+                 readiness.measured.interrupted ? " interrupted" : "");
+    const RateCheck& rate = readiness.rate;
+    if (rate.read_back) {
+        std::fprintf(out, "    rate: asked %d baud, the driver reads back %d baud\n", rate.asked,
+                     *rate.read_back);
+    } else {
+        std::fprintf(out, "    rate: asked %d baud, the driver reads back nothing\n", rate.asked);
+    }
+    const KlineMeasurement& measured = readiness.measured;
+    if (!print_not_measured("checks", readiness.not_measured, out)) {
+        if (!measured.before_sending.empty()) {
+            std::fprintf(out, "    before sending: %s came\n",
+                         hex_bytes(measured.before_sending).c_str());
+        }
+        print_break(measured, out);
+        print_zero_byte(measured.zero_byte, out);
+        print_slow_init(measured.slow_init, out);
     }
     std::fprintf(out, "    echo latency: ");
     if (readiness.echo_last_byte) {

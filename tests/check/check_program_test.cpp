@@ -251,7 +251,7 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     ASSERT_TRUE(slave);
     termios before{};
     ASSERT_EQ(tcgetattr(slave.get(), &before), 0);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
         SCOPED_TRACE(signal_number);
         // Forced: this test has the port open too, to watch it.
         ChildSetup setup;
@@ -276,14 +276,37 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     }
 }
 
-// What K-line diagnostics need, against the drivers that fail it. Drivers'
-// behaviours a pseudo-terminal lacks are played by the preloaded emulation.
+// The adapter of a K-line row: a simulator following the line's rate, and
+// the driver behaviours a pseudo-terminal lacks played by the preloaded
+// emulation (an empty driver plays none).
+struct EmulatedAdapter {
+    SimulatedAdapter adapter;
+    std::vector<std::string> command;
+
+    EmulatedAdapter(const std::string& link, const std::string& driver,
+                    const std::vector<std::string>& simulator, const std::string& log = {})
+        : adapter(link, simulator) {
+        const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
+        command = {"/usr/bin/env",
+                   std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
+                   "LANTORIC_EMULATED_PORT=" + adapter.link(),
+                   "LANTORIC_EMULATED_DRIVER=" + driver,
+                   "LANTORIC_EMULATED_LOG=" + log,
+                   // The emulation comes ahead of AddressSanitizer's runtime.
+                   std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+                       ":verify_asan_link_order=0",
+                   LANTORIC_CHECK_PATH};
+    }
+};
+
+// What K-line diagnostics need, against the drivers that fail it.
 TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
     struct Row {
         const char* driver; // LANTORIC_EMULATED_DRIVER; empty: a plain pseudo-terminal
         std::vector<std::string> options;
         int status;
         std::vector<const char*> lines;
+        std::vector<std::string> simulator = {"--follow-line"};
     };
     const Row rows[] = {
         {"",
@@ -298,34 +321,118 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          4,
          {"fast init by break: no: the driver refused the break (Broken pipe)",
           "slow init (5 baud): no: the driver refused the break"}},
-        {"slow-break", {"--kline"}, 4, {"fast init by break: no: the driver took 2"}},
+        {"slow-break",
+         {"--kline"},
+         4,
+         {"fast init by break: no: the driver held the break's clear back",
+          "slow init (5 baud): no: the driver held"}},
         {"marked-break",
          {"--kline"},
          0,
-         {"came back: ff 00 00; breaks counted by the driver: 1", "fast init by break: yes"}},
+         {"came back: ff 00 00; breaks counted by the driver: 1", "fast init by break: yes",
+          "slow init (5 baud): yes"}},
         {"plain-break", {"--kline"}, 0, {"came back: 00\n", "fast init by break: yes"}},
+        // Gone after the echo's first bytes: nothing of the line was measured.
+        {"plain-break",
+         {"--kline"},
+         3,
+         {"fast init by break: cannot tell: not measured: the port did not open again",
+          "slow init (5 baud): cannot tell: not measured"},
+         {"--vanish-after-bytes=5"}},
+        // Zeros on the line before anything is sent: a bus held low.
+        {"plain-break",
+         {"--kline"},
+         1,
+         {"fast init by break: no: the line is held low",
+          "fast init by 360 baud: no: the line is held low"},
+         {"--flood=0"}},
     };
-    const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.driver);
-        SimulatedAdapter adapter(unique_device_link(folder.path()), {"--follow-line"});
-        ASSERT_TRUE(adapter.ready());
-        std::vector<std::string> command = {
-            "/usr/bin/env",
-            std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
-            "LANTORIC_EMULATED_PORT=" + adapter.link(),
-            std::string("LANTORIC_EMULATED_DRIVER=") + row.driver,
-            // The emulation comes ahead of AddressSanitizer's runtime.
-            std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
-                ":verify_asan_link_order=0",
-            LANTORIC_CHECK_PATH};
+        EmulatedAdapter emulated(unique_device_link(folder.path()), row.driver, row.simulator);
+        ASSERT_TRUE(emulated.adapter.ready());
+        std::vector<std::string> command = emulated.command;
         command.insert(command.end(), row.options.begin(), row.options.end());
-        command.push_back(adapter.link());
+        command.push_back(emulated.adapter.link());
         ToolRun run = run_tool(command);
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
         }
+    }
+}
+
+// The slow-init frame as the line sees it; a program stopped in the middle
+// of it clears the break for as long as it is stopped; Ctrl-C in a soak
+// during the checks ends them, said as such, with no verdict on the rest.
+TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
+    const std::string log = folder.path_of("breaks");
+    EmulatedAdapter emulated(unique_device_link(folder.path()), "plain-break", {"--follow-line"},
+                             log);
+    ASSERT_TRUE(emulated.adapter.ready());
+    // (on, off) times in milliseconds, in the order the line took them.
+    const auto breaks = [&] {
+        std::ifstream in(log);
+        std::vector<std::pair<std::string, long long>> changes;
+        std::string kind;
+        long long ms = 0;
+        while (in >> kind >> ms) {
+            changes.emplace_back(kind, ms);
+        }
+        return changes;
+    };
+    ChildSetup setup;
+    setup.arguments = emulated.command;
+    setup.arguments.insert(setup.arguments.end(), {"--kline", emulated.adapter.link()});
+    pid_t child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    std::optional<int> status = wait_for_child(child, std::chrono::seconds(20));
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    // The fast-init break, then slow init: low, high, low, high, low, high,
+    // low, high, then low through the last data slot and the stop slot.
+    const auto frame = breaks();
+    ASSERT_EQ(frame.size(), 12u);
+    EXPECT_GT(frame[11].second - frame[10].second, 300) << "the stop slot was not kept low";
+
+    ASSERT_EQ(truncate(log.c_str(), 0), 0);
+    child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    // Stopped while slow init holds its second break.
+    ASSERT_TRUE(wait_until([&] { return breaks().size() >= 5; }, std::chrono::seconds(10)));
+    kill(child, SIGTSTP);
+    int stopped = 0;
+    ASSERT_EQ(waitpid(child, &stopped, WUNTRACED), child);
+    ASSERT_TRUE(WIFSTOPPED(stopped));
+    EXPECT_EQ(breaks().back().first, "off") << "a stopped program holds the line low";
+    {
+        OwnedDescriptor slave(open(emulated.adapter.slave().c_str(), O_RDWR | O_NOCTTY));
+        int exclusive = 1;
+        EXPECT_EQ(ioctl(slave.get(), TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, 0) << "a stopped program keeps the port to itself";
+    }
+    kill(child, SIGCONT);
+    status = wait_for_child(child, std::chrono::seconds(20));
+    ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+    ASSERT_EQ(truncate(log.c_str(), 0), 0);
+    const std::string output = folder.path_of("soak");
+    OwnedDescriptor written(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    setup.output = written.get();
+    setup.arguments.insert(setup.arguments.end() - 1, "--duration=1s");
+    child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    // Interrupted while the fast-init break's echo is listened for.
+    ASSERT_TRUE(wait_until([&] { return breaks().size() >= 2; }, std::chrono::seconds(10)));
+    kill(child, SIGINT);
+    status = wait_for_child(child, std::chrono::seconds(20));
+    ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    std::ifstream in(output);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* line : {"ended early by a signal", "K-line checks: interrupted",
+                             "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
+        EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
     }
 }
 

@@ -1,7 +1,8 @@
 // Driver behaviours no pseudo-terminal has, for tests only: preloaded into
 // lantoric-check (LD_PRELOAD), it answers the system calls on one port the way
 // a named USB serial driver does and puts on the line the bytes that driver
-// would deliver. Everything else goes to the C library untouched.
+// would deliver. A port with any behaviour has a device behind it in sysfs,
+// as a USB serial port has. Everything else goes to the C library untouched.
 //
 //   LANTORIC_EMULATED_PORT    the port's path; its device number picks the
 //                             descriptors to answer for
@@ -20,6 +21,10 @@
 //     rate=A:B        asked for A baud, the driver runs and reads back B (a
 //                     CP210x driver maps 10400 to 14400; the FTDI driver
 //                     falls back to 9600 for 4000000)
+//   LANTORIC_EMULATED_LOG     optional: a file that gets one line per break
+//                             change the port took, "on MS" or "off MS", MS
+//                             the steady clock in milliseconds, as a chip
+//                             would see the line
 #include <asm/termbits.h>
 #include <cerrno>
 #include <chrono>
@@ -27,12 +32,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,8 +61,23 @@ struct Emulation {
     int breaks = 0;
     bool break_raised = false;
     Clock::time_point raised_at;
+    int log = -1;
+    bool device_in_sysfs = false;
     std::mutex lock;
 };
+
+// One line a break change: written whole with one write, so a reader never
+// sees half of one.
+void log_break(const Emulation& state, bool on) {
+    if (state.log < 0) {
+        return;
+    }
+    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             Clock::now().time_since_epoch())
+                             .count();
+    const std::string line = std::string(on ? "on " : "off ") + std::to_string(ms) + "\n";
+    [[maybe_unused]] const ssize_t written = write(state.log, line.data(), line.size());
+}
 
 Emulation& emulation() {
     static Emulation* state = [] {
@@ -68,6 +90,9 @@ Emulation& emulation() {
         }
         made->port = status.st_rdev;
         made->ready = true;
+        if (const char* log = std::getenv("LANTORIC_EMULATED_LOG")) {
+            made->log = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        }
         std::string behaviours = driver;
         for (std::size_t at = 0; at <= behaviours.size();) {
             std::size_t end = behaviours.find(',', at);
@@ -85,6 +110,7 @@ Emulation& emulation() {
             }
             at = end + 1;
         }
+        made->device_in_sysfs = !behaviours.empty();
         return made;
     }();
     return *state;
@@ -129,6 +155,9 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         }
         if (request == TIOCSBRK) {
             std::scoped_lock hold(state.lock);
+            if (!state.break_raised) {
+                log_break(state, true);
+            }
             state.break_raised = true;
             state.raised_at = Clock::now();
             return real_ioctl(descriptor, request, argument);
@@ -142,6 +171,7 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         }
         std::scoped_lock hold(state.lock);
         state.break_raised = false;
+        log_break(state, false);
         deliver_break(descriptor, state);
         return real_ioctl(descriptor, request, argument);
     }
@@ -232,6 +262,17 @@ int poll(pollfd* entries, nfds_t count, int timeout) {
     static auto call = next<int (*)(pollfd*, nfds_t, int)>("poll");
     const int result = call(entries, count, has_injected() ? 0 : timeout);
     return result < 0 ? result : result + mark_injected(entries, count);
+}
+
+int access(const char* path, int mode) {
+    static auto call = next<int (*)(const char*, int)>("access");
+    Emulation& state = emulation();
+    if (state.device_in_sysfs &&
+        std::string(path) == "/sys/dev/char/" + std::to_string(major(state.port)) + ":" +
+                                 std::to_string(minor(state.port))) {
+        return 0;
+    }
+    return call(path, mode);
 }
 
 int ppoll(pollfd* entries, nfds_t count, const timespec* timeout, const sigset_t* mask) {

@@ -1,0 +1,330 @@
+#include "check/kline_measurement.h"
+
+#include "check/interruption.h"
+#include "serial/line_rate.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The lowest rate of the FT232 family: its 3 MHz clock over the largest
+// divisor, 16384. Below it the driver programs another rate and still
+// reports the one asked.
+constexpr int FTDI_LOWEST_RATE = 183;
+// After the line changes, what comes back is read this long.
+constexpr milliseconds LISTEN{200};
+// Before anything is sent the line is listened to this long: longer than one
+// byte at 360 baud, so a bus that is talked on or held low shows.
+constexpr milliseconds LISTEN_BEFORE_SENDING{50};
+// A real break's clear is one or two USB transfers; a clear held back this
+// long waited for the slow zero byte of a simulated break.
+constexpr milliseconds SIMULATED_BREAK_WAIT{100};
+// How long the 360-baud byte may take to leave the adapter before its
+// output is thrown away.
+constexpr milliseconds DRAIN_LIMIT{500};
+// A byte is complete at the receiver after its start and eight data bits.
+constexpr int BITS_BEFORE_ARRIVAL = 9;
+
+bool is_pseudo_terminal(int descriptor) {
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0 || !S_ISCHR(status.st_mode)) {
+        return true;
+    }
+    return !has_sysfs_device(status.st_rdev);
+}
+
+// The errors of a port that was unplugged or hung up under the call.
+bool port_went_away(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO || error == EBADF;
+}
+
+constexpr const char* GONE = "the port went away during the check";
+
+// The driver's break counter; none where the driver keeps none.
+std::optional<int> break_count(int descriptor) {
+    serial_icounter_struct counters{};
+    if (ioctl(descriptor, TIOCGICOUNT, &counters) != 0) {
+        return std::nullopt;
+    }
+    return counters.brk;
+}
+
+// What the line brings within the span, at most limit bytes. A signal that
+// cuts the wait short does not end it.
+std::string bytes_within(int descriptor, LineSpan span, std::size_t limit = 64) {
+    std::string received;
+    const Clock::time_point until = Clock::now() + span;
+    while (received.size() < limit) {
+        const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd watch{descriptor, POLLIN, 0};
+        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (watch.revents & POLLIN) == 0) {
+            break;
+        }
+        char bytes[64];
+        const ssize_t got =
+            read(descriptor, bytes, std::min(sizeof bytes, limit - received.size()));
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        received.append(bytes, static_cast<std::size_t>(got));
+    }
+    return received;
+}
+
+// A zero byte or a marked break (FF 00 00 holds one) means the line was low.
+bool shows_line_low(const std::string& received) {
+    return received.find('\0') != std::string::npos;
+}
+
+// Waits until the output queue is empty, at most until the deadline; what is
+// still queued then is thrown away, so a stuck adapter cannot hold the check.
+void drain_until(int descriptor, Clock::time_point deadline) {
+    int queued = 0;
+    while (ioctl(descriptor, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    tcflush(descriptor, TCOFLUSH);
+}
+
+// Why a check may not start: a stop was asked for, or the port was lost to
+// another program while this one was stopped.
+std::string reason_not_to_start() {
+    if (!interruption_port_kept()) {
+        return "another program took the port while lantoric-check was stopped";
+    }
+    if (interruption_requested()) {
+        return "a stop was asked for before this check ran";
+    }
+    return {};
+}
+
+constexpr const char* STOPPED =
+    "lantoric-check was stopped during the check, and the line was given back meanwhile";
+
+BreakCheck check_break(int descriptor) {
+    BreakCheck check;
+    const std::optional<int> breaks_before = break_count(descriptor);
+    const Clock::time_point raise_called = Clock::now();
+    if (ioctl(descriptor, TIOCSBRK) != 0) {
+        check.error = errno;
+        ioctl(descriptor, TIOCCBRK);
+    } else {
+        const Clock::time_point raise_returned = Clock::now();
+        std::this_thread::sleep_until(raise_returned + FAST_INIT_LOW);
+        const Clock::time_point clear_called = Clock::now();
+        if (ioctl(descriptor, TIOCCBRK) != 0) {
+            check.error = errno;
+        }
+        const Clock::time_point clear_returned = Clock::now();
+        check.low_at_least = clear_called - raise_returned;
+        check.low_at_most = clear_returned - raise_called;
+        check.clear_took = clear_returned - clear_called;
+    }
+    if (port_went_away(check.error)) {
+        check.not_measured = GONE;
+        return check;
+    }
+    check.accepted = check.error == 0;
+    check.received = bytes_within(descriptor, LISTEN);
+    if (const std::optional<int> breaks_after = break_count(descriptor);
+        breaks_before && breaks_after) {
+        check.counted_breaks = *breaks_after - *breaks_before;
+    }
+    check.line_went_low = shows_line_low(check.received) || check.counted_breaks.value_or(0) > 0;
+    return check;
+}
+
+ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int> latency_ms) {
+    ZeroByteCheck check;
+    const auto bit = std::chrono::nanoseconds(1'000'000'000LL / FALLBACK_INIT_RATE);
+    check.expected = 10 * bit;
+    const bool set = set_line_rate(descriptor, FALLBACK_INIT_RATE);
+    if (!set && port_went_away(errno)) {
+        check.not_measured = GONE;
+        return check;
+    }
+    check.rate =
+        check_rate(FALLBACK_INIT_RATE, set ? line_rate(descriptor) : std::nullopt, std::nullopt);
+    if (set) {
+        tcflush(descriptor, TCIFLUSH);
+        const char zero = 0;
+        const Clock::time_point written = Clock::now();
+        const ssize_t sent = write(descriptor, &zero, 1);
+        check.written = sent == 1;
+        if (sent < 0 && port_went_away(errno)) {
+            check.not_measured = GONE;
+        }
+        if (check.written) {
+            const LineSpan wait = check.expected + milliseconds(latency_ms.value_or(0)) + LISTEN;
+            const Clock::time_point until = written + wait;
+            for (;;) {
+                const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
+                pollfd watch{descriptor, POLLIN, 0};
+                const int ready = left.count() > 0 ? poll(&watch, 1, static_cast<int>(left.count()))
+                                                   : 0;
+                if (ready < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (ready == 1 && (watch.revents & POLLIN) != 0) {
+                    check.echo_time = Clock::now() - written;
+                    char byte = 0;
+                    if (read(descriptor, &byte, 1) == 1) {
+                        check.received.push_back(byte);
+                    }
+                } else if (ready == 1) {
+                    check.not_measured = GONE;
+                }
+                break;
+            }
+            check.sooner_than_the_wire =
+                check.echo_time && *check.echo_time < BITS_BEFORE_ARRIVAL * bit;
+            drain_until(descriptor, written + check.expected + DRAIN_LIMIT);
+        }
+        // Whatever else the slow byte brought is no concern of the next check.
+        tcflush(descriptor, TCIFLUSH);
+    }
+    set_line_rate(descriptor, asked_rate);
+    return check;
+}
+
+// Ten 200 ms slots: a start slot low, eight data slots alternating from
+// high, and the stop slot kept low. An ECU on the line only answers an
+// address whose stop bit is high, so no ECU can take this frame for its own.
+// Each edge is asked for at its slot's time counted from the first edge's
+// call; where the line changed is known only to lie within each call.
+SlowInitCheck check_slow_init(int descriptor) {
+    constexpr bool low[SLOW_INIT_SLOTS] = {true,  false, true,  false, true,
+                                           false, true,  false, true,  true};
+    SlowInitCheck check;
+    check.accepted = true;
+    const int stops_before = interruption_stops();
+    Clock::time_point first_called{};
+    Clock::time_point first_returned{};
+    bool line_low = false;
+    for (int slot = 0; slot <= SLOW_INIT_SLOTS; ++slot) {
+        const bool want_low = slot < SLOW_INIT_SLOTS && low[slot];
+        if (want_low == line_low) {
+            continue;
+        }
+        const LineSpan planned = slot * SLOW_INIT_BIT;
+        if (slot > 0) {
+            std::this_thread::sleep_until(first_called + planned);
+        }
+        if (interruption_stops() != stops_before) {
+            check.not_measured = STOPPED;
+            break;
+        }
+        const Clock::time_point called = Clock::now();
+        if (ioctl(descriptor, want_low ? TIOCSBRK : TIOCCBRK) != 0) {
+            check.accepted = false;
+            check.error = errno;
+            break;
+        }
+        const Clock::time_point returned = Clock::now();
+        line_low = want_low;
+        if (slot == 0) {
+            first_called = called;
+            first_returned = returned;
+            continue;
+        }
+        const EdgeRange edge{called - first_returned - planned, returned - first_called - planned};
+        check.edges.push_back(edge);
+        check.worst_possible = std::max({check.worst_possible, std::chrono::abs(edge.earliest),
+                                         std::chrono::abs(edge.latest)});
+        const LineSpan certain = edge.earliest > LineSpan::zero() ? edge.earliest
+                                 : edge.latest < LineSpan::zero() ? -edge.latest
+                                                                  : LineSpan::zero();
+        check.least_certain = std::max(check.least_certain, certain);
+    }
+    ioctl(descriptor, TIOCCBRK);
+    if (port_went_away(check.error)) {
+        check.accepted = false;
+        check.not_measured = GONE;
+    }
+    if (check.not_measured.empty() && interruption_stops() != stops_before) {
+        check.not_measured = STOPPED;
+    }
+    return check;
+}
+
+} // namespace
+
+RateCheck check_rate(int asked, std::optional<int> read_back,
+                     const std::optional<UsbIdentity>& usb) {
+    RateCheck check;
+    check.asked = asked;
+    check.read_back = read_back;
+    check.within_tolerance =
+        read_back && std::abs(*read_back - asked) <= RATE_TOLERANCE * static_cast<double>(asked);
+    if (usb && usb->vendor_id == "0403") {
+        check.chip = "FTDI";
+        check.chip_lowest_rate = FTDI_LOWEST_RATE;
+    }
+    return check;
+}
+
+bool break_simulated(const BreakCheck& check) {
+    return check.accepted && check.clear_took >= SIMULATED_BREAK_WAIT;
+}
+
+KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
+                               std::optional<int> latency_timer_ms) {
+    const int descriptor = port.descriptor();
+    KlineMeasurement measured;
+    measured.pseudo_terminal = is_pseudo_terminal(descriptor);
+    // Runs one check unless it may not start, and notes a stop during it.
+    const auto run = [&](auto& check, auto measure) {
+        if (std::string reason = reason_not_to_start(); !reason.empty()) {
+            check.not_measured = std::move(reason);
+            measured.interrupted = true;
+            return;
+        }
+        const int stops_before = interruption_stops();
+        check = measure();
+        if (interruption_stops() != stops_before) {
+            check.not_measured = STOPPED;
+        }
+        measured.interrupted |= check.not_measured == STOPPED;
+    };
+    const std::optional<SavedLine> line = save_line(descriptor);
+    // Breaks then read as FF 00 00 where the driver reports line status; the
+    // CP210x driver reports them at all only with INPCK, which on a line
+    // without parity changes nothing else.
+    change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
+    tcflush(descriptor, TCIFLUSH);
+    const std::optional<int> breaks_before = break_count(descriptor);
+    measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
+    const std::optional<int> breaks_after = break_count(descriptor);
+    measured.line_held_low = shows_line_low(measured.before_sending) ||
+                             (breaks_before && breaks_after && *breaks_after > *breaks_before);
+    run(measured.fast_break, [&] { return check_break(descriptor); });
+    if (line) {
+        restore_line(descriptor, *line);
+    }
+    run(measured.zero_byte,
+        [&] { return check_zero_byte(descriptor, asked_rate, latency_timer_ms); });
+    run(measured.slow_init, [&] { return check_slow_init(descriptor); });
+    return measured;
+}
