@@ -18,15 +18,14 @@ inline constexpr int KLINE_RATE = 10400;
 // tester for a low phase (TiniL) of 25 ± 1 ms in a 50 ± 1 ms wake-up
 // pattern. Over USB each break change is one or two control transfers, and
 // the line may change anywhere inside them, so no USB adapter can be shown
-// to keep ±1 ms: a low phase proven to lie between 25 and 35 ms is taken as
-// enough, a practical limit that leaves the pattern's high phase at least
-// 15 ms.
-inline constexpr std::chrono::milliseconds FAST_INIT_LONGEST{35};
+// to keep ±1 ms: a low phase proven to lie between 25 and 30 ms is taken as
+// enough, which still leaves the pattern's high phase 20 ms.
+inline constexpr std::chrono::milliseconds FAST_INIT_LONGEST{30};
 // How far a slow-init bit edge may stray from its 200 ms slot, counted from
 // the first edge. ISO 9141-2 sends the address at 5 bit/s; an ECU samples
-// each bit near its middle, 100 ms from its edges, so 10 ms (5 % of a bit)
-// keeps every sample well inside its bit.
-inline constexpr std::chrono::milliseconds SLOW_INIT_STRAY{10};
+// each bit near its middle, so 5 ms (2.5 % of a bit) keeps every sample far
+// inside its bit.
+inline constexpr std::chrono::milliseconds SLOW_INIT_STRAY{5};
 
 enum class Readiness { yes, no, cannot_tell };
 
