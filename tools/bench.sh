@@ -66,8 +66,9 @@ echo "write to last echoed byte over $count tests:"
 measure "instant echo:" "$scratch/ttyUSBinstant"
 measure "paced at 9600 baud:" "$scratch/ttyUSBpaced"
 
-# The K-line measurements of five --kline runs: what a break's raise and
-# clear, the latest slow-init edge and the 360-baud zero byte's echo took.
+# The K-line measurements of five --kline runs: the longest the break can
+# have held the line low, the farthest a slow-init edge can have strayed
+# from its slot, and the 360-baud zero byte's echo.
 start_simulator ttyUSBfollow --follow-line
 for _ in 1 2 3 4 5; do
     "$check" --json --kline "$scratch/ttyUSBfollow" >>"$scratch/kline.json" || true
@@ -83,8 +84,8 @@ while text[at:].strip():
 def line(label, values):
     print(f"{label:34} median {statistics.median(values):6.2f} ms, max {max(values):6.2f} ms")
 print(f"K-line checks on the simulator, {len(runs)} runs:")
-line("break of 25 ms raised and cleared:", [run["break"]["raise_and_clear_ms"] for run in runs])
-line("latest slow-init edge:", [run["slow_init"]["worst_ms"] for run in runs])
+line("25 ms break, longest low:", [run["break"]["low_at_most_ms"] for run in runs])
+line("slow-init edge, farthest stray:", [run["slow_init"]["worst_possible_ms"] for run in runs])
 line("360-baud zero byte back (27.78):", [run["zero_byte"]["echo_ms"] or 0 for run in runs])
 PYTHON
 
