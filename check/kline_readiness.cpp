@@ -14,7 +14,8 @@ std::string one_decimal(LineSpan span) {
 constexpr const char* HELD_LOW =
     "the line is held low: a short to ground, or another device holds the bus";
 constexpr const char* CHECK_THE_BUS =
-    "check the K-line for a short to ground, take other testers off the bus, then test again";
+    "check +12 V and ground (an unpowered adapter can read its line as low), look for a short "
+    "to ground on the K-line, take other testers off the bus, then test again";
 
 // The answer of a check that did not run or was cut short.
 bool not_measured(ReadinessLine& line, const KlineReadiness& readiness,
