@@ -192,8 +192,8 @@ void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
         return;
     }
     std::fprintf(out,
-                 "    slow init: %zu break edges in 200 ms slots; counted from the first, each "
-                 "fell at most %s from its slot, at least %s\n",
+                 "    slow init: %zu break edges in 200 ms slots; counted from the first, the "
+                 "farthest fell at most %s from its slot, and at least %s for certain\n",
                  slow.edges.size() + 1, milliseconds(slow.worst_possible).c_str(),
                  milliseconds(slow.least_certain).c_str());
 }
