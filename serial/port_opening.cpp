@@ -95,20 +95,30 @@ bool terminal_major(unsigned major_number) {
     return false;
 }
 
-// What decides before any open: the node exists, is a terminal's character
-// device and none of this program's own terminals.
-std::optional<PortOpening> refusal_from_status(const PortRequest& request, struct stat& status) {
-    struct stat link_status {};
-    if (lstat(request.path.c_str(), &link_status) != 0) {
-        return failed(errno == ENOENT || errno == ENOTDIR ? OpeningFailure::missing
-                                                          : OpeningFailure::failed,
-                      errno);
+// The node behind the path, looked up once without opening it: an O_PATH
+// descriptor runs no driver's open, and what is decided from its status is
+// what is then opened through it, whatever a link on the path points at a
+// moment later.
+std::optional<PortOpening> look_up_node(const std::string& path, OwnedDescriptor& node) {
+    node = OwnedDescriptor(open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (node) {
+        return std::nullopt;
     }
-    if (stat(request.path.c_str(), &status) != 0) {
-        const int error = errno;
-        return failed(S_ISLNK(link_status.st_mode) && error == ENOENT ? OpeningFailure::gone
-                                                                      : OpeningFailure::failed,
-                      error);
+    const int error = errno;
+    struct stat link_status {};
+    if (error == ENOENT && lstat(path.c_str(), &link_status) == 0) {
+        return failed(OpeningFailure::gone, error);
+    }
+    return failed(error == ENOENT || error == ENOTDIR ? OpeningFailure::missing
+                                                      : failure_of_open(error),
+                  error);
+}
+
+// What decides before any open: the node is a terminal's character device and
+// none of this program's own terminals.
+std::optional<PortOpening> refusal_from_status(int node, struct stat& status) {
+    if (fstat(node, &status) != 0) {
+        return failed(OpeningFailure::failed, errno);
     }
     std::optional<PortOpening> refusal;
     if (!S_ISCHR(status.st_mode) || !is_serial_line(status.st_rdev)) {
@@ -121,6 +131,27 @@ std::optional<PortOpening> refusal_from_status(const PortRequest& request, struc
         refusal->group = status.st_gid;
     }
     return refusal;
+}
+
+// Opens the node the lookup found, through /proc/self/fd. Without /proc the
+// path is opened and kept only if it is still the same device.
+OwnedDescriptor open_node(const std::string& path, const OwnedDescriptor& node,
+                          const struct stat& decided) {
+    constexpr int flags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    if (!node) {
+        return OwnedDescriptor(open(path.c_str(), flags));
+    }
+    OwnedDescriptor opened(open(("/proc/self/fd/" + std::to_string(node.get())).c_str(), flags));
+    if (opened || errno != ENOENT || access("/proc/self/fd", F_OK) == 0) {
+        return opened;
+    }
+    opened = OwnedDescriptor(open(path.c_str(), flags));
+    struct stat status {};
+    if (opened && (fstat(opened.get(), &status) != 0 || status.st_rdev != decided.st_rdev)) {
+        errno = ENOENT;
+        return OwnedDescriptor();
+    }
+    return opened;
 }
 
 } // namespace
@@ -190,18 +221,21 @@ bool is_own_terminal(dev_t rdev) {
 
 PortOpening port_open(const PortRequest& request) {
     struct stat status {};
+    OwnedDescriptor node;
     if (request.serial_lines_only) {
-        if (auto refusal = refusal_from_status(request, status)) {
+        if (auto refusal = look_up_node(request.path, node)) {
+            return std::move(*refusal);
+        }
+        if (auto refusal = refusal_from_status(node.get(), status)) {
             return std::move(*refusal);
         }
     }
-    OwnedDescriptor descriptor(
-        open(request.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    OwnedDescriptor descriptor = open_node(request.path, node, status);
     if (!descriptor) {
         const int error = errno;
         PortOpening opening = failed(failure_of_open(error), error);
         opening.hold = error == EBUSY ? OpeningHold::exclusive : OpeningHold::none;
-        if (stat(request.path.c_str(), &status) == 0) {
+        if (node ? fstat(node.get(), &status) == 0 : stat(request.path.c_str(), &status) == 0) {
             opening.mode = status.st_mode;
             opening.group = status.st_gid;
         }

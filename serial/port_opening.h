@@ -24,10 +24,12 @@ struct PortRequest {
     // A rate set through termios2 after the line, for rates the classic speed
     // constants lack (10400); 0 keeps the line's own.
     int rate = 0;
-    // Decide from stat and the device's class in sysfs before any open: only
-    // a terminal's character device is opened, never one of this program's own
-    // terminals (its controlling terminal, its standard streams', /dev/tty).
-    // Off for the window, which opens whatever node it is given.
+    // Decide from the node's status and the device's class in sysfs before
+    // any open: only a terminal's character device is opened, never one of
+    // this program's own terminals (its controlling terminal, its standard
+    // streams', /dev/tty). The node is looked up once and the node decided on
+    // is the one opened, so a link swapped meanwhile changes nothing. Off for
+    // the window, which opens whatever node it is given.
     bool serial_lines_only = false;
     // Refuse a port another process has open (the device end of a
     // pseudo-terminal does not count), instead of sharing its line.

@@ -7,16 +7,19 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <memory>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -454,6 +457,36 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     EXPECT_EQ(report.find(host), std::string::npos) << "the host name is in the report";
+}
+
+// A link swapped between the look at a node and its open never gets another
+// node opened: what was looked at is what is opened. The decoy stands for a
+// device whose mere open does something (a watchdog starts counting).
+TEST_F(CheckProgram, ALinkSwappedMidOpenNeverOpensAnotherNode) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    const std::string decoy = folder.path_of("decoy");
+    std::ofstream(decoy).put('x');
+    OwnedDescriptor opens(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    ASSERT_GE(inotify_add_watch(opens.get(), decoy.c_str(), IN_CLOSE_WRITE), 0);
+    const std::string link = folder.path_of("ttyUSBswapped");
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        const std::string next = link + ".next";
+        for (int i = 0; !done; ++i) {
+            unlink(next.c_str());
+            if (symlink(i % 2 != 0 ? decoy.c_str() : adapter.slave().c_str(), next.c_str()) == 0) {
+                rename(next.c_str(), link.c_str());
+            }
+        }
+    });
+    for (int run = 0; run < 40; ++run) {
+        check({link});
+    }
+    done = true;
+    swapper.join();
+    char events[4096];
+    EXPECT_LE(read(opens.get(), events, sizeof events), 0) << "the decoy was opened for writing";
 }
 
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.
