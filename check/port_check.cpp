@@ -269,7 +269,9 @@ AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool
         test.run_count = number;
         const bool rate_refused = !test.setup_failure.empty();
         keep_run(test, std::move(run));
-        if (rate_refused) {
+        // In the summarising modes the first Ctrl-C ends the test after the
+        // run under way, however many were asked for.
+        if (rate_refused || interruption_requested()) {
             break;
         }
     }

@@ -108,8 +108,8 @@ class Watch {
             return -1;
         }
         Clock::time_point due = Clock::time_point::max();
-        for (const auto& [path, since] : waiting_) {
-            due = std::min(due, since + UDEV_SETUP_WAIT);
+        for (const auto& [path, wait] : waiting_) {
+            due = std::min(due, wait.due);
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
         return static_cast<int>(std::max<long long>(left.count(), 0));
@@ -141,20 +141,41 @@ class Watch {
             });
         } else if (mask & (IN_CREATE | IN_MOVED_TO)) {
             // A node that opens now needs nothing more; one this user may not
-            // open yet waits for udev's attribute change.
-            if (check_open(path).outcome == OpenOutcome::permission_denied) {
-                waiting_[path] = Clock::now();
+            // open yet waits for udev's attribute changes.
+            if (denied(path)) {
+                const Clock::time_point now = Clock::now();
+                waiting_[path] = {now, now + UDEV_SETUP_WAIT};
             } else {
                 test_port(path);
             }
-        } else if ((mask & IN_ATTRIB) && waiting_.erase(path) > 0) {
-            test_port(path);
+        } else if (mask & IN_ATTRIB) {
+            // udev sets the group and the mode one after the other: a change
+            // that leaves the node closed to this user waits for the next, as
+            // long as another is likely to come.
+            const auto entry = waiting_.find(path);
+            if (entry == waiting_.end()) {
+                return;
+            }
+            if (!denied(path)) {
+                waiting_.erase(entry);
+                test_port(path);
+            } else {
+                entry->second.due = std::min(entry->second.since + UDEV_SETUP_WAIT,
+                                             Clock::now() + UDEV_NEXT_CHANGE_WAIT);
+            }
         }
+    }
+
+    // Whether this user may not open the node (yet). The look takes the
+    // port's hold for a moment.
+    static bool denied(const std::string& path) {
+        SignalsDeferred deferred;
+        return check_open(path).outcome == OpenOutcome::permission_denied;
     }
 
     void test_overdue() {
         for (auto entry = waiting_.begin(); entry != waiting_.end();) {
-            if (Clock::now() - entry->second < UDEV_SETUP_WAIT) {
+            if (Clock::now() < entry->second.due) {
                 ++entry;
                 continue;
             }
@@ -189,7 +210,11 @@ class Watch {
             ++tally_.failed[verdict];
         }
         tally_.status = std::max(tally_.status, test.exit_status);
-        tests_.push_back(std::move(test));
+        // Only the JSON document needs every test; text was printed as it
+        // went, so a watch of thousands of adapters keeps its memory flat.
+        if (options_.json) {
+            tests_.push_back(std::move(test));
+        }
     }
 
     void print_tally() {
@@ -206,8 +231,12 @@ class Watch {
     Printer& printer_;
     std::vector<AdapterTest>& tests_;
     std::string folder_;
-    // New nodes waiting for udev, and since when.
-    std::map<std::string, Clock::time_point> waiting_;
+    // New nodes waiting for udev: since when, and until when.
+    struct Wait {
+        Clock::time_point since;
+        Clock::time_point due;
+    };
+    std::map<std::string, Wait> waiting_;
     Tally tally_;
 };
 

@@ -22,6 +22,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -294,6 +295,69 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << describe_wait_status(*status);
     EXPECT_TRUE(logged("watch ended: 2 tested, 1 passed, timeout: 1\n"));
+}
+
+// A node udev opens to the user in two steps (group, then mode) is tested
+// once it opens, not at the first step; the first Ctrl-C ends the watch
+// after the run under way, however many runs --count asked for.
+TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
+    TempFolder folder;
+    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--silent"});
+    ASSERT_TRUE(adapter.ready());
+    const std::string log = folder.path_of("watch.log");
+    OwnedDescriptor output(open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    ChildSetup setup;
+    setup.arguments = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       LANTORIC_CHECK_PATH, "--watch", "--count=1000"};
+    setup.output = output.get();
+    const pid_t watch = spawn_child(setup);
+    ASSERT_GT(watch, 0);
+    // A child that changed its user does not get the death signal.
+    struct KilledAtTheEnd {
+        pid_t pid;
+        ~KilledAtTheEnd() {
+            if (pid > 0 && kill(pid, SIGKILL) == 0) {
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    } running{watch};
+    auto logged = [&](const std::string& text) {
+        return wait_until([&] {
+            std::ifstream in(log);
+            const std::string seen((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            return seen.find(text) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(logged("watching /dev for new ttyUSB* and ttyACM* ports"));
+    // udev's steps, each seen by the watch as a change of the node's link.
+    const char* terminal = adapter.slave().c_str();
+    DevNode node("link", terminal);
+    ASSERT_EQ(chown(terminal, 0, 65534), 0);
+    ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(chmod(terminal, 0660), 0);
+    ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
+    const auto testing = [&] {
+        const std::string fds = "/proc/" + std::to_string(watch) + "/fd/";
+        for (int fd = 3; fd < 64; ++fd) {
+            char target[256] = {};
+            if (readlink((fds + std::to_string(fd)).c_str(), target, sizeof target - 1) > 0 &&
+                adapter.slave() == target) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(wait_until(testing, std::chrono::seconds(10))) << [&] {
+        std::ifstream in(log);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }();
+    kill(watch, SIGINT);
+    const std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value()) << "the watch ran on after Ctrl-C";
+    running.pid = -1;
+    EXPECT_TRUE(logged("watch ended: 1 tested, 0 passed, timeout: 1\n"));
 }
 
 // Lock files name their process as ASCII decimal or as a four-byte binary int;

@@ -60,6 +60,15 @@ pid_t spawn_child(const ChildSetup& setup) {
         if (setup.own_group) {
             setpgid(0, 0);
         }
+        // As if started from a terminal: a runner that started the tests in
+        // the background (SIGINT and SIGQUIT ignored) must not pass that on,
+        // since a program keeps a signal it was started with ignored.
+        for (int number = 1; number < NSIG; ++number) {
+            std::signal(number, SIG_DFL);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(nothing, STDIN_FILENO);
         dup2(output, STDOUT_FILENO);
         dup2(error, STDERR_FILENO);
