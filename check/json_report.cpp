@@ -205,6 +205,8 @@ void add_soak(Document& document, const SoakFacts& soak) {
     }
     document.end_array();
     document.number("absences_left_out", soak.absences_left_out);
+    document.number("times_held", soak.times_held);
+    document.milliseconds("held_ms", soak.held_for);
     document.end_object();
 }
 

@@ -63,6 +63,10 @@ struct SoakFacts {
     // The first absences, at most KEPT_ABSENCES, and how many more there were.
     std::vector<Absence> absences;
     int absences_left_out = 0;
+    // How often another program held the port, and how long it was waited
+    // for in all.
+    int times_held = 0;
+    std::chrono::steady_clock::duration held_for{};
 };
 inline constexpr std::size_t KEPT_ABSENCES = 20;
 

@@ -19,6 +19,22 @@ constexpr std::chrono::seconds LOGGED_EVERY{10};
 // While the port is gone, how often it is looked for again.
 constexpr std::chrono::milliseconds ABSENT_RETRY{200};
 
+// Another program has the port: it is waited for, not tested.
+bool port_is_held(const TestRun& run) {
+    return run.outcome == RunOutcome::not_opened && run.open.outcome == OpenOutcome::busy;
+}
+
+// While another program holds the port, it is looked for among the
+// processes, which touches the port not at all, and opened only when no
+// holder is seen any more (a user who cannot see other users' processes
+// tries the open itself, at the same pace).
+void wait_while_held(const std::string& path, std::optional<SteadyClock::time_point> end) {
+    do {
+        std::this_thread::sleep_for(ABSENT_RETRY);
+    } while (!interruption_requested() && (!end || SteadyClock::now() < *end) &&
+             !port_holders(path).processes.empty());
+}
+
 bool port_is_gone(const TestRun& run) {
     return run.outcome == RunOutcome::port_gone ||
            (run.outcome == RunOutcome::not_opened &&
@@ -78,6 +94,16 @@ AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FIL
             shown = now;
         }
         TestRun run = run_test_once(test, number, plan.force);
+        if (port_is_held(run)) {
+            // Neither a test nor a failure: the other program's time.
+            --number;
+            const SteadyClock::time_point since = SteadyClock::now();
+            ++soak.times_held;
+            wait_while_held(path, plan.duration ? std::optional(start + *plan.duration)
+                                                : std::nullopt);
+            soak.held_for += SteadyClock::now() - since;
+            continue;
+        }
         if (absent && port_is_gone(run)) {
             // Still away: neither a test nor a failure, only a wait.
             --number;

@@ -133,6 +133,13 @@ void print_soak(const SoakFacts& soak, std::FILE* out) {
     if (soak.absences_left_out > 0) {
         std::fprintf(out, "  the port went away %d more times\n", soak.absences_left_out);
     }
+    if (soak.times_held > 0) {
+        std::fprintf(out,
+                     "  another program held the port %d %s, %s in all; it was waited for, not "
+                     "tested\n",
+                     soak.times_held, soak.times_held == 1 ? "time" : "times",
+                     elapsed(soak.held_for).c_str());
+    }
 }
 
 // A measurement that did not happen is said as such, with why.

@@ -302,6 +302,32 @@ struct EmulatedAdapter {
     }
 };
 
+// A soak waits while another program has the port, and says so, instead of
+// opening it hundreds of times a second.
+TEST_F(CheckProgram, ASoakWaitsWhileAnotherProgramHasThePort) {
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    const std::string output = folder.path_of("soak");
+    OwnedDescriptor written(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ChildSetup setup;
+    setup.arguments = {LANTORIC_CHECK_PATH, "--duration=3s", adapter.link()};
+    setup.output = written.get();
+    const pid_t soak = spawn_child(setup);
+    ASSERT_GT(soak, 0);
+    ASSERT_TRUE(wait_until([&] { return has_open(soak, adapter.slave()); }));
+    {
+        OwnedDescriptor other(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        ASSERT_TRUE(other);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    const std::optional<int> status = wait_for_child(soak, std::chrono::seconds(20));
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << describe_wait_status(status.value_or(0));
+    std::ifstream in(output);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(said.find("another program held the port 1 time"), std::string::npos) << said;
+}
+
 // What K-line diagnostics need, against the drivers that fail it.
 TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
     struct Row {

@@ -338,17 +338,7 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_EQ(chmod(terminal, 0660), 0);
     ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
-    const auto testing = [&] {
-        const std::string fds = "/proc/" + std::to_string(watch) + "/fd/";
-        for (int fd = 3; fd < 64; ++fd) {
-            char target[256] = {};
-            if (readlink((fds + std::to_string(fd)).c_str(), target, sizeof target - 1) > 0 &&
-                adapter.slave() == target) {
-                return true;
-            }
-        }
-        return false;
-    };
+    const auto testing = [&] { return has_open(watch, adapter.slave()); };
     ASSERT_TRUE(wait_until(testing, std::chrono::seconds(10))) << [&] {
         std::ifstream in(log);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -1,11 +1,14 @@
 #include "tests/support/processes.h"
 
+#include "base/owners.h"
 #include "tests/support/wait_until.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
@@ -105,6 +108,24 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
         },
         deadline);
     return ended ? std::optional<int>(status) : std::nullopt;
+}
+
+bool has_open(pid_t process, const std::string& path) {
+    char target[PATH_MAX];
+    if (realpath(path.c_str(), target) == nullptr) {
+        return false;
+    }
+    const std::string descriptors = "/proc/" + std::to_string(process) + "/fd";
+    OwnedDirectory listing(opendir(descriptors.c_str()));
+    while (const dirent* entry = listing ? readdir(listing.get()) : nullptr) {
+        char opened[PATH_MAX] = {};
+        const std::string link = descriptors + "/" + entry->d_name;
+        if (readlink(link.c_str(), opened, sizeof opened - 1) > 0 &&
+            std::strcmp(opened, target) == 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string describe_wait_status(int status) {

@@ -37,6 +37,10 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
 // How a wait status reads in a message ("exit status 0", "signal 9").
 std::string describe_wait_status(int status);
 
+// Whether the process has a descriptor open on the file at path (a link
+// followed), as its /proc/PID/fd shows to root.
+bool has_open(pid_t process, const std::string& path);
+
 struct ToolRun {
     // The exit status; -1 when the tool did not start, ended by a signal or ran
     // out of time.
