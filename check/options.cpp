@@ -160,6 +160,15 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
                 "--until-fail";
         return std::nullopt;
     }
+    if (count_text != nullptr && (options.duration || until_fail)) {
+        error = "--duration and --until-fail repeat the test for a time or until it fails: not "
+                "together with --count";
+        return std::nullopt;
+    }
+    if (report_text != nullptr && options.report.empty()) {
+        error = "--report needs a file name, such as --report adapter.txt";
+        return std::nullopt;
+    }
     if (watch && !options.ports.empty()) {
         error = "--watch waits for adapters to be plugged in: give no ports with it";
         return std::nullopt;

@@ -199,6 +199,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--baud=fast"}, 64, "bad --baud"},
         {{"--baud=99999999999999999999"}, 64, "bad --baud"},
         {{"--count=0"}, 64, "bad --count"},
+        {{"--duration=1h", "--count=2", "/dev/null"}, 64, "not together with --count"},
+        {{"--report=", "/dev/null"}, 64, "--report needs a file name"},
         {{"--all", "/dev/null"}, 64, "--all"},
         {{folder.path_of("absent")}, 3, "no such file"},
         {{folder.path_of("folder")}, 3, "is a folder"},
