@@ -3,6 +3,7 @@
 // leaves on the line and the exit status scripts rely on.
 #include "base/owners.h"
 #include "tests/support/processes.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
@@ -186,7 +187,9 @@ TEST_F(CheckProgram, ANonStandardRateReachesTheLine) {
 // Every bad input ends at once with one line on standard error.
 TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     ASSERT_EQ(mkfifo(folder.path_of("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(folder.path_of("r.json").c_str(), 0600), 0);
     folder.add_folder("folder");
+    PtyPair pty;
     struct Row {
         std::vector<std::string> arguments;
         int status;
@@ -201,6 +204,10 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--count=0"}, 64, "bad --count"},
         {{"--duration=1h", "--count=2", "/dev/null"}, 64, "not together with --count"},
         {{"--report=", "/dev/null"}, 64, "--report needs a file name"},
+        // Refused before a run that would end only by a signal.
+        {{"--watch", "--report=" + folder.path_of("fifo")}, 74, "it is a FIFO, not a regular"},
+        {{"--json", "--report=" + folder.path_of("r"), "/dev/null"}, 74, "r.json: it is a FIFO"},
+        {{"--report=" + pty.slave_path(), "/dev/null"}, 74, "it is a character device"},
         {{"--all", "/dev/null"}, 64, "--all"},
         {{folder.path_of("absent")}, 3, "no such file"},
         {{folder.path_of("folder")}, 3, "is a folder"},
@@ -242,6 +249,10 @@ TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
         EXPECT_EQ(run.status, 74) << arguments.size() << run.errors;
         EXPECT_NE(run.errors.find("cannot write the report"), std::string::npos) << run.errors;
     }
+    // The report would cut off what standard output wrote to the same file.
+    ToolRun same = run_tool({"/bin/sh", "-c", "exec \"$0\" --report \"$1\" >>\"$1\"",
+                             LANTORIC_CHECK_PATH, folder.path_of("both.txt")});
+    EXPECT_EQ(same.status, 74) << same.errors;
 }
 
 // Interrupted mid-test, the port is left as it was found: not exclusive, its
