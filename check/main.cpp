@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
             if (const std::string line = untested_line(test); !line.empty()) {
                 complain(line);
             }
-            if (interruption_requested()) {
+            if (interruption_requested() || output_closed()) {
                 break;
             }
         }

@@ -249,6 +249,19 @@ TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
         EXPECT_EQ(run.status, 74) << arguments.size() << run.errors;
         EXPECT_NE(run.errors.find("cannot write the report"), std::string::npos) << run.errors;
     }
+    // A reader that has gone ends at once a run that would go on for an hour,
+    // or for ever.
+    using Command = std::vector<std::string>;
+    for (const Command& command : {Command{LANTORIC_CHECK_PATH, "--duration=1h", adapter.link()},
+                                   Command{LANTORIC_CHECK_PATH, "--watch"}}) {
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        close(ends[0]);
+        const pid_t child = spawn_child(ChildSetup{command, {}, ends[1]});
+        close(ends[1]);
+        const std::optional<int> status = wait_for_child(child, std::chrono::seconds(30));
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 74) << command[1];
+    }
     // The report would cut off what standard output wrote to the same file.
     ToolRun same = run_tool({"/bin/sh", "-c", "exec \"$0\" --report \"$1\" >>\"$1\"",
                              LANTORIC_CHECK_PATH, folder.path_of("both.txt")});
