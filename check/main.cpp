@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
         }
         return finish(EXIT_SUCCESS_STATUS);
     }
-    if (std::string report_error;
-        !options->report.empty() && !report_writable(options->report, options->json, report_error)) {
+    if (std::string report_error; !options->report.empty() &&
+                                  !report_writable(options->report, options->json, report_error)) {
         complain(report_error);
         return finish(EXIT_OUTPUT_FAILED);
     }

@@ -134,9 +134,9 @@ bool write_file(const std::string& file, const std::string& text, std::string& e
         out.reset(open(file.c_str(),
                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
         struct stat node {};
-        problem = !out                            ? std::strerror(errno)
-                  : fstat(out.get(), &node) != 0  ? std::strerror(errno)
-                                                  : unfit_node(node);
+        problem = !out                           ? std::strerror(errno)
+                  : fstat(out.get(), &node) != 0 ? std::strerror(errno)
+                                                 : unfit_node(node);
         if (problem.empty() && ftruncate(out.get(), 0) != 0) {
             problem = std::strerror(errno);
         }
