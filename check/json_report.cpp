@@ -171,6 +171,7 @@ void add_run(Document& document, const TestRun& test_run) {
         add_open(document, test_run.open);
     }
     add_rate(document, "line_rate", test_run.line_rate);
+    document.number("waiting_before_bytes", run.waiting_before);
     document.number("bytes_written", run.bytes_written);
     document.text("sent_text", sent);
     document.text("sent_hex", hex_bytes(sent));

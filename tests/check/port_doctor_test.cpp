@@ -112,11 +112,16 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
                holders.processes[0].command == name;
     }));
     EXPECT_TRUE(holders.all_visible);
-    const std::string named = "process " + std::to_string(reader) +
-                              " (\\x1b[2J\\x1b]0;x\\x07\\xc2\\x9b\\xe2\\x80\\xae)";
+    const std::string named =
+        "process " + std::to_string(reader) + " (\\x1b[2J\\x1b]0;x\\x07\\xc2\\x9b\\xe2\\x80\\xae)";
 
     ToolRun listing = run_tool({LANTORIC_CHECK_PATH});
     ToolRun refused = run_tool({LANTORIC_CHECK_PATH, adapter.link()});
+    // Traffic of another program waits unread when the forced test begins.
+    OwnedDescriptor other(open(adapter.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    int waiting = write(other.get(), "old", 3) == 3 ? 0 : -1;
+    EXPECT_TRUE(
+        wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
     ToolRun forced = run_tool({LANTORIC_CHECK_PATH, "--force", adapter.link()});
     ToolRun all = run_tool({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
     ToolRun json = run_tool({LANTORIC_CHECK_PATH, "--json"});
@@ -133,6 +138,7 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
               std::string::npos)
         << refused.errors;
     EXPECT_EQ(forced.status, 0) << forced.output << forced.errors;
+    EXPECT_NE(forced.output.find("waiting before the test: 3 bytes"), std::string::npos);
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
