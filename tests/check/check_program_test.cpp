@@ -357,10 +357,12 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
 
 // A report holds what a helper asks for, and no user or host name.
 TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
-    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--silent"});
+    SimulatedAdapter adapter(folder.path_of("ttyUSBsilent"), {"--silent"});
     ASSERT_TRUE(adapter.ready());
     const std::string file = folder.path_of("report.txt");
-    ToolRun run = check({"--report", file, adapter.link()});
+    // The report lists the ports of a /dev that holds this adapter alone.
+    ToolRun run = run_tool(
+        with_own_dev(folder.path(), {LANTORIC_CHECK_PATH, "--report", file, "/dev/ttyUSBsilent"}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
     std::ifstream in(file);

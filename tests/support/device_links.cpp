@@ -80,3 +80,17 @@ void remove_stale_test_links() {
         }
     }
 }
+
+std::vector<std::string> with_own_dev(const std::string& folder,
+                                      const std::vector<std::string>& command) {
+    std::vector<std::string> wrapped = {
+        "/usr/bin/unshare",
+        "--mount",
+        "/bin/sh",
+        "-ec",
+        "touch \"$0/null\"; mkdir -p \"$0/pts\"; mount --bind /dev/null \"$0/null\"; "
+        "mount --rbind /dev/pts \"$0/pts\"; mount --rbind \"$0\" /dev; exec \"$@\"",
+        folder};
+    wrapped.insert(wrapped.end(), command.begin(), command.end());
+    return wrapped;
+}
