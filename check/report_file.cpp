@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -51,12 +52,16 @@ std::string groups_that_matter(const PortListing& listing) {
             groups.insert(status.st_gid);
         }
     }
+    // A user's own group bears the user's name, which the report leaves out.
+    const passwd* user = getpwuid(getuid());
+    const std::string own = user != nullptr ? user->pw_name : "";
     std::string text;
     for (gid_t gid : groups) {
         const GroupAccess access = group_access(gid);
-        text += "  " + escaped(access.group) + ": in this session " +
-                (access.in_session ? "yes" : "no") + ", in the group database " +
-                (access.in_database ? "yes" : "no") + "\n";
+        const std::string name =
+            access.group == own ? "your own group (its name left out)" : escaped(access.group);
+        text += "  " + name + ": in this session " + (access.in_session ? "yes" : "no") +
+                ", in the group database " + (access.in_database ? "yes" : "no") + "\n";
     }
     return text.empty() ? "  none found\n" : text;
 }

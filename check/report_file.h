@@ -7,7 +7,8 @@
 // Writes the report: the program's version, the kernel release, the
 // distribution, the group memberships that matter, the listing with every
 // port's USB identity, the tests as printed (tests_text) and what to do next.
-// User and host names are left out, and the report says so at its top. With
+// User and host names are left out, and the report says so at its top; the
+// user's own group, which bears the user's name, is named "your own group". With
 // a JSON document, it goes to FILE.json beside it. Returns false and sets
 // error to one line when a file cannot be written. Only a regular file is
 // written: a new one, or one that is there, replaced; never a link, a FIFO or

@@ -359,6 +359,8 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
 TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     SimulatedAdapter adapter(folder.path_of("ttyUSBsilent"), {"--silent"});
     ASSERT_TRUE(adapter.ready());
+    // The port's group is root's own, named as the user running the test is.
+    ASSERT_EQ(chown(adapter.slave().c_str(), 0, 0), 0);
     const std::string file = folder.path_of("report.txt");
     // The report lists the ports of a /dev that holds this adapter alone.
     ToolRun run = run_tool(
@@ -375,6 +377,7 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     EXPECT_EQ(report.find(host), std::string::npos) << "the host name is in the report";
+    EXPECT_EQ(report.find("  root: in this session"), std::string::npos) << report;
 }
 
 // A path is bytes: JSON carries one that is not UTF-8 without losing any.
