@@ -90,7 +90,8 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
         "3 not able to open, the port went away, held by another process or no port to test,\n"
         "4 the echo came back but the port cannot do what was asked (the rate, a K-line check),\n"
-        "64 usage error, 74 the report could not be written; the highest of several ports.\n");
+        "64 usage error, 74 the output or the report could not be written; the highest of\n"
+        "several ports.\n");
     g_option_context_add_main_entries(context.get(), entries, nullptr);
     // The help is printed by the caller, which can tell when the write fails.
     g_option_context_set_help_enabled(context.get(), FALSE);
