@@ -26,56 +26,72 @@
 
 namespace {
 
+// A node made under /dev for one test and removed with this object.
+class DevNode {
+  public:
+    // kind "fifo", or a link to target.
+    DevNode(const std::string& kind, const std::string& target = "") : path_(unique_device_link()) {
+        if (kind == "acm") {
+            path_.replace(path_.find("ttyUSB"), 6, "ttyACM");
+        }
+        int made =
+            kind == "fifo" ? mkfifo(path_.c_str(), 0600) : symlink(target.c_str(), path_.c_str());
+        EXPECT_EQ(made, 0) << path_;
+    }
+    ~DevNode() { unlink(path_.c_str()); }
+    DevNode(const DevNode&) = delete;
+    DevNode& operator=(const DevNode&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
 // lantoric-check as user 65534 with the given group and no other groups.
 ToolRun check_unprivileged(const std::string& port, const char* group = "65534") {
     return run_tool({"/usr/bin/setpriv", "--reuid=65534", std::string("--regid=") + group,
                         "--clear-groups", LANTORIC_CHECK_PATH, port});
 }
 
-// Each test that lists ports has a /dev of its own, so nothing else plugged
-// in or linked under the real one changes what it sees.
 TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
-    TempFolder dev;
-    ASSERT_EQ(mkfifo(dev.path_of("ttyUSBfifo").c_str(), 0600), 0);
-    dev.add_link("ttyACMnull", "/dev/null");
-    dev.add_link("ttyUSBgone", "/dev/pts/no-such-terminal");
-    SimulatedAdapter adapter(dev.path_of("ttyUSBecho"));
+    DevNode fifo("fifo");
+    DevNode null_link("acm", "/dev/null");
+    DevNode dangling("link", "/dev/pts/no-such-terminal");
+    SimulatedAdapter adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready());
-    ToolRun run =
-        run_tool(with_own_dev(dev.path(), {LANTORIC_CHECK_PATH}), std::chrono::seconds(60));
+    ToolRun run = run_tool(with_own_devices({LANTORIC_CHECK_PATH}), std::chrono::seconds(60));
     ASSERT_FALSE(run.timed_out) << "the listing blocked";
     EXPECT_EQ(run.status, 0) << run.errors;
-    for (const char* line : {
-             "/dev/ttyUSBfifo (ttyUSB)\n  opens: no\n  reason: no serial line: /dev/ttyUSBfifo is "
-             "a FIFO",
-             "/dev/ttyACMnull (ttyACM)\n  opens: no\n  reason: no serial line: /dev/ttyACMnull is "
-             "a character device of no terminal; it was not opened",
-             "/dev/ttyUSBgone (ttyUSB)\n  opens: no\n  reason: gone: /dev/ttyUSBgone leads to "
-             "/dev/pts/no-such-terminal",
-             "/dev/ttyUSBecho (ttyUSB)\n  opens: yes\n",
+    for (const std::string& line : {
+             fifo.path() + " (ttyUSB)\n  opens: no\n  reason: no serial line: " + fifo.path() +
+                 " is a FIFO",
+             null_link.path() + " (ttyACM)\n  opens: no\n  reason: no serial line: " +
+                 null_link.path() + " is a character device of no terminal; it was not opened",
+             dangling.path() + " (ttyUSB)\n  opens: no\n  reason: gone: " + dangling.path() +
+                 " leads to /dev/pts/no-such-terminal",
+             adapter.link() + " (ttyUSB)\n  opens: yes\n",
          }) {
         EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n---\n" << run.output;
     }
     // The simulator holds the terminal's master: it is the device, no holder.
-    EXPECT_EQ(run.output.find("/dev/ttyUSBecho (ttyUSB)\n  opens: yes\n  held by"),
+    EXPECT_EQ(run.output.find(adapter.link() + " (ttyUSB)\n  opens: yes\n  held by"),
               std::string::npos)
         << run.output;
     // --all tests the ports that open and no other.
-    ToolRun all = run_tool(with_own_dev(dev.path(), {LANTORIC_CHECK_PATH, "--all"}),
-                           std::chrono::seconds(60));
+    ToolRun all =
+        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
-    EXPECT_NE(all.output.find("/dev/ttyUSBecho at 9600 baud\n  verdict: success"),
+    EXPECT_NE(all.output.find(adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
         << all.output;
-    EXPECT_EQ(all.output.find("ttyUSBfifo"), std::string::npos) << all.output;
+    EXPECT_EQ(all.output.find(fifo.path()), std::string::npos) << all.output;
 }
 
 // Another process with the port open is named, its chosen name escaped; its
 // port is tested only when forced, and --all passes it by.
 TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
-    TempFolder dev;
-    SimulatedAdapter adapter(dev.path_of("ttyUSBheld"));
-    SimulatedAdapter free_adapter(dev.path_of("ttyUSBfree"));
+    SimulatedAdapter adapter(unique_device_link());
+    SimulatedAdapter free_adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready() && free_adapter.ready());
     // A name that would clear the screen, retitle the terminal and turn the
     // text after it around: a CSI and a right-to-left override.
@@ -100,7 +116,7 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     const std::string named =
         "process " + std::to_string(reader) + " (\\x1b[2J\\x1b]0;x\\x07\\xc2\\x9b\\xe2\\x80\\xae)";
 
-    ToolRun listing = run_tool(with_own_dev(dev.path(), {LANTORIC_CHECK_PATH}));
+    ToolRun listing = run_tool(with_own_devices({LANTORIC_CHECK_PATH}));
     ToolRun refused = run_tool({LANTORIC_CHECK_PATH, adapter.link()});
     // Traffic of another program waits unread when the forced test begins.
     OwnedDescriptor other(open(adapter.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
@@ -108,9 +124,9 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     EXPECT_TRUE(
         wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
     ToolRun forced = run_tool({LANTORIC_CHECK_PATH, "--force", adapter.link()});
-    ToolRun all = run_tool(with_own_dev(dev.path(), {LANTORIC_CHECK_PATH, "--all"}),
-                           std::chrono::seconds(60));
-    ToolRun json = run_tool(with_own_dev(dev.path(), {LANTORIC_CHECK_PATH, "--json"}));
+    ToolRun all =
+        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
+    ToolRun json = run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--json"}));
     kill(reader, SIGKILL);
     waitpid(reader, nullptr, 0);
     for (const ToolRun* run : {&listing, &refused, &all}) {
@@ -126,10 +142,10 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     EXPECT_EQ(forced.status, 0) << forced.output << forced.errors;
     EXPECT_NE(forced.output.find("waiting before the test: 3 bytes"), std::string::npos);
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
-    EXPECT_NE(all.output.find("/dev/ttyUSBfree at 9600 baud\n  verdict: success"),
+    EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
         << all.output;
-    EXPECT_NE(all.output.find("/dev/ttyUSBheld at 9600 baud\n  verdict: not tested"),
+    EXPECT_NE(all.output.find(adapter.link() + " at 9600 baud\n  verdict: not tested"),
               std::string::npos)
         << all.output;
 }

@@ -39,9 +39,7 @@ void remove_stale_test_links();
 // Whether an entry is a link made by a test program ("/dev/ttyUSBlt...").
 bool is_test_link(const std::string& path);
 
-// The command run in a mount namespace of its own whose /dev is folder: the
-// nodes the test made there, with /dev/null and /dev/pts bound in. Whatever
-// else is plugged in or linked under the real /dev stays out of its sight.
-// Needs root.
-std::vector<std::string> with_own_dev(const std::string& folder,
-                                      const std::vector<std::string>& command);
+// The command run as root in a mount namespace whose /dev holds only the nodes
+// this test process made there, /dev/null and /dev/pts: nothing else plugged
+// in or linked is in its sight.
+std::vector<std::string> with_own_devices(const std::vector<std::string>& command);
