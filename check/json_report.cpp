@@ -4,6 +4,7 @@
 #include "base/owners.h"
 #include "serial/text_utf8.h"
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <json-glib/json-glib.h>
@@ -15,6 +16,33 @@ using OwnedBuilder = OwnedBy<JsonBuilder, g_object_unref>;
 using OwnedGenerator = OwnedBy<JsonGenerator, g_object_unref>;
 using OwnedNode = OwnedBy<JsonNode, json_node_unref>;
 using OwnedText = OwnedBy<gchar, g_free>;
+
+// Whether a character would act on a terminal or reorder the text around it
+// rather than show: DEL and the C1 controls (U+009B is a terminal's CSI), and
+// the line and paragraph separators, and the marks, embeddings, overrides
+// and isolates of bidirectional text.
+bool acts_on_terminal(gunichar c) {
+    return (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
+           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// json-glib escapes only the controls below U+0020; the others that act on a
+// terminal come as \uXXXX too, as text mode escapes them. Outside its strings
+// the document is ASCII, so only strings change, and they parse back the same.
+std::string escape_acting_characters(const std::string& document) {
+    std::string text;
+    for (const char* at = document.c_str(); *at != '\0'; at = g_utf8_next_char(at)) {
+        const gunichar c = g_utf8_get_char(at);
+        if (acts_on_terminal(c)) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
+            text += code;
+        } else {
+            text.append(at, static_cast<std::size_t>(g_utf8_next_char(at) - at));
+        }
+    }
+    return text;
+}
 
 // Builds one document; each member call adds a named value to the open object.
 class Document {
@@ -89,7 +117,7 @@ class Document {
         json_generator_set_pretty(generator.get(), TRUE);
         json_generator_set_root(generator.get(), root.get());
         OwnedText text(json_generator_to_data(generator.get(), nullptr));
-        return std::string(text.get()) + "\n";
+        return escape_acting_characters(text.get()) + "\n";
     }
 
   private:
@@ -143,6 +171,7 @@ void add_run(Document& document, const TestRun& test_run) {
         add_open(document, test_run.open);
     }
     add_rate(document, "line_rate", test_run.line_rate);
+    document.number("waiting_before_bytes", run.waiting_before);
     document.number("bytes_written", run.bytes_written);
     document.text("sent_text", sent);
     document.text("sent_hex", hex_bytes(sent));

@@ -112,6 +112,11 @@ int main(int argc, char** argv) {
         }
         return finish(EXIT_SUCCESS_STATUS);
     }
+    if (std::string report_error; !options->report.empty() &&
+                                  !report_writable(options->report, options->json, report_error)) {
+        complain(report_error);
+        return finish(EXIT_OUTPUT_FAILED);
+    }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
     const bool summarised = options->watch || options->duration || options->until_fail;
@@ -200,7 +205,7 @@ int main(int argc, char** argv) {
             if (const std::string line = untested_line(test); !line.empty()) {
                 complain(line);
             }
-            if (interruption_requested()) {
+            if (interruption_requested() || output_closed()) {
                 break;
             }
         }

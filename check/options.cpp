@@ -90,7 +90,8 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
         "3 not able to open, the port went away, held by another process or no port to test,\n"
         "4 the echo came back but the port cannot do what was asked (the rate, a K-line check),\n"
-        "64 usage error, 74 the report could not be written; the highest of several ports.\n");
+        "64 usage error, 74 the output or the report could not be written; the highest of\n"
+        "several ports.\n");
     g_option_context_add_main_entries(context.get(), entries, nullptr);
     // The help is printed by the caller, which can tell when the write fails.
     g_option_context_set_help_enabled(context.get(), FALSE);
@@ -158,6 +159,15 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     if (watch && (options.duration || until_fail)) {
         error = "--watch tests each adapter as it comes: not together with --duration or "
                 "--until-fail";
+        return std::nullopt;
+    }
+    if (count_text != nullptr && (options.duration || until_fail)) {
+        error = "--duration and --until-fail repeat the test for a time or until it fails: not "
+                "together with --count";
+        return std::nullopt;
+    }
+    if (report_text != nullptr && options.report.empty()) {
+        error = "--report needs a file name, such as --report adapter.txt";
         return std::nullopt;
     }
     if (watch && !options.ports.empty()) {

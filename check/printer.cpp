@@ -1,6 +1,8 @@
 #include "check/printer.h"
 
 #include <cstdlib>
+#include <poll.h>
+#include <unistd.h>
 
 void Printer::block(const std::function<void(std::FILE*)>& print) {
     char* text = nullptr;
@@ -19,4 +21,12 @@ void Printer::block(const std::function<void(std::FILE*)>& print) {
         kept_.append(text, size);
     }
     std::free(text);
+}
+
+bool output_closed() {
+    // Asked for no event, poll still reports the error of a pipe without
+    // reader and the hang-up of a socket or terminal; a file never has one.
+    pollfd output = {STDOUT_FILENO, 0, 0};
+    return std::ferror(stdout) != 0 ||
+           (poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP)) != 0);
 }

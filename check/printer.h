@@ -23,3 +23,8 @@ class Printer {
     bool show_;
     std::string kept_;
 };
+
+// Whether standard output takes no more: a write to it failed, or it is a
+// pipe or socket whose reader has gone (or a terminal that hung up). A run
+// that prints as it goes then ends rather than go on unseen.
+bool output_closed();

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -51,12 +52,16 @@ std::string groups_that_matter(const PortListing& listing) {
             groups.insert(status.st_gid);
         }
     }
+    // A user's own group bears the user's name, which the report leaves out.
+    const passwd* user = getpwuid(getuid());
+    const std::string own = user != nullptr ? user->pw_name : "";
     std::string text;
     for (gid_t gid : groups) {
         const GroupAccess access = group_access(gid);
-        text += "  " + escaped(access.group) + ": in this session " +
-                (access.in_session ? "yes" : "no") + ", in the group database " +
-                (access.in_database ? "yes" : "no") + "\n";
+        const std::string name =
+            access.group == own ? "your own group (its name left out)" : escaped(access.group);
+        text += "  " + name + ": in this session " + (access.in_session ? "yes" : "no") +
+                ", in the group database " + (access.in_database ? "yes" : "no") + "\n";
     }
     return text.empty() ? "  none found\n" : text;
 }
@@ -81,25 +86,99 @@ std::string next_steps(const std::string& text) {
     return steps.empty() ? "  nothing: no check found a fault to mend\n" : steps;
 }
 
+// Why a node that is there takes no report: only a regular file is replaced,
+// and never the one standard output already writes to, which the report would
+// cut off. Empty when it may be replaced.
+std::string unfit_node(const struct stat& node) {
+    if (!S_ISREG(node.st_mode)) {
+        const char* kind = S_ISLNK(node.st_mode)    ? "a symbolic link"
+                           : S_ISFIFO(node.st_mode) ? "a FIFO"
+                           : S_ISDIR(node.st_mode)  ? "a folder"
+                           : S_ISCHR(node.st_mode)  ? "a character device"
+                           : S_ISBLK(node.st_mode)  ? "a block device"
+                                                    : "a socket";
+        return std::string("it is ") + kind + ", not a regular file; give a new file's name";
+    }
+    struct stat output {};
+    if (fstat(STDOUT_FILENO, &output) == 0 && output.st_dev == node.st_dev &&
+        output.st_ino == node.st_ino) {
+        return "standard output goes to it already; give another file";
+    }
+    return {};
+}
+
+// Why one file cannot take the report, looked at without opening it: a node
+// there must be fit and writable, a new file needs a folder this user may
+// write in. Empty when it can.
+std::string report_problem(const std::string& file) {
+    struct stat node {};
+    if (lstat(file.c_str(), &node) == 0) {
+        if (std::string unfit = unfit_node(node); !unfit.empty()) {
+            return unfit;
+        }
+        return faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0 ? "" : std::strerror(errno);
+    }
+    if (errno != ENOENT) {
+        return std::strerror(errno);
+    }
+    const std::size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return "no new file can be made in " + escaped(folder) + ": " + std::strerror(errno);
+    }
+    return {};
+}
+
 bool write_file(const std::string& file, const std::string& text, std::string& error) {
-    OwnedDescriptor out(
-        open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    std::string problem = report_problem(file);
+    OwnedDescriptor out;
+    if (problem.empty()) {
+        // Should the node change after the look, this open still neither
+        // follows a link nor waits for a FIFO's reader, and what it opened is
+        // looked at again before anything is cut.
+        out.reset(open(file.c_str(),
+                       O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+        struct stat node {};
+        problem = !out                           ? std::strerror(errno)
+                  : fstat(out.get(), &node) != 0 ? std::strerror(errno)
+                                                 : unfit_node(node);
+        if (problem.empty() && ftruncate(out.get(), 0) != 0) {
+            problem = std::strerror(errno);
+        }
+    }
     std::size_t written = 0;
-    while (out && written < text.size()) {
+    while (problem.empty() && written < text.size()) {
         const ssize_t step = write(out.get(), text.data() + written, text.size() - written);
         if (step <= 0) {
+            problem = std::strerror(step < 0 ? errno : EIO);
             break;
         }
         written += static_cast<std::size_t>(step);
     }
-    if (!out || written < text.size() || close(out.release()) != 0) {
-        error = "cannot write the report " + escaped(file) + ": " + std::strerror(errno);
+    if (problem.empty() && close(out.release()) != 0) {
+        problem = std::strerror(errno);
+    }
+    if (!problem.empty()) {
+        error = "cannot write the report " + escaped(file) + ": " + problem;
         return false;
     }
     return true;
 }
 
 } // namespace
+
+bool report_writable(const std::string& file, bool json, std::string& error) {
+    for (const std::string& each : {file, file + ".json"}) {
+        if (const std::string problem = report_problem(each); !problem.empty()) {
+            error = "cannot write the report " + escaped(each) + ": " + problem;
+            return false;
+        }
+        if (!json) {
+            break;
+        }
+    }
+    return true;
+}
 
 bool write_report(const std::string& file, const std::string& tests_text,
                   const std::string& json, std::string& error) {

@@ -46,6 +46,10 @@ void print_run(const TestRun& test_run, std::FILE* out) {
         return;
     }
     std::fprintf(out, "  verdict: %s\n", loopback_verdict_text(run.verdict));
+    if (run.waiting_before > 0) {
+        std::fprintf(out, "  waiting before the test: %d bytes, not counted as the echo\n",
+                     run.waiting_before);
+    }
     if (run.verdict == LoopbackVerdict::not_able_to_transmit) {
         std::fprintf(out, "  sent: %d of %zu bytes went out; the adapter or its driver is stuck\n",
                      run.bytes_written, sent.size());

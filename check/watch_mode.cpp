@@ -65,10 +65,14 @@ class Watch {
             return EXIT_NOT_OPENED;
         }
         greet();
-        while (!interruption_requested()) {
-            pollfd watch[2] = {{changes.get(), POLLIN, 0},
-                               {interruption_descriptor(), POLLIN, 0}};
-            const int ready = poll(watch, interruption_descriptor() >= 0 ? 2 : 1, timeout_ms());
+        while (!interruption_requested() && !output_closed()) {
+            // Standard output is watched too: a reader that goes (the end of
+            // "| head -1") ends the watch at once. poll passes over a
+            // descriptor of -1.
+            pollfd watch[3] = {{changes.get(), POLLIN, 0},
+                               {interruption_descriptor(), POLLIN, 0},
+                               {STDOUT_FILENO, 0, 0}};
+            const int ready = poll(watch, 3, timeout_ms());
             if (ready < 0 && errno != EINTR) {
                 break;
             }

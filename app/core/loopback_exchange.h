@@ -52,7 +52,12 @@ struct LoopbackResult {
     LoopbackVerdict verdict = LoopbackVerdict::not_able_to_open;
     // What the one write took: 15 when it went out in full.
     int bytes_written = 0;
-    // Every byte read, zero bytes included, up to TEST_RECEIVE_LIMIT.
+    // Bytes that were waiting before the write (another program's traffic on
+    // a shared port, which the opening leaves alone): read aside, no part of
+    // the echo or its timing.
+    int waiting_before = 0;
+    // Every byte read after the write, zero bytes included, up to
+    // TEST_RECEIVE_LIMIT.
     std::string received_bytes;
     // The received text as the window shows it: zero bytes add nothing.
     std::string received_text;
@@ -69,7 +74,8 @@ struct LoopbackResult {
 // descriptor). Returns serial_open's result, 0 when the port does not open.
 object_number loopback_open(object_number number, const char* path);
 
-// Writes the text to the open port and reads the echo until the texts are
+// Reads aside what is waiting, no more than was waiting then, writes the
+// text to the open port and reads the echo until the texts are
 // equal (success), or until the bounds' poll tries found no input for
 // TEST_POLL_DELAY_MS each or their time limit passed since the write (timeout).
 // A poll waits on the descriptor, so a byte is read the moment it arrives.

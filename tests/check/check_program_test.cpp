@@ -3,6 +3,7 @@
 // leaves on the line and the exit status scripts rely on.
 #include "base/owners.h"
 #include "tests/support/processes.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
@@ -189,7 +190,9 @@ TEST_F(CheckProgram, ANonStandardRateReachesTheLine) {
 // Every bad input ends at once with one line on standard error.
 TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     ASSERT_EQ(mkfifo(folder.path_of("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(folder.path_of("r.json").c_str(), 0600), 0);
     folder.add_folder("folder");
+    PtyPair pty;
     struct Row {
         std::vector<std::string> arguments;
         int status;
@@ -202,6 +205,12 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--baud=fast"}, 64, "bad --baud"},
         {{"--baud=99999999999999999999"}, 64, "bad --baud"},
         {{"--count=0"}, 64, "bad --count"},
+        {{"--duration=1h", "--count=2", "/dev/null"}, 64, "not together with --count"},
+        {{"--report=", "/dev/null"}, 64, "--report needs a file name"},
+        // Refused before a run that would end only by a signal.
+        {{"--watch", "--report=" + folder.path_of("fifo")}, 74, "it is a FIFO, not a regular"},
+        {{"--json", "--report=" + folder.path_of("r"), "/dev/null"}, 74, "r.json: it is a FIFO"},
+        {{"--report=" + pty.slave_path(), "/dev/null"}, 74, "it is a character device"},
         {{"--all", "/dev/null"}, 64, "--all"},
         {{folder.path_of("absent")}, 3, "no such file"},
         {{folder.path_of("folder")}, 3, "is a folder"},
@@ -243,6 +252,17 @@ TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
         EXPECT_EQ(run.status, 74) << arguments.size() << run.errors;
         EXPECT_NE(run.errors.find("cannot write the report"), std::string::npos) << run.errors;
     }
+    // A reader that has gone ends at once a run meant to last an hour, or for ever.
+    for (const std::string& mode : {"--duration=1h " + adapter.link(), std::string("--watch")}) {
+        ToolRun run =
+            run_tool({"/bin/bash", "-c", "set -o pipefail; timeout -s KILL 20 \"$0\" $1 | true",
+                      LANTORIC_CHECK_PATH, mode});
+        EXPECT_EQ(run.status, 74) << mode << run.errors;
+    }
+    // The report would cut off what standard output wrote to the same file.
+    ToolRun same = run_tool({"/bin/sh", "-c", "exec \"$0\" --report \"$1\" >>\"$1\"",
+                             LANTORIC_CHECK_PATH, folder.path_of("both.txt")});
+    EXPECT_EQ(same.status, 74) << same.errors;
 }
 
 // Interrupted mid-test, the port is left as it was found: not exclusive, its
@@ -467,10 +487,13 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
 
 // A report holds what a helper asks for, and no user or host name.
 TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
-    SimulatedAdapter adapter(unique_device_link(folder.path()), {"--silent"});
+    SimulatedAdapter adapter(unique_device_link(), {"--silent"});
     ASSERT_TRUE(adapter.ready());
+    // The port's group is root's own, named as the user running the test is.
+    ASSERT_EQ(chown(adapter.slave().c_str(), 0, 0), 0);
     const std::string file = folder.path_of("report.txt");
-    ToolRun run = check({"--report", file, adapter.link()});
+    ToolRun run =
+        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--report", file, adapter.link()}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
     std::ifstream in(file);
@@ -483,6 +506,7 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     EXPECT_EQ(report.find(host), std::string::npos) << "the host name is in the report";
+    EXPECT_EQ(report.find("  root: in this session"), std::string::npos) << report;
 }
 
 // A link swapped between the look at a node and its open never gets another

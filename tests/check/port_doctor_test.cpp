@@ -60,7 +60,7 @@ TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
     DevNode dangling("link", "/dev/pts/no-such-terminal");
     SimulatedAdapter adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready());
-    ToolRun run = run_tool({LANTORIC_CHECK_PATH}, std::chrono::seconds(60));
+    ToolRun run = run_tool(with_own_devices({LANTORIC_CHECK_PATH}), std::chrono::seconds(60));
     ASSERT_FALSE(run.timed_out) << "the listing blocked";
     EXPECT_EQ(run.status, 0) << run.errors;
     for (const std::string& line : {
@@ -79,7 +79,8 @@ TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
               std::string::npos)
         << run.output;
     // --all tests the ports that open and no other.
-    ToolRun all = run_tool({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
+    ToolRun all =
+        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
@@ -93,11 +94,13 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     SimulatedAdapter adapter(unique_device_link());
     SimulatedAdapter free_adapter(unique_device_link());
     ASSERT_TRUE(adapter.ready() && free_adapter.ready());
+    // A name that would clear the screen, retitle the terminal and turn the
+    // text after it around: a CSI and a right-to-left override.
+    const char* name = "\x1b[2J\x1b]0;x\x07\xc2\x9b\xe2\x80\xae";
     pid_t reader = fork();
     if (reader == 0) {
         int port = open(adapter.link().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        // A name that would clear the screen and retitle the terminal.
-        prctl(PR_SET_NAME, "\x1b[2J\x1b]0;x\x07");
+        prctl(PR_SET_NAME, name);
         while (port >= 0) {
             pause();
         }
@@ -108,26 +111,37 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     ASSERT_TRUE(wait_until([&] {
         holders = port_holders(adapter.link());
         return holders.processes.size() == 1 && holders.processes[0].pid == reader &&
-               holders.processes[0].command == "\x1b[2J\x1b]0;x\x07";
+               holders.processes[0].command == name;
     }));
     EXPECT_TRUE(holders.all_visible);
-    const std::string named = "process " + std::to_string(reader) + " (\\x1b[2J\\x1b]0;x\\x07)";
+    const std::string named =
+        "process " + std::to_string(reader) + " (\\x1b[2J\\x1b]0;x\\x07\\xc2\\x9b\\xe2\\x80\\xae)";
 
-    ToolRun listing = run_tool({LANTORIC_CHECK_PATH});
+    ToolRun listing = run_tool(with_own_devices({LANTORIC_CHECK_PATH}));
     ToolRun refused = run_tool({LANTORIC_CHECK_PATH, adapter.link()});
+    // Traffic of another program waits unread when the forced test begins.
+    OwnedDescriptor other(open(adapter.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    int waiting = write(other.get(), "old", 3) == 3 ? 0 : -1;
+    EXPECT_TRUE(
+        wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
     ToolRun forced = run_tool({LANTORIC_CHECK_PATH, "--force", adapter.link()});
-    ToolRun all = run_tool({LANTORIC_CHECK_PATH, "--all"}, std::chrono::seconds(60));
+    ToolRun all =
+        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
+    ToolRun json = run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--json"}));
     kill(reader, SIGKILL);
     waitpid(reader, nullptr, 0);
     for (const ToolRun* run : {&listing, &refused, &all}) {
         EXPECT_EQ(run->output.find('\x1b'), std::string::npos) << "an escape reached the terminal";
         EXPECT_NE(run->output.find("held by: " + named), std::string::npos) << run->output;
     }
+    EXPECT_NE(json.output.find("\\u001b[2J\\u001b]0;x\\u0007\\u009b\\u202e"), std::string::npos)
+        << json.output;
     EXPECT_EQ(refused.status, 3);
     EXPECT_NE(refused.errors.find(named + ": not tested; close that program, or give --force"),
               std::string::npos)
         << refused.errors;
     EXPECT_EQ(forced.status, 0) << forced.output << forced.errors;
+    EXPECT_NE(forced.output.find("waiting before the test: 3 bytes"), std::string::npos);
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)

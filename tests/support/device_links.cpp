@@ -80,3 +80,15 @@ void remove_stale_test_links() {
         }
     }
 }
+
+std::vector<std::string> with_own_devices(const std::vector<std::string>& command) {
+    const char* script =
+        "real=$(mktemp -d); mount --rbind /dev \"$real\"; mount -t tmpfs tmpfs /dev; "
+        "touch /dev/null; mount --bind \"$real/null\" /dev/null; mkdir /dev/pts; "
+        "mount --rbind \"$real/pts\" /dev/pts; cp -a \"$real\"/tty*lt\"$0\"x* /dev/ || :; "
+        "umount -l \"$real\"; rmdir \"$real\"; exec \"$@\"";
+    std::vector<std::string> wrapped = {
+        "/usr/bin/unshare", "--mount", "/bin/sh", "-ec", script, std::to_string(getpid())};
+    wrapped.insert(wrapped.end(), command.begin(), command.end());
+    return wrapped;
+}

@@ -38,3 +38,8 @@ void remove_stale_test_links();
 
 // Whether an entry is a link made by a test program ("/dev/ttyUSBlt...").
 bool is_test_link(const std::string& path);
+
+// The command run as root in a mount namespace whose /dev holds only the nodes
+// this test process made there, /dev/null and /dev/pts: nothing else plugged
+// in or linked is in its sight.
+std::vector<std::string> with_own_devices(const std::vector<std::string>& command);
