@@ -8,11 +8,13 @@
 #include "tests/support/wait_until.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <memory>
+#include <numeric>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -134,6 +136,18 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+        }
+        // A summary's outcomes add up to its tests: waits for an absent port
+        // are no tests.
+        if (const std::size_t at = run.output.find("  tests: "); at != std::string::npos) {
+            const std::string line = run.output.substr(at, run.output.find('\n', at) - at);
+            std::vector<int> counts;
+            for (std::size_t colon = line.find(": "); colon != std::string::npos;
+                 colon = line.find(": ", colon + 1)) {
+                counts.push_back(std::atoi(line.c_str() + colon + 2));
+            }
+            EXPECT_EQ(std::accumulate(counts.begin() + 1, counts.end(), 0), counts.front())
+                << line;
         }
     }
 }
