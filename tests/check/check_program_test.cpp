@@ -220,6 +220,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"/dev/null"}, 3, "is a character device of no terminal; it was not opened"},
         {{"/dev/tty"}, 3, "is the terminal lantoric-check runs in"},
         {{folder.path() + "/new\nline"}, 3, "new\\x0aline"},
+        // DEL, and a terminal's one-byte CSI.
+        {{folder.path() + "/del\x7f\x9b" "2J"}, 3, "del\\x7f\\x9b2J"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.front());
