@@ -146,8 +146,7 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
                  colon = line.find(": ", colon + 1)) {
                 counts.push_back(std::atoi(line.c_str() + colon + 2));
             }
-            EXPECT_EQ(std::accumulate(counts.begin() + 1, counts.end(), 0), counts.front())
-                << line;
+            EXPECT_EQ(std::accumulate(counts.begin() + 1, counts.end(), 0), counts.front()) << line;
         }
     }
 }
@@ -220,8 +219,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"/dev/null"}, 3, "is a character device of no terminal; it was not opened"},
         {{"/dev/tty"}, 3, "is the terminal lantoric-check runs in"},
         {{folder.path() + "/new\nline"}, 3, "new\\x0aline"},
-        // DEL, and a terminal's one-byte CSI.
-        {{folder.path() + "/del\x7f\x9b" "2J"}, 3, "del\\x7f\\x9b2J"},
+        // DEL, and a terminal's one-byte CSI (here: erase the line).
+        {{folder.path() + "/del\x7f\x9bK"}, 3, "del\\x7f\\x9bK"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.front());
