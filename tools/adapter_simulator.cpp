@@ -734,9 +734,12 @@ Appearance appear(const Options& options, int signals) {
     std::fflush(stdout);
     Simulator simulator(options, master.get(), signals);
     bool ended_well = simulator.run();
-    // The device goes first, then its name, as when a cable is pulled.
-    master.reset();
+    // Our own slave end goes before the device end: held for a moment without
+    // its master, it looks like another program that has the line open to a
+    // tester that opened the port just before. Then the device goes, then its
+    // name, as when a cable is pulled.
     slave.reset();
+    master.reset();
     link.remove();
     return !ended_well ? Appearance::failed
            : simulator.vanished() ? Appearance::vanished

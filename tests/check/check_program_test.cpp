@@ -10,11 +10,13 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <json-glib/json-glib.h>
 #include <memory>
+#include <numeric>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -139,6 +141,17 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
         }
+        // A summary's outcomes add up to its tests: waits for an absent port
+        // are no tests.
+        if (const std::size_t at = run.output.find("  tests: "); at != std::string::npos) {
+            const std::string line = run.output.substr(at, run.output.find('\n', at) - at);
+            std::vector<int> counts;
+            for (std::size_t colon = line.find(": "); colon != std::string::npos;
+                 colon = line.find(": ", colon + 1)) {
+                counts.push_back(std::atoi(line.c_str() + colon + 2));
+            }
+            EXPECT_EQ(std::accumulate(counts.begin() + 1, counts.end(), 0), counts.front()) << line;
+        }
     }
 }
 
@@ -218,6 +231,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"/dev/null"}, 3, "is a character device of no terminal; it was not opened"},
         {{"/dev/tty"}, 3, "is the terminal lantoric-check runs in"},
         {{folder.path() + "/new\nline"}, 3, "new\\x0aline"},
+        // DEL, and a terminal's one-byte CSI (here: erase the line).
+        {{folder.path() + "/del\x7f\x9bK"}, 3, "del\\x7f\\x9bK"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments.front());

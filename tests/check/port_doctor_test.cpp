@@ -295,13 +295,15 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
     EXPECT_TRUE(logged("watching /dev for new ttyUSB* and ttyACM* ports"));
     std::string silent_link;
     {
-        SimulatedAdapter good(unique_device_link());
-        ASSERT_TRUE(good.ready());
-        EXPECT_TRUE(logged(good.link() + " at 9600 baud\n  verdict: success"));
+        // The failing adapter first: the watch ends with the worst status,
+        // not the last adapter's.
         SimulatedAdapter silent(unique_device_link(), {"--silent"});
         ASSERT_TRUE(silent.ready());
         silent_link = silent.link();
         EXPECT_TRUE(logged(silent.link() + " at 9600 baud\n  verdict: timeout"));
+        SimulatedAdapter good(unique_device_link());
+        ASSERT_TRUE(good.ready());
+        EXPECT_TRUE(logged(good.link() + " at 9600 baud\n  verdict: success"));
     }
     EXPECT_TRUE(logged(silent_link + ": unplugged"));
     kill(watch, SIGINT);

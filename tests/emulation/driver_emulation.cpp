@@ -21,6 +21,9 @@
 //     rate=A:B        asked for A baud, the driver runs and reads back B (a
 //                     CP210x driver maps 10400 to 14400; the FTDI driver
 //                     falls back to 9600 for 4000000)
+//     slow-close      the port's close hangs, as a stuck adapter's driver's
+//                     may, until the adapter is unplugged (the node at
+//                     LANTORIC_EMULATED_PORT gone), at most 30 s
 //   LANTORIC_EMULATED_LOG     optional: a file that gets one line per break
 //                             change the port took, "on MS" or "off MS", MS
 //                             the steady clock in milliseconds, as a chip
@@ -228,9 +231,37 @@ int mark_injected(pollfd* entries, nfds_t count) {
     return added;
 }
 
+// Whether the behaviours name slow-close.
+bool closes_slowly() {
+    static const bool named = [] {
+        const char* driver = std::getenv("LANTORIC_EMULATED_DRIVER");
+        return driver != nullptr &&
+               ("," + std::string(driver) + ",").find(",slow-close,") != std::string::npos;
+    }();
+    return named;
+}
+
+void wait_until_unplugged() {
+    const char* path = std::getenv("LANTORIC_EMULATED_PORT");
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(30);
+    struct stat status {};
+    while (path != nullptr && stat(path, &status) == 0 && status.st_rdev == emulation().port &&
+           Clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 } // namespace
 
 extern "C" {
+
+int close(int descriptor) {
+    static auto call = next<int (*)(int)>("close");
+    if (closes_slowly() && is_port(descriptor)) {
+        wait_until_unplugged();
+    }
+    return call(descriptor);
+}
 
 int ioctl(int descriptor, unsigned long request, ...) {
     va_list arguments;

@@ -2,16 +2,21 @@
 // master and checks what reaches the line and what the kernel holds open.
 #include "serial/serial_port.h"
 
+#include "base/owners.h"
 #include "tests/support/descriptor_count.h"
 #include "tests/support/port_reads.h"
+#include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
 
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -282,6 +287,49 @@ TEST_F(SerialPortTest, CloseDiscardsOutputNotYetSent) {
     serial_close(port);
     std::string arrived = pty.read_master(accepted, std::chrono::seconds(1));
     EXPECT_LE(arrived.size(), 4096u) << "output queued before the close was still sent";
+}
+
+// A stuck adapter's close takes up to 30 s; every other port works meanwhile.
+// The slow close is the driver emulation's: this test runs itself again with
+// it preloaded, and the part under the emulation comes first.
+TEST_F(SerialPortTest, ASlowCloseKeepsNoOtherPortWaiting) {
+    if (const char* stuck = std::getenv("LANTORIC_EMULATED_PORT")) {
+        OwnedDescriptor look(open(stuck, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_TRUE(look);
+        ASSERT_GT(open_port(1, stuck), 0);
+        ASSERT_GT(open_port(2, pty.slave_path()), 0);
+        std::thread closing([] { serial_close(1); });
+        // The exclusive hold ends right before the descriptor's close.
+        EXPECT_TRUE(wait_until([&] {
+            int held = 1;
+            return ioctl(look.get(), TIOCGEXCL, &held) == 0 && held == 0;
+        }));
+        EXPECT_EQ(serial_write_string(2, "x"), 1);
+        EXPECT_EQ(descriptors_open_on(stuck), 2) << "the write waited for the close to end";
+        unlink(stuck); // unplugged: the close ends
+        closing.join();
+        return;
+    }
+#ifdef LANTORIC_DRIVER_EMULATION_PATH
+    TempFolder folder;
+    folder.add_link("stuck", pty.slave_path());
+    char self[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
+    ToolRun run = run_tool(
+        {"/usr/bin/env", std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
+         "LANTORIC_EMULATED_PORT=" + folder.path_of("stuck"), "LANTORIC_EMULATED_DRIVER=slow-close",
+         // The emulation comes ahead of AddressSanitizer's runtime.
+         std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+             ":verify_asan_link_order=0",
+         self, std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()},
+        std::chrono::seconds(60));
+    EXPECT_EQ(run.status, 0) << run.output << run.errors;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test."), std::string::npos) << run.output;
+#else
+    GTEST_SKIP() << "the driver emulation was not built";
+#endif
 }
 
 TEST_F(SerialPortTest, CloseMinusOneClosesEveryPort) {
