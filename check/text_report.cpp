@@ -17,13 +17,14 @@ std::string milliseconds(std::chrono::steady_clock::duration span) {
     return text;
 }
 
-void print_holders(const PortHolders& holders, std::FILE* out) {
+// A tested port says what it cannot see before its verdict instead.
+void print_holders(const PortHolders& holders, std::FILE* out, bool tested = false) {
     for (const PortHolder& holder : holders.processes) {
         std::fprintf(out,
                      "  held by: process %d (%s); a program reading the port takes the echo away\n",
                      static_cast<int>(holder.pid), escaped(holder.command).c_str());
     }
-    if (!holders.all_visible) {
+    if (!holders.all_visible && !tested) {
         std::fprintf(out, "  held by: processes of other users are visible to root only\n");
     }
 }
@@ -317,6 +318,14 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         std::fprintf(out, "  fix: %s\n", held_fix().c_str());
         return;
     }
+    if (!test.holders.all_visible) {
+        // Other users' processes cannot be looked into: one of them (a
+        // modem manager, a braille driver) may have the port open.
+        std::fprintf(out,
+                     "  may be in use: by a program of another user, which this user cannot see "
+                     "(sudo lantoric-check %s shows it)\n",
+                     escaped(test.path).c_str());
+    }
     if (!test.setup_failure.empty()) {
         std::fprintf(out, "  verdict: %s\n",
                      loopback_verdict_text(LoopbackVerdict::not_able_to_open));
@@ -370,7 +379,7 @@ void print_test(const AdapterTest& test, std::FILE* out) {
     if (test.kline) {
         print_kline(*test.kline, out);
     }
-    print_holders(test.holders, out);
+    print_holders(test.holders, out, true);
 }
 
 std::string cannot_do_reason(const AdapterTest& test) {

@@ -279,8 +279,9 @@ PortOpening port_open(const PortRequest& request) {
     if (request.line) {
         saved = save_line(descriptor.get());
         // Another program's unread input is its own; only a port no one else
-        // has open starts the test with nothing waiting.
-        if (opening.holders.processes.empty()) {
+        // has open starts the test with nothing waiting. Where other users'
+        // processes cannot be seen, another opener cannot be ruled out.
+        if (opening.holders.processes.empty() && opening.holders.all_visible) {
             tcflush(descriptor.get(), TCIFLUSH);
         }
         // Unchecked: a node that opens but refuses the settings is a port.

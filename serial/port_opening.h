@@ -97,7 +97,7 @@ struct PortOpening {
 // Opens a port as the request says. Never blocks: the open is non-blocking, a
 // FIFO or folder is refused from stat when serial_lines_only is set. Input
 // waiting from before is dropped only when no other process has the port
-// open. Any thread; no lock.
+// open and every process could be looked into. Any thread; no lock.
 PortOpening port_open(const PortRequest& request);
 
 // Closes a port handed over by OpenPort::release: clears a break and

@@ -125,6 +125,13 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     EXPECT_TRUE(
         wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
     ToolRun forced = run_tool({LANTORIC_CHECK_PATH, "--force", adapter.link()});
+    // A user who cannot see the holder is told so, and its traffic is not
+    // thrown away or taken for the echo.
+    ASSERT_EQ(chmod(adapter.slave().c_str(), 0666), 0);
+    EXPECT_EQ(write(other.get(), "old", 3), 3);
+    EXPECT_TRUE(
+        wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
+    ToolRun unseen = check_unprivileged(adapter.link());
     ToolRun all =
         run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
     ToolRun json = run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--json"}));
@@ -142,6 +149,12 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
         << refused.errors;
     EXPECT_EQ(forced.status, 0) << forced.output << forced.errors;
     EXPECT_NE(forced.output.find("waiting before the test: 3 bytes"), std::string::npos);
+    EXPECT_EQ(unseen.status, 0) << unseen.output << unseen.errors;
+    for (const char* line : {"  may be in use: by a program of another user, which this user "
+                             "cannot see (sudo lantoric-check ",
+                             "waiting before the test: 3 bytes"}) {
+        EXPECT_NE(unseen.output.find(line), std::string::npos) << line << "\n" << unseen.output;
+    }
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
