@@ -131,9 +131,8 @@ void add_header(Document& document) {
 
 void add_open(Document& document, const OpenReport& open) {
     document.begin_object("open");
-    document.texts(open, {{"outcome", &OpenReport::word},
-                          {"reason", &OpenReport::reason},
-                          {"fix", &OpenReport::fix}});
+    document.text("outcome", open.word());
+    document.texts(open, {{"reason", &OpenReport::reason}, {"fix", &OpenReport::fix}});
     document.end_object();
 }
 
@@ -319,7 +318,7 @@ std::string listing_json(const PortListing& listing, int exit_status) {
         document.begin_object();
         document.path(port.path);
         document.text("kind", port.kind);
-        document.flag("opens", port.open.outcome == OpenOutcome::opens);
+        document.flag("opens", port.open.opens());
         add_open(document, port.open);
         add_holders(document, port.holders);
         if (port.usb) {
@@ -378,8 +377,9 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         add_rate_check(document, "rate", test.rate);
         add_open(document, test.open);
         add_holders(document, test.holders);
-        document.flag("tested", test.open.outcome == OpenOutcome::opens && !test.held_elsewhere);
-        document.text("setup_failure", test.setup_failure);
+        document.flag("tested", test.open.opens() && !test.held_elsewhere);
+        document.text("setup_failure",
+                      test.rate_refused() ? test.first_open_failure->reason : std::string());
         document.milliseconds("wire_time_ms", wire_time(test.line_rate.value_or(test.baud_rate)));
         document.begin_array("runs");
         for (const TestRun& run : test.kept) {
@@ -396,7 +396,10 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
                         test.outcomes[static_cast<int>(RunOutcome::not_transmitted)]);
         document.number("port_gone", test.outcomes[static_cast<int>(RunOutcome::port_gone)]);
         document.number("not_opened", test.outcomes[static_cast<int>(RunOutcome::not_opened)]);
-        document.text("first_open_failure", test.first_open_failure);
+        document.text("first_open_failure",
+                      test.first_open_failure ? test.first_open_failure->reason + "; " +
+                                                    test.first_open_failure->fix
+                                              : std::string());
         document.milliseconds("min_ms", times.min());
         document.milliseconds("median_ms", times.quantile(0.5));
         document.milliseconds("p99_ms", times.quantile(0.99));

@@ -57,7 +57,7 @@ int finish(int status) {
 // The line for standard error when a port was not tested or failed for a
 // reason other than its echo; empty otherwise.
 std::string untested_line(const AdapterTest& test) {
-    if (test.open.outcome != OpenOutcome::opens) {
+    if (!test.open.opens()) {
         return test.open.reason + "; " + test.open.fix;
     }
     if (test.held_elsewhere) {
@@ -68,8 +68,8 @@ std::string untested_line(const AdapterTest& test) {
         }
         return escaped(test.path) + " is held by " + holders + ": not tested; " + held_fix();
     }
-    if (!test.setup_failure.empty()) {
-        return escaped(test.path) + ": " + test.setup_failure;
+    if (test.rate_refused()) {
+        return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
     }
     std::string line;
     if (const int gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
@@ -77,8 +77,9 @@ std::string untested_line(const AdapterTest& test) {
                std::to_string(test.run_count) +
                " tests: the adapter was unplugged or reset; plug it in again";
     }
-    if (!test.first_open_failure.empty()) {
-        line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure;
+    if (test.first_open_failure) {
+        line += (line.empty() ? "" : "; then it did not open: ") +
+                test.first_open_failure->reason + "; " + test.first_open_failure->fix;
     }
     if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
         line = escaped(test.path) + ": the echo came back, but the port cannot do what was "
@@ -160,7 +161,7 @@ int main(int argc, char** argv) {
                 return list_ports();
             }();
             for (const ListedPort& port : listing.ports) {
-                if (port.open.outcome != OpenOutcome::opens) {
+                if (!port.open.opens()) {
                     continue;
                 }
                 if (!options->force && !port.holders.processes.empty()) {

@@ -33,8 +33,8 @@ RunOutcome outcome_of(const LoopbackResult& result) {
 void keep_in(AdapterTest& test, TestRun run) {
     test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
     ++test.outcomes[static_cast<int>(run.outcome)];
-    if (run.outcome == RunOutcome::not_opened && test.first_open_failure.empty()) {
-        test.first_open_failure = run.open.reason + "; " + run.open.fix;
+    if (run.outcome == RunOutcome::not_opened && !test.first_open_failure) {
+        test.first_open_failure = run.open;
     }
     if (run.outcome == RunOutcome::success && run.result.last_byte) {
         test.times.add(*run.result.last_byte);
@@ -69,13 +69,6 @@ TestRun run_once_in(AdapterTest& test, int number, bool force) {
     std::optional<SignalsDeferred> deferred;
     deferred.emplace();
     PortOpening opening = port_open(request);
-    if (opening.failure == OpeningFailure::refused_rate) {
-        test.setup_failure =
-            "the driver does not accept " + std::to_string(test.baud_rate) + " baud";
-        run.outcome = RunOutcome::not_opened;
-        run.open = describe_opening(test.path, opening);
-        return run;
-    }
     if (!opening.port) {
         run.open = describe_opening(test.path, opening);
         return run;
@@ -229,10 +222,10 @@ bool prepare_test(AdapterTest& test, bool force) {
         SignalsDeferred deferred;
         test.open = check_open(test.path);
     }
-    if (holders_matter(test.open.outcome)) {
+    if (holders_matter(test.open.failure)) {
         test.holders = port_holders(test.path);
     }
-    if (test.open.outcome != OpenOutcome::opens) {
+    if (!test.open.opens()) {
         return false;
     }
     if (!force && !test.holders.processes.empty()) {
@@ -246,7 +239,7 @@ bool prepare_test(AdapterTest& test, bool force) {
 void finish_test(AdapterTest& test, bool force, bool kline) {
     const std::optional<UsbIdentity> usb = usb_identity_of(test.path);
     test.rate = check_rate(test.baud_rate, test.line_rate, usb);
-    if (kline && test.setup_failure.empty()) {
+    if (kline && !test.rate_refused()) {
         run_kline_checks(test, usb, force);
     }
     // The echo came back, but the port cannot do what was asked.
@@ -267,11 +260,10 @@ AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool
     for (int number = 1; number <= count; ++number) {
         TestRun run = run_test_once(test, number, force);
         test.run_count = number;
-        const bool rate_refused = !test.setup_failure.empty();
         keep_run(test, std::move(run));
         // In the summarising modes the first Ctrl-C ends the test after the
         // run under way, however many were asked for.
-        if (rate_refused || interruption_requested()) {
+        if (test.rate_refused() || interruption_requested()) {
             break;
         }
     }

@@ -81,16 +81,15 @@ struct AdapterTest {
     // Another process had the port open and --force was not given: its line
     // was left alone and not tested.
     bool held_elsewhere = false;
-    // Set when the port opened but the rate was refused: one line and its fix.
-    std::string setup_failure;
     int run_count = 0;
     // Runs by outcome, indexed by RunOutcome.
     int outcomes[5] = {};
     // The first run and the first failed runs, up to KEPT_RUNS in all.
     std::vector<TestRun> kept;
     int failures_left_out = 0;
-    // The reason of the first run that could not open the port.
-    std::string first_open_failure;
+    // Why the first run that could not open the port did not; a refused
+    // rate ends the test there.
+    std::optional<OpenReport> first_open_failure;
     // Write to last echoed byte of the successful runs.
     EchoTimes times;
     // The rate asked against the one the line reported.
@@ -100,6 +99,10 @@ struct AdapterTest {
     // --duration, --until-fail: the soak test's own facts.
     std::optional<SoakFacts> soak;
     int exit_status = EXIT_NOT_OPENED;
+
+    bool rate_refused() const {
+        return first_open_failure && first_open_failure->failure == OpeningFailure::refused_rate;
+    }
 };
 
 // The status a run's outcome maps to: 0 success, 1 timeout, 2 not able to

@@ -20,7 +20,7 @@ PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_r
         port.path = path;
         port.kind = name.substr(0, 6);
         port.open = check_open(port.path);
-        if (holders_matter(port.open.outcome)) {
+        if (holders_matter(port.open.failure)) {
             port.holders = port_holders(port.path);
         }
         port.usb = usb_identity(name, sysfs_root);

@@ -24,11 +24,8 @@ namespace {
 // times over, and a huge or endless file costs nothing.
 constexpr std::size_t LOCK_FILE_LIMIT = 128;
 
-OpenReport report(OpenOutcome outcome, std::string reason, std::string fix) {
-    static const char* const words[] = {"opens", "permission denied", "busy",
-                                        "no serial line", "gone", "missing",
-                                        "failed", "own terminal"};
-    return {outcome, std::move(reason), std::move(fix), words[static_cast<int>(outcome)]};
+OpenReport report(OpeningFailure failure, std::string reason, std::string fix) {
+    return {failure, std::move(reason), std::move(fix)};
 }
 
 std::string link_target(const std::string& path) {
@@ -102,21 +99,21 @@ OpenReport permission_report(const std::string& path, gid_t gid) {
     const std::string group = escaped(access.group);
     std::string reason = "permission denied: " + escaped(path) + " belongs to group " + group;
     if (access.in_database && !access.in_session) {
-        return report(OpenOutcome::permission_denied,
+        return report(OpeningFailure::permission_denied,
                       reason + ", which you joined after this session began",
                       "log out and in again (or reboot) so the session gets group " + group);
     }
     if (!access.in_session && access.gid == 0) {
-        return report(OpenOutcome::permission_denied, reason + ", and you are not in it",
+        return report(OpeningFailure::permission_denied, reason + ", and you are not in it",
                       "users are not meant to join group " + group +
                           ": ask the administrator for a udev rule that gives the port group "
                           "dialout, then join that");
     }
     if (!access.in_session) {
-        return report(OpenOutcome::permission_denied, reason + ", and you are not in it",
+        return report(OpeningFailure::permission_denied, reason + ", and you are not in it",
                       "sudo usermod -aG " + group + " \"$USER\", then log out and in again");
     }
-    return report(OpenOutcome::permission_denied,
+    return report(OpeningFailure::permission_denied,
                   reason + ", which you have, but the node's mode does not let the group in",
                   "ask the administrator to check the udev rules that set its mode");
 }
@@ -125,16 +122,16 @@ OpenReport busy_report(const std::string& path, const PortOpening& opening) {
     const std::string fix = "close the program that uses the port, then test again";
     switch (opening.hold) {
     case OpeningHold::flock:
-        return report(OpenOutcome::busy, "busy: another program has locked " + path + " (flock)",
+        return report(OpeningFailure::busy, "busy: another program has locked " + path + " (flock)",
                       fix);
     case OpeningHold::shared:
-        return report(OpenOutcome::busy, "busy: another program has " + path + " open", fix);
+        return report(OpeningFailure::busy, "busy: another program has " + path + " open", fix);
     case OpeningHold::exclusive:
     case OpeningHold::none:
         break;
     }
     // Others are refused by the open itself; root passes it and asks.
-    return report(OpenOutcome::busy,
+    return report(OpeningFailure::busy,
                   "busy: another program holds " + path + " exclusively" +
                       (opening.error == EBUSY ? "" : " (TIOCEXCL)"),
                   fix);
@@ -212,38 +209,38 @@ OpenReport describe_opening(const std::string& raw_path, const PortOpening& open
     const std::string serial_port = "give the path of a serial port, such as /dev/ttyUSB0";
     switch (opening.failure) {
     case OpeningFailure::none:
-        return report(OpenOutcome::opens, "opens", "");
+        return report(OpeningFailure::none, "opens", "");
     case OpeningFailure::missing:
-        return report(OpenOutcome::missing, "no such file: " + path,
+        return report(OpeningFailure::missing, "no such file: " + path,
                       "plug the adapter in, or check the name (lantoric-check alone lists "
                       "the ports there are)");
     case OpeningFailure::gone:
         if (opening.error == ENOENT) {
-            return report(OpenOutcome::gone,
+            return report(OpeningFailure::gone,
                           "gone: " + path + " leads to " + escaped(link_target(raw_path)) +
                               ", which is not there",
                           unplugged);
         }
-        return report(OpenOutcome::gone,
+        return report(OpeningFailure::gone,
                       "gone: no device answers behind " + path + " (" +
                           std::strerror(opening.error) + ")",
                       unplugged);
     case OpeningFailure::not_a_serial_line:
         if (opening.error == ENOTTY) {
-            return report(OpenOutcome::not_a_terminal,
+            return report(OpeningFailure::not_a_serial_line,
                           "no serial line: " + path + " opens, but is no terminal", serial_port);
         }
         if (S_ISCHR(opening.mode)) {
-            return report(OpenOutcome::not_a_terminal,
+            return report(OpeningFailure::not_a_serial_line,
                           "no serial line: " + path +
                               " is a character device of no terminal; it was not opened",
                           serial_port);
         }
-        return report(OpenOutcome::not_a_terminal,
+        return report(OpeningFailure::not_a_serial_line,
                       std::string("no serial line: ") + path + " is " + kind_of(opening.mode),
                       serial_port);
     case OpeningFailure::own_terminal:
-        return report(OpenOutcome::own_terminal,
+        return report(OpeningFailure::own_terminal,
                       "own terminal: " + path +
                           " is the terminal lantoric-check runs in; testing it would write "
                           "into your screen",
@@ -253,10 +250,15 @@ OpenReport describe_opening(const std::string& raw_path, const PortOpening& open
     case OpeningFailure::busy:
         return busy_report(path, opening);
     case OpeningFailure::refused_rate:
+        return report(OpeningFailure::refused_rate,
+                      "refused rate: the driver of " + path + " does not accept " +
+                          std::to_string(opening.refused_rate) + " baud (" +
+                          std::strerror(opening.error) + ")",
+                      "choose a rate the adapter supports, such as 9600 or 10400");
     case OpeningFailure::failed:
         break;
     }
-    return report(OpenOutcome::failed, path + ": " + std::strerror(opening.error),
+    return report(OpeningFailure::failed, path + ": " + std::strerror(opening.error),
                   "unplug the adapter, plug it in again and test again");
 }
 
@@ -274,17 +276,17 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
         }
         const std::string lock_file = lock_folder + "/LCK.." + name;
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
-            return report(OpenOutcome::busy,
+            return report(OpeningFailure::busy,
                           "busy: " + escaped(lock_file) + " says process " +
                               std::to_string(owner) + " (" + escaped(process_name(owner)) +
                               ") uses " + escaped(path),
                           "close that program, then test again");
         }
     }
-    return report(OpenOutcome::opens, "opens", "");
+    return report(OpeningFailure::none, "opens", "");
 }
 
-bool holders_matter(OpenOutcome outcome) {
-    return outcome != OpenOutcome::not_a_terminal && outcome != OpenOutcome::gone &&
-           outcome != OpenOutcome::missing && outcome != OpenOutcome::own_terminal;
+bool holders_matter(OpeningFailure failure) {
+    return failure != OpeningFailure::not_a_serial_line && failure != OpeningFailure::gone &&
+           failure != OpeningFailure::missing && failure != OpeningFailure::own_terminal;
 }

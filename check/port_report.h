@@ -9,28 +9,17 @@
 #include <sys/types.h>
 #include <vector>
 
-enum class OpenOutcome {
-    opens,
-    permission_denied,
-    busy,
-    not_a_terminal, // no serial line behind it (/dev/null, a FIFO, a file, a watchdog)
-    gone,           // a link whose target has gone, or no device behind the node
-    missing,        // no such file
-    failed,         // any other error of the open
-    own_terminal,   // the terminal lantoric-check runs in
-};
-
 struct OpenReport {
-    OpenOutcome outcome = OpenOutcome::failed;
+    OpeningFailure failure = OpeningFailure::failed;
     // One line: what was found ("permission denied: /dev/ttyUSB0 belongs to
     // group dialout"). Texts from others (paths, link targets, commands) come
     // escaped, so the line is safe to print.
     std::string reason;
     // One line: what to do about it; empty when the port opens.
     std::string fix;
-    // The outcome as one word for scripts: "opens", "permission denied", "busy",
-    // "no serial line", "gone", "missing", "failed", "own terminal".
-    std::string word;
+
+    bool opens() const { return failure == OpeningFailure::none; }
+    const char* word() const { return opening_failure_word(failure); }
 };
 
 // Looks at the port the way a test opens it (serial lines only, never one of
@@ -42,9 +31,9 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder = 
 // The report for an opening that failed (or, for OpeningFailure::none, "opens").
 OpenReport describe_opening(const std::string& path, const PortOpening& opening);
 
-// Whether the holders of a node with this outcome are worth naming: not for
+// Whether the holders of a node that failed so are worth naming: not for
 // nodes that are no serial line (every program has /dev/null open) or are gone.
-bool holders_matter(OpenOutcome outcome);
+bool holders_matter(OpeningFailure failure);
 
 // The owner of a UUCP lock file: the pid of a live process, 0 when the file is
 // absent, not a regular file, stale or names no valid process (a lock of

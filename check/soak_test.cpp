@@ -22,7 +22,7 @@ constexpr std::chrono::milliseconds ABSENT_RETRY{200};
 
 // Another program has the port: it is waited for, not tested.
 bool port_is_held(const TestRun& run) {
-    return run.outcome == RunOutcome::not_opened && run.open.outcome == OpenOutcome::busy;
+    return run.outcome == RunOutcome::not_opened && run.open.failure == OpeningFailure::busy;
 }
 
 // While another program holds the port, it is looked for among the
@@ -39,7 +39,7 @@ void wait_while_held(const std::string& path, std::optional<SteadyClock::time_po
 bool port_is_gone(const TestRun& run) {
     return run.outcome == RunOutcome::port_gone ||
            (run.outcome == RunOutcome::not_opened &&
-            (run.open.outcome == OpenOutcome::gone || run.open.outcome == OpenOutcome::missing));
+            (run.open.failure == OpeningFailure::gone || run.open.failure == OpeningFailure::missing));
 }
 
 std::string node_behind(const std::string& path) {
@@ -138,9 +138,8 @@ AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FIL
             }
         }
         const bool failed = run.outcome != RunOutcome::success;
-        const bool rate_refused = !test.setup_failure.empty();
         keep_run(test, std::move(run));
-        if ((plan.until_fail && failed) || rate_refused) {
+        if ((plan.until_fail && failed) || test.rate_refused()) {
             break;
         }
     }

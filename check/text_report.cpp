@@ -275,8 +275,8 @@ void print_listing(const PortListing& listing, std::FILE* out) {
     }
     for (const ListedPort& port : listing.ports) {
         std::fprintf(out, "%s (%s)\n", escaped(port.path).c_str(), port.kind.c_str());
-        std::fprintf(out, "  opens: %s\n", port.open.outcome == OpenOutcome::opens ? "yes" : "no");
-        if (port.open.outcome != OpenOutcome::opens) {
+        std::fprintf(out, "  opens: %s\n", port.open.opens() ? "yes" : "no");
+        if (!port.open.opens()) {
             std::fprintf(out, "  reason: %s\n", port.open.reason.c_str());
             std::fprintf(out, "  fix: %s\n", port.open.fix.c_str());
         }
@@ -301,7 +301,7 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         std::fprintf(out, " (the line runs at %d)", *test.line_rate);
     }
     std::fprintf(out, "\n");
-    if (test.open.outcome != OpenOutcome::opens) {
+    if (!test.open.opens()) {
         std::fprintf(out, "  verdict: %s\n",
                      loopback_verdict_text(LoopbackVerdict::not_able_to_open));
         std::fprintf(out, "  reason: %s\n", test.open.reason.c_str());
@@ -326,11 +326,11 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                      "(sudo lantoric-check %s shows it)\n",
                      escaped(test.path).c_str());
     }
-    if (!test.setup_failure.empty()) {
+    if (test.rate_refused()) {
         std::fprintf(out, "  verdict: %s\n",
                      loopback_verdict_text(LoopbackVerdict::not_able_to_open));
-        std::fprintf(out, "  reason: %s\n", test.setup_failure.c_str());
-        std::fprintf(out, "  fix: choose a rate the adapter supports, such as 9600 or 10400\n");
+        std::fprintf(out, "  reason: %s\n", test.first_open_failure->reason.c_str());
+        std::fprintf(out, "  fix: %s\n", test.first_open_failure->fix.c_str());
         return;
     }
     const int rate = test.line_rate.value_or(test.baud_rate);
@@ -347,8 +347,10 @@ void print_test(const AdapterTest& test, std::FILE* out) {
             }
         }
         std::fprintf(out, "\n");
-        if (!test.first_open_failure.empty()) {
-            std::fprintf(out, "  could not open: %s\n", test.first_open_failure.c_str());
+        if (test.first_open_failure) {
+            std::fprintf(out, "  could not open: %s; %s\n",
+                         test.first_open_failure->reason.c_str(),
+                         test.first_open_failure->fix.c_str());
         }
         const EchoTimes& times = test.times;
         if (times.count() > 0) {

@@ -33,7 +33,7 @@ std::string verdict_of(const AdapterTest& test) {
     if (test.held_elsewhere) {
         return "held by another process";
     }
-    if (test.open.outcome != OpenOutcome::opens || !test.setup_failure.empty()) {
+    if (!test.open.opens() || test.rate_refused()) {
         return "not able to open";
     }
     if (test.exit_status == EXIT_CANNOT_DO) {
@@ -174,7 +174,7 @@ class Watch {
     // port's hold for a moment.
     static bool denied(const std::string& path) {
         SignalsDeferred deferred;
-        return check_open(path).outcome == OpenOutcome::permission_denied;
+        return check_open(path).failure == OpeningFailure::permission_denied;
     }
 
     void test_overdue() {

@@ -219,6 +219,30 @@ bool is_own_terminal(dev_t rdev) {
     return false;
 }
 
+const char* opening_failure_word(OpeningFailure failure) {
+    switch (failure) {
+    case OpeningFailure::none:
+        return "opens";
+    case OpeningFailure::missing:
+        return "missing";
+    case OpeningFailure::gone:
+        return "gone";
+    case OpeningFailure::not_a_serial_line:
+        return "no serial line";
+    case OpeningFailure::own_terminal:
+        return "own terminal";
+    case OpeningFailure::permission_denied:
+        return "permission denied";
+    case OpeningFailure::busy:
+        return "busy";
+    case OpeningFailure::refused_rate:
+        return "refused rate";
+    case OpeningFailure::failed:
+        break;
+    }
+    return "failed";
+}
+
 PortOpening port_open(const PortRequest& request) {
     struct stat status {};
     OwnedDescriptor node;
@@ -291,6 +315,7 @@ PortOpening port_open(const PortRequest& request) {
     if (request.rate != 0 && !set_line_rate(opening.port.descriptor(), request.rate)) {
         opening.failure = OpeningFailure::refused_rate;
         opening.error = errno;
+        opening.refused_rate = request.rate;
         opening.port.close_now();
         return opening;
     }

@@ -36,6 +36,8 @@ struct PortRequest {
     bool refuse_shared = false;
 };
 
+// Why a port did not open; none when it did. Each has its word for people
+// and scripts (opening_failure_word), checked by the compiler to be there.
 enum class OpeningFailure {
     none,
     missing,           // no such file
@@ -92,7 +94,14 @@ struct PortOpening {
     // The rate the line runs at after it was set, as the driver reads it back;
     // none when no line was set or the read failed.
     std::optional<int> rate;
+    // The rate the driver refused (refused_rate only).
+    int refused_rate = 0;
 };
+
+// The failure as one word for scripts and the listing: "opens", "permission
+// denied", "busy", "no serial line", "gone", "missing", "failed", "own
+// terminal", "refused rate".
+const char* opening_failure_word(OpeningFailure failure);
 
 // Opens a port as the request says. Never blocks: the open is non-blocking, a
 // FIFO or folder is refused from stat when serial_lines_only is set. Input

@@ -349,7 +349,11 @@ TEST_F(CheckProgram, ASoakWaitsWhileAnotherProgramHasThePort) {
     setup.output = written.get();
     const pid_t soak = spawn_child(setup);
     ASSERT_GT(soak, 0);
-    ASSERT_TRUE(wait_until([&] { return has_open(soak, adapter.slave()); }));
+    // Past the look that decides whether to test at all: the port opened,
+    // closed and opened again.
+    for (bool open : {true, false, true}) {
+        ASSERT_TRUE(wait_until([&] { return has_open(soak, adapter.slave()) == open; }));
+    }
     {
         OwnedDescriptor other(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
         ASSERT_TRUE(other);
@@ -380,6 +384,14 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
           "fast init by 360 baud: yes", "slow init (5 baud): cannot tell"}},
         {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
+        {"refused-rate=10400",
+         {"--baud=10400", "--count=3"},
+         3,
+         {"verdict: not able to open selected port\n  reason: refused rate: the driver of "}},
+        {"refused-rate=10400",
+         {"--baud=10400", "--json"},
+         3,
+         {"\"first_open_failure\" : \"refused rate: the driver of "}},
         {"refused-break",
          {"--kline"},
          4,

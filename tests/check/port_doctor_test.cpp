@@ -259,7 +259,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
         SCOPED_TRACE(row.name);
         row.hold();
         OpenReport held = check_open(pty.slave_path(), locks.path());
-        EXPECT_EQ(held.outcome, row.says ? OpenOutcome::busy : OpenOutcome::opens) << held.reason;
+        EXPECT_EQ(held.failure, row.says ? OpeningFailure::busy : OpeningFailure::none) << held.reason;
         EXPECT_NE(held.reason.find(row.says ? row.says : "opens"), std::string::npos)
             << held.reason;
         holder.reset();
@@ -269,7 +269,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
         int clearing = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         ioctl(clearing, TIOCNXCL);
         close(clearing);
-        EXPECT_EQ(check_open(pty.slave_path(), locks.path()).outcome, OpenOutcome::opens);
+        EXPECT_EQ(check_open(pty.slave_path(), locks.path()).failure, OpeningFailure::none);
     }
     // An unprivileged open is refused outright by an exclusive hold.
     if (geteuid() == 0) {

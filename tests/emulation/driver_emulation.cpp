@@ -18,6 +18,7 @@
 //                     break counter of TIOCGICOUNT counts it
 //     plain-break     the driver reports no line status: a break arrives as
 //                     a plain 00
+//     refused-rate=A  asked for A baud, the driver refuses it (EINVAL)
 //     rate=A:B        asked for A baud, the driver runs and reads back B (a
 //                     CP210x driver maps 10400 to 14400; the FTDI driver
 //                     falls back to 9600 for 4000000)
@@ -57,6 +58,7 @@ struct Emulation {
     bool slow_break = false;
     bool marked_break = false;
     bool plain_break = false;
+    unsigned long rate_refused = 0;
     unsigned long rate_asked = 0;
     unsigned long rate_run = 0;
     // Bytes the line delivers before anything the pseudo-terminal holds.
@@ -105,6 +107,9 @@ Emulation& emulation() {
             made->slow_break |= name == "slow-break";
             made->marked_break |= name == "marked-break";
             made->plain_break |= name == "plain-break";
+            if (name.rfind("refused-rate=", 0) == 0) {
+                made->rate_refused = std::strtoul(name.c_str() + 13, nullptr, 10);
+            }
             if (name.rfind("rate=", 0) == 0) {
                 made->rate_asked = std::strtoul(name.c_str() + 5, nullptr, 10);
                 const auto colon = name.find(':');
@@ -178,6 +183,13 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         deliver_break(descriptor, state);
         return real_ioctl(descriptor, request, argument);
     }
+    case TCSETS2:
+        if (state.rate_refused != 0 &&
+            static_cast<const termios2*>(argument)->c_ospeed == state.rate_refused) {
+            errno = EINVAL;
+            return -1;
+        }
+        return real_ioctl(descriptor, request, argument);
     case TCGETS2: {
         const int result = real_ioctl(descriptor, request, argument);
         auto* line = static_cast<termios2*>(argument);
