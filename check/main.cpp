@@ -1,16 +1,16 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
-#include "check/port_check.h"
+#include "check/adapter_test.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
-#include "check/json_report.h"
+#include "check/json_document.h"
 #include "check/options.h"
 #include "check/port_listing.h"
-#include "check/printer.h"
+#include "check/block_output.h"
 #include "check/report_file.h"
 #include "check/soak_test.h"
-#include "check/text_report.h"
+#include "check/text_printer.h"
 #include "check/watch_mode.h"
 #include "serial/serial_port.h"
 
@@ -55,8 +55,8 @@ int finish(int status) {
 }
 
 // The line for standard error when a port was not tested or failed for a
-// reason other than its echo; empty otherwise.
-std::string untested_line(const AdapterTest& test) {
+// reason other than its echo alone; empty otherwise.
+std::string trouble_line(const AdapterTest& test) {
     if (!test.open.opens()) {
         return test.open.reason + "; " + test.open.fix;
     }
@@ -86,6 +86,95 @@ std::string untested_line(const AdapterTest& test) {
                                     "asked: " + cannot_do_reason(test);
     }
     return line;
+}
+
+bool summarising(const CheckOptions& options) {
+    return options.watch || options.duration || options.until_fail;
+}
+
+// Without ports: the listing, as text at once or as the JSON document.
+std::string list_the_ports(const CheckOptions& options) {
+    // Each look takes the port's hold for a moment.
+    const PortListing listing = [] {
+        SignalsDeferred deferred;
+        return list_ports();
+    }();
+    if (options.json) {
+        return listing_json(listing, EXIT_SUCCESS_STATUS);
+    }
+    // A report lists the ports itself.
+    BlockOutput(false, true).block([&](std::FILE* out) { print_listing(listing, out); });
+    return {};
+}
+
+// The ports --all tests: those that open. One another program has open is
+// listed as held and, unless forced, not tested; it does not count in the
+// exit status.
+std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput& output,
+                                       std::vector<AdapterTest>& tests) {
+    const PortListing listing = [] {
+        SignalsDeferred deferred;
+        return list_ports();
+    }();
+    std::vector<std::string> paths;
+    for (const ListedPort& port : listing.ports) {
+        if (!port.open.opens()) {
+            continue;
+        }
+        if (held_elsewhere(port.holders, options.force)) {
+            tests.push_back(held_test(port.path, options.baud_rate, port.open, port.holders));
+            output.block([&](std::FILE* out) { print_test(tests.back(), out); });
+        } else {
+            paths.push_back(port.path);
+        }
+    }
+    return paths;
+}
+
+// One port's test as the options ask: a soak or a number of runs.
+AdapterTest test_one_port(const CheckOptions& options, const std::string& path) {
+    if (!summarising(options)) {
+        return test_adapter(path, options.baud_rate, options.count, options.force, options.kline);
+    }
+    SoakPlan plan;
+    plan.baud_rate = options.baud_rate;
+    plan.duration = options.duration;
+    plan.until_fail = options.until_fail;
+    plan.force = options.force;
+    plan.kline = options.kline;
+    const bool live = isatty(STDOUT_FILENO) != 0 && !options.json;
+    return soak_adapter(path, plan, options.json ? nullptr : stdout, live);
+}
+
+// The ports named, or all with --all, one after the other; the highest exit
+// status of them.
+int test_the_ports(const CheckOptions& options, BlockOutput& output,
+                   std::vector<AdapterTest>& tests) {
+    std::vector<std::string> paths = options.ports;
+    int status = EXIT_SUCCESS_STATUS;
+    if (options.all) {
+        paths = ports_for_all(options, output, tests);
+        if (paths.empty()) {
+            complain("no port to test: none of /dev/ttyUSB* and /dev/ttyACM* opens without "
+                     "another program holding it; run lantoric-check alone to see why");
+            status = EXIT_NOT_OPENED;
+        }
+    }
+    for (const std::string& path : paths) {
+        tests.push_back(test_one_port(options, path));
+        const AdapterTest& test = tests.back();
+        status = std::max(status, test.exit_status);
+        output.block([&](std::FILE* out) { print_test(test, out); });
+        // Whatever kept the port from being tested also goes to standard
+        // error, as one line, for scripts that only show errors.
+        if (const std::string line = trouble_line(test); !line.empty()) {
+            complain(line);
+        }
+        if (interruption_requested() || output_closed()) {
+            break;
+        }
+    }
+    return status;
 }
 
 } // namespace
@@ -120,8 +209,7 @@ int main(int argc, char** argv) {
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    const bool summarised = options->watch || options->duration || options->until_fail;
-    if (summarised) {
+    if (summarising(*options)) {
         interruption_install_graceful();
     } else {
         interruption_install();
@@ -129,95 +217,23 @@ int main(int argc, char** argv) {
     serial_init();
     // Text goes out block by block (JSON at the end); what --report needs of
     // it is kept.
-    Printer printer(!options->report.empty(), !options->json);
-
-    std::vector<std::string> paths = options->ports;
+    BlockOutput output(!options->report.empty(), !options->json);
     std::vector<AdapterTest> tests;
     int status = EXIT_SUCCESS_STATUS;
     std::string json;
     if (options->watch) {
-        status = watch_ports(*options, printer, tests);
-        if (options->json) {
-            json = tests_json(tests, status);
-        }
+        status = watch_ports(*options, output, tests);
+        json = options->json ? tests_json(tests, status) : "";
     } else if (options->ports.empty() && !options->all) {
-        // Each look takes the port's hold for a moment.
-        PortListing listing = [] {
-            SignalsDeferred deferred;
-            return list_ports();
-        }();
-        if (options->json) {
-            json = listing_json(listing, EXIT_SUCCESS_STATUS);
-        } else {
-            // A report lists the ports itself.
-            Printer(false, true).block([&](std::FILE* out) { print_listing(listing, out); });
-        }
+        json = list_the_ports(*options);
     } else {
-        if (options->all) {
-            // Only ports no other process has open are tested: someone else's
-            // port is listed as held and does not count in the exit status.
-            PortListing listing = [] {
-                SignalsDeferred deferred;
-                return list_ports();
-            }();
-            for (const ListedPort& port : listing.ports) {
-                if (!port.open.opens()) {
-                    continue;
-                }
-                if (!options->force && !port.holders.processes.empty()) {
-                    AdapterTest held;
-                    held.path = port.path;
-                    held.baud_rate = options->baud_rate;
-                    held.open = port.open;
-                    held.holders = port.holders;
-                    held.held_elsewhere = true;
-                    printer.block([&](std::FILE* out) { print_test(held, out); });
-                    tests.push_back(std::move(held));
-                    continue;
-                }
-                paths.push_back(port.path);
-            }
-            if (paths.empty()) {
-                complain("no port to test: none of /dev/ttyUSB* and /dev/ttyACM* opens without "
-                         "another program holding it; run lantoric-check alone to see why");
-                status = EXIT_NOT_OPENED;
-            }
-        }
-        const bool live = isatty(STDOUT_FILENO) != 0 && !options->json;
-        for (const std::string& path : paths) {
-            if (summarised) {
-                SoakPlan plan;
-                plan.baud_rate = options->baud_rate;
-                plan.duration = options->duration;
-                plan.until_fail = options->until_fail;
-                plan.force = options->force;
-                plan.kline = options->kline;
-                tests.push_back(
-                    soak_adapter(path, plan, options->json ? nullptr : stdout, live));
-            } else {
-                tests.push_back(test_adapter(path, options->baud_rate, options->count,
-                                             options->force, options->kline));
-            }
-            const AdapterTest& test = tests.back();
-            status = std::max(status, test.exit_status);
-            printer.block([&](std::FILE* out) { print_test(test, out); });
-            // Whatever kept the port from being tested also goes to standard
-            // error, as one line, for scripts that only show errors.
-            if (const std::string line = untested_line(test); !line.empty()) {
-                complain(line);
-            }
-            if (interruption_requested() || output_closed()) {
-                break;
-            }
-        }
-        if (options->json) {
-            json = tests_json(tests, status);
-        }
+        status = test_the_ports(*options, output, tests);
+        json = options->json ? tests_json(tests, status) : "";
     }
     std::fputs(json.c_str(), stdout);
     if (!options->report.empty()) {
         std::string report_error;
-        if (!write_report(options->report, printer.kept(), json, report_error)) {
+        if (!write_report(options->report, output.kept(), json, report_error)) {
             complain(report_error);
             return finish(EXIT_OUTPUT_FAILED);
         }

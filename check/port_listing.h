@@ -2,7 +2,7 @@
 // about each, and the converters that are plugged in without a port.
 #pragma once
 
-#include "check/port_report.h"
+#include "check/open_diagnosis.h"
 #include "check/usb_identity.h"
 
 #include <optional>

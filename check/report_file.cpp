@@ -2,8 +2,8 @@
 
 #include "check/byte_text.h"
 #include "check/port_listing.h"
-#include "check/printer.h"
-#include "check/text_report.h"
+#include "check/block_output.h"
+#include "check/text_printer.h"
 #include "base/owners.h"
 
 #include <cerrno>
@@ -185,7 +185,7 @@ bool write_report(const std::string& file, const std::string& tests_text,
     utsname system{};
     uname(&system);
     const PortListing listing = list_ports();
-    Printer listing_text(true, false);
+    BlockOutput listing_text(true, false);
     listing_text.block([&](std::FILE* out) { print_listing(listing, out); });
     std::string report = "lantoric-check report\n"
                          "User and host names are left out of this report.\n\n";

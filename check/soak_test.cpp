@@ -2,7 +2,7 @@
 
 #include "check/byte_text.h"
 #include "check/interruption.h"
-#include "check/printer.h"
+#include "check/block_output.h"
 
 #include <climits>
 #include <cstdlib>

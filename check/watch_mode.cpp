@@ -3,7 +3,7 @@
 #include "app/core/port_candidates.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
-#include "check/text_report.h"
+#include "check/text_printer.h"
 #include "base/owners.h"
 
 #include <algorithm>
@@ -28,38 +28,19 @@ struct Tally {
     int status = EXIT_SUCCESS_STATUS;
 };
 
-// The verdict of a whole test, as the tally counts it.
-std::string verdict_of(const AdapterTest& test) {
-    if (test.held_elsewhere) {
-        return "held by another process";
-    }
-    if (!test.open.opens() || test.rate_refused()) {
-        return "not able to open";
-    }
-    if (test.exit_status == EXIT_CANNOT_DO) {
-        return "cannot do what was asked";
-    }
-    for (RunOutcome outcome : {RunOutcome::port_gone, RunOutcome::not_opened,
-                               RunOutcome::not_transmitted, RunOutcome::timeout}) {
-        if (test.outcomes[static_cast<int>(outcome)] > 0) {
-            return run_outcome_text(outcome);
-        }
-    }
-    return "success";
-}
 
 class Watch {
   public:
-    Watch(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+    Watch(const CheckOptions& options, BlockOutput& output, std::vector<AdapterTest>& tests,
           std::string folder)
-        : options_(options), printer_(printer), tests_(tests), folder_(std::move(folder)) {}
+        : options_(options), output_(output), tests_(tests), folder_(std::move(folder)) {}
 
     int run() {
         OwnedDescriptor changes(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
         if (!changes || inotify_add_watch(changes.get(), folder_.c_str(),
                                           IN_CREATE | IN_ATTRIB | IN_DELETE | IN_MOVED_TO |
                                               IN_MOVED_FROM) < 0) {
-            printer_.block([&](std::FILE* out) {
+            output_.block([&](std::FILE* out) {
                 std::fprintf(out, "cannot watch %s for new ports\n", escaped(folder_).c_str());
             });
             return EXIT_NOT_OPENED;
@@ -90,7 +71,7 @@ class Watch {
         std::vector<std::string> present =
             port_candidates(folder_, {USB_PORT_PATTERN, ACM_PORT_PATTERN});
         std::sort(present.begin(), present.end());
-        printer_.block([&](std::FILE* out) {
+        output_.block([&](std::FILE* out) {
             for (const std::string& path : present) {
                 std::fprintf(out, "%s: there when the watch began%s\n", escaped(path).c_str(),
                              options_.all ? "" : "; not tested (--all tests it too)");
@@ -140,7 +121,7 @@ class Watch {
     void changed(const std::string& path, std::uint32_t mask) {
         if (mask & (IN_DELETE | IN_MOVED_FROM)) {
             waiting_.erase(path);
-            printer_.block([&](std::FILE* out) {
+            output_.block([&](std::FILE* out) {
                 std::fprintf(out, "%s: unplugged\n", escaped(path).c_str());
             });
         } else if (mask & (IN_CREATE | IN_MOVED_TO)) {
@@ -185,7 +166,7 @@ class Watch {
             }
             const std::string path = entry->first;
             entry = waiting_.erase(entry);
-            printer_.block([&](std::FILE* out) {
+            output_.block([&](std::FILE* out) {
                 std::fprintf(out,
                              "%s: udev did not set its group and mode within %lld s; tested as "
                              "it is\n",
@@ -200,14 +181,14 @@ class Watch {
         AdapterTest test =
             test_adapter(path, options_.baud_rate, options_.count, options_.force, options_.kline);
         const std::optional<UsbIdentity> usb = usb_identity_of(path);
-        printer_.block([&](std::FILE* out) {
+        output_.block([&](std::FILE* out) {
             print_test(test, out);
             if (usb) {
                 print_usb(*usb, path.substr(path.rfind('/') + 1), out);
             }
         });
         ++tally_.tested;
-        const std::string verdict = verdict_of(test);
+        const std::string verdict = overall_verdict(test);
         if (verdict == "success") {
             ++tally_.passed;
         } else {
@@ -222,7 +203,7 @@ class Watch {
     }
 
     void print_tally() {
-        printer_.block([&](std::FILE* out) {
+        output_.block([&](std::FILE* out) {
             std::fprintf(out, "watch ended: %d tested, %d passed", tally_.tested, tally_.passed);
             for (const auto& [verdict, times] : tally_.failed) {
                 std::fprintf(out, ", %s: %d", verdict.c_str(), times);
@@ -232,7 +213,7 @@ class Watch {
     }
 
     const CheckOptions& options_;
-    Printer& printer_;
+    BlockOutput& output_;
     std::vector<AdapterTest>& tests_;
     std::string folder_;
     // New nodes waiting for udev: since when, and until when.
@@ -246,7 +227,7 @@ class Watch {
 
 } // namespace
 
-int watch_ports(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+int watch_ports(const CheckOptions& options, BlockOutput& output, std::vector<AdapterTest>& tests,
                 const std::string& folder) {
-    return Watch(options, printer, tests, folder).run();
+    return Watch(options, output, tests, folder).run();
 }

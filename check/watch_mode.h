@@ -3,9 +3,9 @@
 // when nothing happens: no timer wakes it while it waits.
 #pragma once
 
-#include "check/port_check.h"
+#include "check/adapter_test.h"
 #include "check/options.h"
-#include "check/printer.h"
+#include "check/block_output.h"
 
 #include <string>
 #include <vector>
@@ -23,5 +23,5 @@ inline constexpr std::chrono::seconds UDEV_NEXT_CHANGE_WAIT{1};
 // and printed as one block with its USB identity; an unplugged one is said.
 // Ends with a tally; returns the highest exit status of the tests (0 when
 // none ran). With --json the tests run are added to tests, for the document.
-int watch_ports(const CheckOptions& options, Printer& printer, std::vector<AdapterTest>& tests,
+int watch_ports(const CheckOptions& options, BlockOutput& output, std::vector<AdapterTest>& tests,
                 const std::string& folder = "/dev");

@@ -21,6 +21,12 @@ struct PortHolders {
     bool all_visible = true;
 };
 
+// Whether other programs have the port open (the device end of a
+// pseudo-terminal does not count).
+inline bool shared_with_others(const PortHolders& holders) {
+    return !holders.processes.empty();
+}
+
 // The name a process gave itself (/proc/PID/comm, at most 15 bytes); empty
 // when it cannot be read. Any thread; no lock.
 std::string process_name(pid_t pid);

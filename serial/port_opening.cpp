@@ -293,7 +293,7 @@ PortOpening port_open(const PortRequest& request) {
     if (sharing_matters && S_ISCHR(status.st_mode)) {
         opening.holders = port_holders(status.st_rdev);
     }
-    if (request.refuse_shared && !opening.holders.processes.empty()) {
+    if (request.refuse_shared && shared_with_others(opening.holders)) {
         serial_release_port(descriptor.get());
         opening.failure = OpeningFailure::busy;
         opening.hold = OpeningHold::shared;

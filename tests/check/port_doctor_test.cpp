@@ -1,7 +1,7 @@
 // The reasons lantoric-check gives, caused for real: nodes under /dev with
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
-#include "check/port_report.h"
+#include "check/open_diagnosis.h"
 #include "base/owners.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"

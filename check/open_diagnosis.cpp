@@ -1,4 +1,4 @@
-#include "check/port_report.h"
+#include "check/open_diagnosis.h"
 
 #include "check/byte_text.h"
 #include "base/owners.h"

@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
-class Printer {
+class BlockOutput {
   public:
     // keep: keep the text for a report; show: print it (not when the output
     // is one JSON document).
-    Printer(bool keep, bool show) : keep_(keep), show_(show) {}
+    BlockOutput(bool keep, bool show) : keep_(keep), show_(show) {}
 
     // Runs print on a stream whose text then goes to standard output.
     void block(const std::function<void(std::FILE*)>& print);

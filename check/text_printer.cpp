@@ -1,7 +1,7 @@
-#include "check/text_report.h"
+#include "check/text_printer.h"
 
 #include "check/byte_text.h"
-#include "check/port_report.h"
+#include "check/open_diagnosis.h"
 
 #include <chrono>
 #include <ctime>

@@ -1,10 +1,10 @@
-#include "check/printer.h"
+#include "check/block_output.h"
 
 #include <cstdlib>
 #include <poll.h>
 #include <unistd.h>
 
-void Printer::block(const std::function<void(std::FILE*)>& print) {
+void BlockOutput::block(const std::function<void(std::FILE*)>& print) {
     char* text = nullptr;
     std::size_t size = 0;
     std::FILE* stream = open_memstream(&text, &size);

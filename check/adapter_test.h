@@ -7,24 +7,15 @@
 
 #include "app/core/loopback_exchange.h"
 #include "check/echo_times.h"
+#include "check/exit_status.h"
 #include "check/kline_readiness.h"
-#include "check/port_report.h"
+#include "check/open_diagnosis.h"
+#include "check/soak_facts.h"
 
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
-
-// Exit statuses: the outcome of a check for scripts.
-inline constexpr int EXIT_SUCCESS_STATUS = 0;
-inline constexpr int EXIT_NO_ECHO = 1; // timeout or wrong echo
-inline constexpr int EXIT_NOT_TRANSMITTED = 2;
-inline constexpr int EXIT_NOT_OPENED = 3; // not able to open, gone, or no port to test
-// The echo came back, but the port cannot do what was asked (a rate it does
-// not run, a K-line check that failed).
-inline constexpr int EXIT_CANNOT_DO = 4;
-inline constexpr int EXIT_USAGE = 64;     // as sysexits.h has it
-inline constexpr int EXIT_OUTPUT_FAILED = 74; // EX_IOERR: the report could not be written
 
 // At most this many runs are kept with their bytes: the first, and failed ones.
 inline constexpr std::size_t KEPT_RUNS = 100;
@@ -42,33 +33,6 @@ struct TestRun {
     // read failed (the port went away between the open and the read).
     std::optional<int> line_rate;
 };
-
-// A port that went away during a soak test, and when and as what it came back.
-struct Absence {
-    std::chrono::system_clock::time_point went;
-    std::optional<std::chrono::system_clock::time_point> back;
-    std::string back_as; // the node behind the path when it came back
-};
-
-// What a soak test (--duration, --until-fail) adds to the counts.
-struct SoakFacts {
-    std::chrono::system_clock::time_point started;
-    std::chrono::steady_clock::duration ran{};
-    std::optional<std::chrono::seconds> planned;
-    bool until_fail = false;
-    bool interrupted = false;
-    std::optional<std::chrono::system_clock::time_point> first_failure;
-    std::optional<std::chrono::system_clock::time_point> last_failure;
-    int longest_success_run = 0;
-    // The first absences, at most KEPT_ABSENCES, and how many more there were.
-    std::vector<Absence> absences;
-    int absences_left_out = 0;
-    // How often another program held the port, and how long it was waited
-    // for in all.
-    int times_held = 0;
-    std::chrono::steady_clock::duration held_for{};
-};
-inline constexpr std::size_t KEPT_ABSENCES = 20;
 
 struct AdapterTest {
     std::string path;
@@ -125,6 +89,19 @@ ExchangeBounds bounds_for_rate(int baud_rate);
 // Where the received bytes first differ from the sent text: the index of the
 // first wrong byte, or of the first missing one; none when they are equal.
 std::optional<std::size_t> first_difference(const std::string& sent, const std::string& received);
+
+// Whether a port others have open is left alone: unless forced.
+bool held_elsewhere(const PortHolders& holders, bool force);
+
+// A port left alone because others have it open, as a test that did not run.
+AdapterTest held_test(const std::string& path, int baud_rate, const OpenReport& open,
+                      const PortHolders& holders);
+
+// The verdict of a whole test, however many runs it had: "success", "held by
+// another process", "not able to open", "cannot do what was asked", or the
+// worst run's outcome ("the port went away", "could not open", "not able to
+// transmit", "timeout").
+std::string overall_verdict(const AdapterTest& test);
 
 // The steps of test_adapter, for modes that repeat the test their own way.
 // prepare_test looks at the port (path and baud_rate set) and says whether it

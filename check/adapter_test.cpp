@@ -1,4 +1,4 @@
-#include "check/port_check.h"
+#include "check/adapter_test.h"
 
 #include "check/interruption.h"
 #include "serial/line_settings.h"
@@ -30,23 +30,6 @@ RunOutcome outcome_of(const LoopbackResult& result) {
     return RunOutcome::not_opened;
 }
 
-void keep_in(AdapterTest& test, TestRun run) {
-    test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
-    ++test.outcomes[static_cast<int>(run.outcome)];
-    if (run.outcome == RunOutcome::not_opened && !test.first_open_failure) {
-        test.first_open_failure = run.open;
-    }
-    if (run.outcome == RunOutcome::success && run.result.last_byte) {
-        test.times.add(*run.result.last_byte);
-    }
-    if (run.number == 1 || run.outcome != RunOutcome::success) {
-        if (test.kept.size() < KEPT_RUNS) {
-            test.kept.push_back(std::move(run));
-        } else {
-            ++test.failures_left_out;
-        }
-    }
-}
 
 // One open, exchange and close. The port is held and its line saved by the
 // opening; the close (in serial_close) puts the line back.
@@ -62,36 +45,6 @@ PortRequest test_request(const AdapterTest& test, bool force) {
     return request;
 }
 
-TestRun run_once_in(AdapterTest& test, int number, bool force) {
-    TestRun run;
-    run.number = number;
-    const PortRequest request = test_request(test, force);
-    std::optional<SignalsDeferred> deferred;
-    deferred.emplace();
-    PortOpening opening = port_open(request);
-    if (!opening.port) {
-        run.open = describe_opening(test.path, opening);
-        return run;
-    }
-    run.line_rate = opening.rate;
-    if (!test.line_rate) {
-        test.line_rate = opening.rate;
-    }
-    // An interruption from here on puts the line back before the program dies.
-    interruption_watch(opening.port.descriptor(), opening.port.saved());
-    const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
-    if (port == 0) {
-        interruption_clear();
-        return run;
-    }
-    deferred.reset();
-    run.result = loopback_exchange(port, nullptr, bounds_for_rate(test.baud_rate));
-    run.outcome = outcome_of(run.result);
-    deferred.emplace();
-    serial_close(port);
-    interruption_clear();
-    return run;
-}
 
 // One more open at the rate, for the readiness checks.
 void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, bool force) {
@@ -208,12 +161,53 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
     return common;
 }
 
-TestRun run_test_once(AdapterTest& test, int number, bool force) {
-    return run_once_in(test, number, force);
+void keep_run(AdapterTest& test, TestRun run) {
+    test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
+    ++test.outcomes[static_cast<int>(run.outcome)];
+    if (run.outcome == RunOutcome::not_opened && !test.first_open_failure) {
+        test.first_open_failure = run.open;
+    }
+    if (run.outcome == RunOutcome::success && run.result.last_byte) {
+        test.times.add(*run.result.last_byte);
+    }
+    if (run.number == 1 || run.outcome != RunOutcome::success) {
+        if (test.kept.size() < KEPT_RUNS) {
+            test.kept.push_back(std::move(run));
+        } else {
+            ++test.failures_left_out;
+        }
+    }
 }
 
-void keep_run(AdapterTest& test, TestRun run) {
-    keep_in(test, std::move(run));
+TestRun run_test_once(AdapterTest& test, int number, bool force) {
+    TestRun run;
+    run.number = number;
+    const PortRequest request = test_request(test, force);
+    std::optional<SignalsDeferred> deferred;
+    deferred.emplace();
+    PortOpening opening = port_open(request);
+    if (!opening.port) {
+        run.open = describe_opening(test.path, opening);
+        return run;
+    }
+    run.line_rate = opening.rate;
+    if (!test.line_rate) {
+        test.line_rate = opening.rate;
+    }
+    // An interruption from here on puts the line back before the program dies.
+    interruption_watch(opening.port.descriptor(), opening.port.saved());
+    const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
+    if (port == 0) {
+        interruption_clear();
+        return run;
+    }
+    deferred.reset();
+    run.result = loopback_exchange(port, nullptr, bounds_for_rate(test.baud_rate));
+    run.outcome = outcome_of(run.result);
+    deferred.emplace();
+    serial_close(port);
+    interruption_clear();
+    return run;
 }
 
 bool prepare_test(AdapterTest& test, bool force) {
@@ -228,7 +222,7 @@ bool prepare_test(AdapterTest& test, bool force) {
     if (!test.open.opens()) {
         return false;
     }
-    if (!force && !test.holders.processes.empty()) {
+    if (held_elsewhere(test.holders, force)) {
         test.held_elsewhere = true;
         return false;
     }
@@ -247,6 +241,40 @@ void finish_test(AdapterTest& test, bool force, bool kline) {
     if (cannot_do && test.exit_status == EXIT_SUCCESS_STATUS) {
         test.exit_status = EXIT_CANNOT_DO;
     }
+}
+
+bool held_elsewhere(const PortHolders& holders, bool force) {
+    return !force && shared_with_others(holders);
+}
+
+AdapterTest held_test(const std::string& path, int baud_rate, const OpenReport& open,
+                      const PortHolders& holders) {
+    AdapterTest test;
+    test.path = path;
+    test.baud_rate = baud_rate;
+    test.open = open;
+    test.holders = holders;
+    test.held_elsewhere = true;
+    return test;
+}
+
+std::string overall_verdict(const AdapterTest& test) {
+    if (test.held_elsewhere) {
+        return "held by another process";
+    }
+    if (!test.open.opens() || test.rate_refused()) {
+        return "not able to open";
+    }
+    if (test.exit_status == EXIT_CANNOT_DO) {
+        return "cannot do what was asked";
+    }
+    for (RunOutcome outcome : {RunOutcome::port_gone, RunOutcome::not_opened,
+                               RunOutcome::not_transmitted, RunOutcome::timeout}) {
+        if (test.outcomes[static_cast<int>(outcome)] > 0) {
+            return run_outcome_text(outcome);
+        }
+    }
+    return "success";
 }
 
 AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force,

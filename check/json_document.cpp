@@ -1,4 +1,4 @@
-#include "check/json_report.h"
+#include "check/json_document.h"
 
 #include "check/byte_text.h"
 #include "base/owners.h"
@@ -378,6 +378,7 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         add_open(document, test.open);
         add_holders(document, test.holders);
         document.flag("tested", test.open.opens() && !test.held_elsewhere);
+        document.text("verdict", overall_verdict(test));
         document.text("setup_failure",
                       test.rate_refused() ? test.first_open_failure->reason : std::string());
         document.milliseconds("wire_time_ms", wire_time(test.line_rate.value_or(test.baud_rate)));
