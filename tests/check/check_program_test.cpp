@@ -218,6 +218,11 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--baud=fast"}, 64, "bad --baud"},
         {{"--baud=99999999999999999999"}, 64, "bad --baud"},
         {{"--count=0"}, 64, "bad --count"},
+        {{"--duration=5x", "/dev/null"}, 64, "bad --duration"},
+        {{"--duration=8d", "/dev/null"}, 64, "bad --duration"},
+        {{"--until-fail"}, 64, "give the port"},
+        {{"--watch", "/dev/null"}, 64, "--watch waits"},
+        {{"--watch", "--until-fail"}, 64, "--watch tests each adapter"},
         {{"--duration=1h", "--count=2", "/dev/null"}, 64, "not together with --count"},
         {{"--report=", "/dev/null"}, 64, "--report needs a file name"},
         // Refused before a run that would end only by a signal.
