@@ -1,15 +1,10 @@
 #include "check/kline_readiness.h"
 
+#include "check/time_text.h"
+
 #include <cstring>
 
 namespace {
-
-std::string one_decimal(LineSpan span) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f",
-                  std::chrono::duration<double, std::milli>(span).count());
-    return text;
-}
 
 constexpr const char* HELD_LOW =
     "the line is held low: a short to ground, or another device holds the bus";
@@ -41,7 +36,7 @@ void refused_break(ReadinessLine& line, int error, const std::string& init, std:
 void simulated_break(ReadinessLine& line, const BreakCheck& check, const std::string& init,
                      std::string fix) {
     line.answer = Readiness::no;
-    line.reason = "the driver held the break's clear back " + one_decimal(check.clear_took) +
+    line.reason = "the driver held the break's clear back " + milliseconds_number(check.clear_took) +
                   " ms: it simulates the break with a slow zero byte (the CH341 driver does on "
                   "chips without a break), which holds the line low about 200 ms: " +
                   init + " will fail";
@@ -62,8 +57,8 @@ ReadinessLine break_line(const KlineReadiness& readiness) {
     if (not_measured(line, readiness, check.not_measured)) {
         return line;
     }
-    const std::string low = "the line was low " + one_decimal(check.low_at_least) + " to " +
-                            one_decimal(check.low_at_most) + " ms";
+    const std::string low = "the line was low " + milliseconds_number(check.low_at_least) + " to " +
+                            milliseconds_number(check.low_at_most) + " ms";
     const std::string longest = std::to_string(FAST_INIT_LONGEST.count()) + " ms";
     const std::string use_fallback =
         "use a tool that falls back to fast init by 360 baud, or an adapter whose driver sends "
@@ -117,7 +112,7 @@ ReadinessLine zero_byte_line(const KlineReadiness& readiness) {
         held_low(line);
         if (check.sooner_than_the_wire) {
             line.reason += ", or it does not run at 360 baud: a zero byte came back after " +
-                           one_decimal(*check.echo_time) + " ms, sooner than the wire allows";
+                           milliseconds_number(*check.echo_time) + " ms, sooner than the wire allows";
         }
     } else if (!check.written) {
         line.answer = Readiness::no;
@@ -130,8 +125,8 @@ ReadinessLine zero_byte_line(const KlineReadiness& readiness) {
     } else {
         line.answer = Readiness::yes;
         line.reason = "the line runs at 360 baud and the zero byte came back after " +
-                      one_decimal(*check.echo_time) + " ms (the wire needs " +
-                      one_decimal(check.expected) + " ms)";
+                      milliseconds_number(*check.echo_time) + " ms (the wire needs " +
+                      milliseconds_number(check.expected) + " ms)";
     }
     return line;
 }
@@ -158,16 +153,16 @@ ReadinessLine slow_init_line(const KlineReadiness& readiness) {
         simulated_break(line, measured.fast_break, "slow init", other_adapter);
     } else if (check.least_certain > SLOW_INIT_STRAY) {
         line.answer = Readiness::no;
-        line.reason = "bit edges strayed at least " + one_decimal(check.least_certain) +
+        line.reason = "bit edges strayed at least " + milliseconds_number(check.least_certain) +
                       " ms from their 200 ms slots, more than the " + stray +
                       " allowed: slow init will fail";
         line.fix = other_adapter;
     } else if (check.worst_possible <= SLOW_INIT_STRAY) {
         line.answer = Readiness::yes;
-        line.reason = "bit edges fell up to " + one_decimal(check.worst_possible) +
+        line.reason = "bit edges fell up to " + milliseconds_number(check.worst_possible) +
                       " ms from their 200 ms slots, counted from the first edge";
     } else {
-        line.reason = "bit edges fell up to " + one_decimal(check.worst_possible) +
+        line.reason = "bit edges fell up to " + milliseconds_number(check.worst_possible) +
                       " ms from their 200 ms slots: the driver's calls took too long to tell "
                       "whether they stayed within " + stray;
         line.fix = "test again; if it stays so, " + other_adapter;

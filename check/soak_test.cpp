@@ -2,6 +2,8 @@
 
 #include "check/byte_text.h"
 #include "check/interruption.h"
+#include "check/text_printer.h"
+#include "check/time_text.h"
 #include "check/block_output.h"
 
 #include <climits>
@@ -48,17 +50,9 @@ std::string node_behind(const std::string& path) {
 }
 
 void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(ran).count();
-    std::fprintf(out, "%s  soak: %d tests, %d successes", live ? "\r\033[K" : "", test.run_count,
-                 test.outcomes[static_cast<int>(RunOutcome::success)]);
-    for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
-                               RunOutcome::port_gone, RunOutcome::not_opened}) {
-        if (const int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
-            std::fprintf(out, ", %s: %d", run_outcome_text(outcome), times);
-        }
-    }
-    std::fprintf(out, "; %lld:%02lld:%02lld%s", seconds / 3600, seconds / 60 % 60, seconds % 60,
-                 live ? "" : "\n");
+    std::fprintf(out, "%s  soak: %d tests, %d successes%s; %s%s", live ? "\r\033[K" : "",
+                 test.run_count, test.outcomes[static_cast<int>(RunOutcome::success)],
+                 failed_run_counts(test).c_str(), elapsed_text(ran).c_str(), live ? "" : "\n");
     std::fflush(out);
 }
 

@@ -2,6 +2,7 @@
 
 #include "check/byte_text.h"
 #include "check/open_diagnosis.h"
+#include "check/time_text.h"
 
 #include <chrono>
 #include <ctime>
@@ -9,13 +10,6 @@
 #include <string>
 
 namespace {
-
-std::string milliseconds(std::chrono::steady_clock::duration span) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f ms",
-                  std::chrono::duration<double, std::milli>(span).count());
-    return text;
-}
 
 // A tested port says what it cannot see before its verdict instead.
 void print_holders(const PortHolders& holders, std::FILE* out, bool tested = false) {
@@ -84,8 +78,8 @@ void print_timing(const TestRun& test_run, int rate, std::FILE* out) {
         return;
     }
     std::fprintf(out, "  timing: write to first byte %s, to last byte %s; wire time %s\n",
-                 milliseconds(*run.first_byte).c_str(), milliseconds(*run.last_byte).c_str(),
-                 milliseconds(wire_time(rate)).c_str());
+                 milliseconds_text(*run.first_byte).c_str(), milliseconds_text(*run.last_byte).c_str(),
+                 milliseconds_text(wire_time(rate)).c_str());
 }
 
 std::string clock_time(std::chrono::system_clock::time_point moment) {
@@ -97,25 +91,18 @@ std::string clock_time(std::chrono::system_clock::time_point moment) {
     return text;
 }
 
-std::string elapsed(std::chrono::steady_clock::duration span) {
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(span).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
-                  seconds % 60);
-    return text;
-}
 
 void print_soak(const SoakFacts& soak, std::FILE* out) {
-    std::fprintf(out, "  soak: ran %s", elapsed(soak.ran).c_str());
+    std::fprintf(out, "  soak: ran %s", elapsed_text(soak.ran).c_str());
     if (soak.planned) {
-        std::fprintf(out, " of %s", elapsed(*soak.planned).c_str());
+        std::fprintf(out, " of %s", elapsed_text(*soak.planned).c_str());
     }
     std::fprintf(out, "%s\n",
                  soak.interrupted ? ", ended early by a signal"
                  : soak.until_fail && soak.first_failure ? ", until the first failure"
                                                          : "");
     const auto since_start = [&](std::chrono::system_clock::time_point moment) {
-        return clock_time(moment) + " (after " + elapsed(moment - soak.started) + ")";
+        return clock_time(moment) + " (after " + elapsed_text(moment - soak.started) + ")";
     };
     if (soak.first_failure) {
         std::fprintf(out, "  first failure: %s; last failure: %s\n",
@@ -143,7 +130,7 @@ void print_soak(const SoakFacts& soak, std::FILE* out) {
                      "  another program held the port %d %s, %s in all; it was waited for, not "
                      "tested\n",
                      soak.times_held, soak.times_held == 1 ? "time" : "times",
-                     elapsed(soak.held_for).c_str());
+                     elapsed_text(soak.held_for).c_str());
     }
 }
 
@@ -168,8 +155,8 @@ void print_break(const KlineMeasurement& measured, std::FILE* out) {
     std::fprintf(out,
                  "    break: the line was low %s to %s for the 25 ms asked (the clear took %s); "
                  "came back: %s",
-                 milliseconds(fast.low_at_least).c_str(), milliseconds(fast.low_at_most).c_str(),
-                 milliseconds(fast.clear_took).c_str(),
+                 milliseconds_text(fast.low_at_least).c_str(), milliseconds_text(fast.low_at_most).c_str(),
+                 milliseconds_text(fast.clear_took).c_str(),
                  fast.received.empty() ? "nothing" : hex_bytes(fast.received).c_str());
     if (fast.counted_breaks) {
         std::fprintf(out, "; breaks counted by the driver: %d", *fast.counted_breaks);
@@ -187,8 +174,8 @@ void print_zero_byte(const ZeroByteCheck& zero, std::FILE* out) {
     }
     if (zero.echo_time) {
         std::fprintf(out, "a zero byte came back as %s after %s (the wire needs %s)\n",
-                     hex_bytes(zero.received).c_str(), milliseconds(*zero.echo_time).c_str(),
-                     milliseconds(zero.expected).c_str());
+                     hex_bytes(zero.received).c_str(), milliseconds_text(*zero.echo_time).c_str(),
+                     milliseconds_text(zero.expected).c_str());
     } else {
         std::fprintf(out, "%s\n", zero.written ? "nothing came back" : "nothing was sent");
     }
@@ -206,8 +193,8 @@ void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
     std::fprintf(out,
                  "    slow init: %zu break edges in 200 ms slots; counted from the first, the "
                  "farthest fell at most %s from its slot, and at least %s for certain\n",
-                 slow.edges.size() + 1, milliseconds(slow.worst_possible).c_str(),
-                 milliseconds(slow.least_certain).c_str());
+                 slow.edges.size() + 1, milliseconds_text(slow.worst_possible).c_str(),
+                 milliseconds_text(slow.least_certain).c_str());
 }
 
 void print_kline(const KlineReadiness& readiness, std::FILE* out) {
@@ -233,8 +220,8 @@ void print_kline(const KlineReadiness& readiness, std::FILE* out) {
     std::fprintf(out, "    echo latency: ");
     if (readiness.echo_last_byte) {
         std::fprintf(out, "write to last byte %s, wire time %s",
-                     milliseconds(*readiness.echo_last_byte).c_str(),
-                     milliseconds(readiness.echo_wire_time).c_str());
+                     milliseconds_text(*readiness.echo_last_byte).c_str(),
+                     milliseconds_text(readiness.echo_wire_time).c_str());
     } else {
         std::fprintf(out, "no echo to measure");
     }
@@ -295,19 +282,22 @@ void print_listing(const PortListing& listing, std::FILE* out) {
     }
 }
 
-void print_test(const AdapterTest& test, std::FILE* out) {
-    std::fprintf(out, "%s at %d baud", escaped(test.path).c_str(), test.baud_rate);
-    if (test.line_rate && *test.line_rate != test.baud_rate) {
-        std::fprintf(out, " (the line runs at %d)", *test.line_rate);
-    }
-    std::fprintf(out, "\n");
-    if (!test.open.opens()) {
+namespace {
+
+// A port that was not tested, and why; false when it was tested.
+bool print_untested(const AdapterTest& test, std::FILE* out) {
+    const OpenReport* refusal = !test.open.opens() ? &test.open
+                                : test.rate_refused() ? &*test.first_open_failure
+                                                      : nullptr;
+    if (refusal != nullptr) {
         std::fprintf(out, "  verdict: %s\n",
                      loopback_verdict_text(LoopbackVerdict::not_able_to_open));
-        std::fprintf(out, "  reason: %s\n", test.open.reason.c_str());
-        std::fprintf(out, "  fix: %s\n", test.open.fix.c_str());
-        print_holders(test.holders, out);
-        return;
+        std::fprintf(out, "  reason: %s\n", refusal->reason.c_str());
+        std::fprintf(out, "  fix: %s\n", refusal->fix.c_str());
+        if (!test.open.opens()) {
+            print_holders(test.holders, out);
+        }
+        return true;
     }
     if (test.held_elsewhere) {
         std::fprintf(out, "  verdict: not tested\n");
@@ -316,9 +306,60 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                          static_cast<int>(holder.pid), escaped(holder.command).c_str());
         }
         std::fprintf(out, "  fix: %s\n", held_fix().c_str());
-        return;
+        return true;
     }
-    if (!test.holders.all_visible) {
+    return false;
+}
+
+// Several runs: their counts, the echo times of the successes, and the first
+// run that failed.
+void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
+    std::fprintf(out, "  tests: %d, successes: %d%s\n", test.run_count,
+                 test.outcomes[static_cast<int>(RunOutcome::success)],
+                 failed_run_counts(test).c_str());
+    if (test.first_open_failure) {
+        std::fprintf(out, "  could not open: %s; %s\n", test.first_open_failure->reason.c_str(),
+                     test.first_open_failure->fix.c_str());
+    }
+    const EchoTimes& times = test.times;
+    if (times.count() > 0) {
+        std::fprintf(out, "  write to last byte: min %s, median %s, p99 %s, max %s; wire time %s\n",
+                     milliseconds_text(*times.min()).c_str(),
+                     milliseconds_text(*times.quantile(0.5)).c_str(),
+                     milliseconds_text(*times.quantile(0.99)).c_str(),
+                     milliseconds_text(*times.max()).c_str(),
+                     milliseconds_text(wire_time(rate)).c_str());
+    }
+    for (const TestRun& run : test.kept) {
+        if (run.outcome != RunOutcome::success) {
+            std::fprintf(out, "  first failure, test %d of %d:\n", run.number, test.run_count);
+            print_run(run, out);
+            print_timing(run, rate, out);
+            break;
+        }
+    }
+}
+
+} // namespace
+
+std::string failed_run_counts(const AdapterTest& test) {
+    std::string counts;
+    for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
+                               RunOutcome::port_gone, RunOutcome::not_opened}) {
+        if (const int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
+            counts += std::string(", ") + run_outcome_text(outcome) + ": " + std::to_string(times);
+        }
+    }
+    return counts;
+}
+
+void print_test(const AdapterTest& test, std::FILE* out) {
+    std::fprintf(out, "%s at %d baud", escaped(test.path).c_str(), test.baud_rate);
+    if (test.line_rate && *test.line_rate != test.baud_rate) {
+        std::fprintf(out, " (the line runs at %d)", *test.line_rate);
+    }
+    std::fprintf(out, "\n");
+    if (test.open.opens() && !test.held_elsewhere && !test.holders.all_visible) {
         // Other users' processes cannot be looked into: one of them (a
         // modem manager, a braille driver) may have the port open.
         std::fprintf(out,
@@ -326,11 +367,7 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                      "(sudo lantoric-check %s shows it)\n",
                      escaped(test.path).c_str());
     }
-    if (test.rate_refused()) {
-        std::fprintf(out, "  verdict: %s\n",
-                     loopback_verdict_text(LoopbackVerdict::not_able_to_open));
-        std::fprintf(out, "  reason: %s\n", test.first_open_failure->reason.c_str());
-        std::fprintf(out, "  fix: %s\n", test.first_open_failure->fix.c_str());
+    if (print_untested(test, out)) {
         return;
     }
     const int rate = test.line_rate.value_or(test.baud_rate);
@@ -338,45 +375,15 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         print_run(test.kept.front(), out);
         print_timing(test.kept.front(), rate, out);
     } else {
-        std::fprintf(out, "  tests: %d, successes: %d", test.run_count,
-                     test.outcomes[static_cast<int>(RunOutcome::success)]);
-        for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
-                                   RunOutcome::port_gone, RunOutcome::not_opened}) {
-            if (int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
-                std::fprintf(out, ", %s: %d", run_outcome_text(outcome), times);
-            }
-        }
-        std::fprintf(out, "\n");
-        if (test.first_open_failure) {
-            std::fprintf(out, "  could not open: %s; %s\n",
-                         test.first_open_failure->reason.c_str(),
-                         test.first_open_failure->fix.c_str());
-        }
-        const EchoTimes& times = test.times;
-        if (times.count() > 0) {
-            std::fprintf(out,
-                         "  write to last byte: min %s, median %s, p99 %s, max %s; wire time %s\n",
-                         milliseconds(*times.min()).c_str(),
-                         milliseconds(*times.quantile(0.5)).c_str(),
-                         milliseconds(*times.quantile(0.99)).c_str(),
-                         milliseconds(*times.max()).c_str(), milliseconds(wire_time(rate)).c_str());
-        }
-        for (const TestRun& run : test.kept) {
-            if (run.outcome != RunOutcome::success) {
-                std::fprintf(out, "  first failure, test %d of %d:\n", run.number, test.run_count);
-                print_run(run, out);
-                print_timing(run, rate, out);
-                break;
-            }
-        }
+        print_run_summary(test, rate, out);
     }
     if (test.soak) {
         print_soak(*test.soak, out);
     }
     if (rate_fails(test.rate)) {
-        const ReadinessLine rate = rate_summary(test.rate, true);
-        std::fprintf(out, "  rate: %s\n", rate.reason.c_str());
-        std::fprintf(out, "  fix: %s\n", rate.fix.c_str());
+        const ReadinessLine rate_line = rate_summary(test.rate, true);
+        std::fprintf(out, "  rate: %s\n", rate_line.reason.c_str());
+        std::fprintf(out, "  fix: %s\n", rate_line.fix.c_str());
     }
     if (test.kline) {
         print_kline(*test.kline, out);

@@ -23,5 +23,9 @@ void print_test(const AdapterTest& test, std::FILE* out);
 // K-line check), one line; empty when nothing failed.
 std::string cannot_do_reason(const AdapterTest& test);
 
+// The runs that did not succeed, by outcome: ", timeout: 2, the port went
+// away: 1"; empty when all did.
+std::string failed_run_counts(const AdapterTest& test);
+
 // What to do about a port another process has open.
 std::string held_fix();
