@@ -243,6 +243,71 @@ const char* opening_failure_word(OpeningFailure failure) {
     return "failed";
 }
 
+namespace {
+
+// The failed open of a node, with its type and group where they can be read.
+PortOpening refused_open(const std::string& path, const OwnedDescriptor& node, int error) {
+    PortOpening opening = failed(failure_of_open(error), error);
+    opening.hold = error == EBUSY ? OpeningHold::exclusive : OpeningHold::none;
+    struct stat status {};
+    if (node ? fstat(node.get(), &status) == 0 : stat(path.c_str(), &status) == 0) {
+        opening.mode = status.st_mode;
+        opening.group = status.st_gid;
+    }
+    return opening;
+}
+
+// Takes the port for this program, or says who keeps it: another program's
+// hold, or (when sharing is refused) its mere open. The holders are looked up
+// when they matter: for a refusal, and before the line is set.
+std::optional<PortOpening> hold_or_refuse(const PortRequest& request, int descriptor,
+                                          const struct stat& status, PortHolders& holders) {
+    // Held before the line is touched, so a port another program holds is
+    // refused exactly as it was; the refusal closes without releasing a hold
+    // that is not ours.
+    if (OpeningHold hold = serial_hold_port(descriptor); hold != OpeningHold::none) {
+        PortOpening opening = failed(OpeningFailure::busy);
+        opening.hold = hold;
+        if (S_ISCHR(status.st_mode)) {
+            opening.holders = port_holders(status.st_rdev);
+        }
+        return opening;
+    }
+    if ((request.line || request.refuse_shared) && S_ISCHR(status.st_mode)) {
+        holders = port_holders(status.st_rdev);
+    }
+    if (request.refuse_shared && shared_with_others(holders)) {
+        serial_release_port(descriptor);
+        PortOpening opening = failed(OpeningFailure::busy);
+        opening.hold = OpeningHold::shared;
+        opening.mode = status.st_mode;
+        opening.group = status.st_gid;
+        opening.holders = holders;
+        return opening;
+    }
+    return std::nullopt;
+}
+
+// Saves the line as it was and sets the one asked for.
+std::optional<SavedLine> set_line(const PortRequest& request, int descriptor,
+                                  const PortHolders& holders) {
+    if (!request.line) {
+        return std::nullopt;
+    }
+    std::optional<SavedLine> saved = save_line(descriptor);
+    // Another program's unread input is its own; only a port no one else
+    // has open starts the test with nothing waiting. Where other users'
+    // processes cannot be seen, another opener cannot be ruled out.
+    if (!shared_with_others(holders) && holders.all_visible) {
+        tcflush(descriptor, TCIFLUSH);
+    }
+    // Unchecked: a node that opens but refuses the settings is a port.
+    tcsetattr(descriptor, TCSANOW, &*request.line);
+    return saved;
+}
+
+} // namespace
+
 PortOpening port_open(const PortRequest& request) {
     struct stat status {};
     OwnedDescriptor node;
@@ -256,14 +321,7 @@ PortOpening port_open(const PortRequest& request) {
     }
     OwnedDescriptor descriptor = open_node(request.path, node, status);
     if (!descriptor) {
-        const int error = errno;
-        PortOpening opening = failed(failure_of_open(error), error);
-        opening.hold = error == EBUSY ? OpeningHold::exclusive : OpeningHold::none;
-        if (node ? fstat(node.get(), &status) == 0 : stat(request.path.c_str(), &status) == 0) {
-            opening.mode = status.st_mode;
-            opening.group = status.st_gid;
-        }
-        return opening;
+        return refused_open(request.path, node, errno);
     }
     descriptor = keep_off_zero(std::move(descriptor));
     if (!descriptor) {
@@ -275,42 +333,15 @@ PortOpening port_open(const PortRequest& request) {
         opening.mode = status.st_mode;
         return opening;
     }
-    // Held before the line is touched, so a port another program holds is
-    // refused exactly as it was; the refusal closes without releasing a hold
-    // that is not ours.
-    if (OpeningHold hold = serial_hold_port(descriptor.get()); hold != OpeningHold::none) {
-        PortOpening opening = failed(OpeningFailure::busy);
-        opening.hold = hold;
-        if (S_ISCHR(status.st_mode)) {
-            opening.holders = port_holders(status.st_rdev);
-        }
-        return opening;
+    PortHolders holders;
+    if (auto refusal = hold_or_refuse(request, descriptor.get(), status, holders)) {
+        return std::move(*refusal);
     }
     PortOpening opening;
     opening.mode = status.st_mode;
     opening.group = status.st_gid;
-    const bool sharing_matters = request.line || request.refuse_shared;
-    if (sharing_matters && S_ISCHR(status.st_mode)) {
-        opening.holders = port_holders(status.st_rdev);
-    }
-    if (request.refuse_shared && shared_with_others(opening.holders)) {
-        serial_release_port(descriptor.get());
-        opening.failure = OpeningFailure::busy;
-        opening.hold = OpeningHold::shared;
-        return opening;
-    }
-    std::optional<SavedLine> saved;
-    if (request.line) {
-        saved = save_line(descriptor.get());
-        // Another program's unread input is its own; only a port no one else
-        // has open starts the test with nothing waiting. Where other users'
-        // processes cannot be seen, another opener cannot be ruled out.
-        if (opening.holders.processes.empty() && opening.holders.all_visible) {
-            tcflush(descriptor.get(), TCIFLUSH);
-        }
-        // Unchecked: a node that opens but refuses the settings is a port.
-        tcsetattr(descriptor.get(), TCSANOW, &*request.line);
-    }
+    const std::optional<SavedLine> saved = set_line(request, descriptor.get(), holders);
+    opening.holders = std::move(holders);
     opening.port = OpenPort(std::move(descriptor), saved, request.line.has_value());
     if (request.rate != 0 && !set_line_rate(opening.port.descriptor(), request.rate)) {
         opening.failure = OpeningFailure::refused_rate;
