@@ -58,92 +58,124 @@ void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* 
 
 } // namespace
 
+namespace {
+
+// One soak's state between its runs.
+class Soak {
+  public:
+    Soak(AdapterTest& test, const SoakPlan& plan)
+        : test_(test), plan_(plan), soak_(*test.soak), start_(SteadyClock::now()) {}
+
+    // Whether the soak ends before another run: a stop asked for, its time
+    // up, or nobody to see its output (the port is closed between runs, so
+    // it is given back as the soak ends).
+    bool over() {
+        if (interruption_requested()) {
+            soak_.interrupted = true;
+            return true;
+        }
+        return (plan_.duration && ran() >= *plan_.duration) || output_closed();
+    }
+
+    // A run that found the port held by another program, or still away, is
+    // neither a test nor a failure: the soak waits, and says whether it did.
+    bool waited_for(const TestRun& run) {
+        if (port_is_held(run)) {
+            const SteadyClock::time_point since = SteadyClock::now();
+            ++soak_.times_held;
+            wait_while_held(test_.path, plan_.duration
+                                            ? std::optional(start_ + *plan_.duration)
+                                            : std::nullopt);
+            soak_.held_for += SteadyClock::now() - since;
+            return true;
+        }
+        if (absent_ && port_is_gone(run)) {
+            std::this_thread::sleep_for(ABSENT_RETRY);
+            return true;
+        }
+        return false;
+    }
+
+    // Counts a run: the streak of successes, when it failed, and when the
+    // port went away and came back.
+    void count(const TestRun& run) {
+        if (absent_ && absence_kept_) {
+            soak_.absences.back().back = WallClock::now();
+            soak_.absences.back().back_as = node_behind(test_.path);
+        }
+        absent_ = false;
+        if (run.outcome == RunOutcome::success) {
+            soak_.longest_success_run = std::max(soak_.longest_success_run, ++streak_);
+        } else {
+            streak_ = 0;
+            soak_.last_failure = WallClock::now();
+            if (!soak_.first_failure) {
+                soak_.first_failure = soak_.last_failure;
+            }
+        }
+        if (port_is_gone(run)) {
+            absent_ = true;
+            absence_kept_ = soak_.absences.size() < KEPT_ABSENCES;
+            if (absence_kept_) {
+                soak_.absences.push_back({WallClock::now(), std::nullopt, {}});
+            } else {
+                ++soak_.absences_left_out;
+            }
+        }
+    }
+
+    SteadyClock::duration ran() const { return SteadyClock::now() - start_; }
+
+  private:
+    AdapterTest& test_;
+    const SoakPlan& plan_;
+    SoakFacts& soak_;
+    const SteadyClock::time_point start_;
+    int streak_ = 0;
+    bool absent_ = false;
+    bool absence_kept_ = false;
+};
+
+} // namespace
+
 AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FILE* progress,
                          bool live) {
     AdapterTest test;
     test.path = path;
     test.baud_rate = plan.baud_rate;
-    SoakFacts& soak = test.soak.emplace();
-    soak.started = WallClock::now();
-    soak.planned = plan.duration;
-    soak.until_fail = plan.until_fail;
+    SoakFacts& facts = test.soak.emplace();
+    facts.started = WallClock::now();
+    facts.planned = plan.duration;
+    facts.until_fail = plan.until_fail;
     if (!prepare_test(test, plan.force)) {
         return test;
     }
-    const SteadyClock::time_point start = SteadyClock::now();
-    SteadyClock::time_point shown = start;
-    int streak = 0;
-    bool absent = false;
-    bool absence_kept = false;
-    for (int number = 1;; ++number) {
-        const SteadyClock::time_point now = SteadyClock::now();
-        if (interruption_requested()) {
-            soak.interrupted = true;
-            break;
-        }
-        // Nobody sees the rest of a run whose output cannot be written; the
-        // port is closed between tests, so it is given back as it ends.
-        if ((plan.duration && now - start >= *plan.duration) || output_closed()) {
-            break;
-        }
-        if (progress != nullptr && now - shown >= (live ? LIVE_EVERY : LOGGED_EVERY)) {
-            show_counts(test, now - start, progress, live);
-            shown = now;
+    Soak soak(test, plan);
+    SteadyClock::duration shown{};
+    for (int number = 1; !soak.over();) {
+        if (progress != nullptr && soak.ran() - shown >= (live ? LIVE_EVERY : LOGGED_EVERY)) {
+            shown = soak.ran();
+            show_counts(test, shown, progress, live);
         }
         TestRun run = run_test_once(test, number, plan.force);
-        if (port_is_held(run)) {
-            // Neither a test nor a failure: the other program's time.
-            --number;
-            const SteadyClock::time_point since = SteadyClock::now();
-            ++soak.times_held;
-            wait_while_held(path, plan.duration ? std::optional(start + *plan.duration)
-                                                : std::nullopt);
-            soak.held_for += SteadyClock::now() - since;
+        if (soak.waited_for(run)) {
             continue;
         }
-        if (absent && port_is_gone(run)) {
-            // Still away: neither a test nor a failure, only a wait.
-            --number;
-            std::this_thread::sleep_for(ABSENT_RETRY);
-            continue;
-        }
-        if (absent && absence_kept) {
-            soak.absences.back().back = WallClock::now();
-            soak.absences.back().back_as = node_behind(path);
-        }
-        absent = false;
-        test.run_count = number;
-        if (run.outcome == RunOutcome::success) {
-            soak.longest_success_run = std::max(soak.longest_success_run, ++streak);
-        } else {
-            streak = 0;
-            soak.last_failure = WallClock::now();
-            if (!soak.first_failure) {
-                soak.first_failure = soak.last_failure;
-            }
-        }
-        if (port_is_gone(run)) {
-            absent = true;
-            absence_kept = soak.absences.size() < KEPT_ABSENCES;
-            if (absence_kept) {
-                soak.absences.push_back({WallClock::now(), std::nullopt, {}});
-            } else {
-                ++soak.absences_left_out;
-            }
-        }
+        soak.count(run);
+        test.run_count = number++;
         const bool failed = run.outcome != RunOutcome::success;
         keep_run(test, std::move(run));
         if ((plan.until_fail && failed) || test.rate_refused()) {
             break;
         }
     }
-    soak.ran = SteadyClock::now() - start;
+    facts.ran = soak.ran();
     if (progress != nullptr && live) {
-        show_counts(test, soak.ran, progress, live);
+        show_counts(test, facts.ran, progress, live);
         std::fputs("\n", progress);
     }
     finish_test(test, plan.force, plan.kline);
     // A stop asked for during the K-line checks cut them short too.
-    soak.interrupted = soak.interrupted || interruption_requested();
+    facts.interrupted = facts.interrupted || interruption_requested();
     return test;
 }
