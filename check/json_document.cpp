@@ -238,15 +238,7 @@ void add_soak(Document& document, const SoakFacts& soak) {
     document.end_object();
 }
 
-void add_kline(Document& document, const KlineReadiness& readiness) {
-    const KlineMeasurement& measured = readiness.measured;
-    document.begin_object("kline");
-    document.text("not_measured", readiness.not_measured);
-    document.flag("interrupted", measured.interrupted);
-    document.flag("pseudo_terminal", measured.pseudo_terminal);
-    document.text("before_sending_hex", hex_bytes(measured.before_sending));
-    document.flag("line_held_low", measured.line_held_low);
-    const BreakCheck& fast = measured.fast_break;
+void add_break(Document& document, const BreakCheck& fast) {
     document.begin_object("break");
     document.text("not_measured", fast.not_measured);
     document.flag("accepted", fast.accepted);
@@ -260,7 +252,9 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.flag("line_went_low", fast.line_went_low);
     add_rate(document, "counted_breaks", fast.counted_breaks);
     document.end_object();
-    const ZeroByteCheck& zero = measured.zero_byte;
+}
+
+void add_zero_byte(Document& document, const ZeroByteCheck& zero) {
     document.begin_object("zero_byte");
     document.text("not_measured", zero.not_measured);
     add_rate_check(document, "rate", zero.rate);
@@ -270,7 +264,9 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.milliseconds("wire_time_ms", zero.expected);
     document.flag("sooner_than_the_wire", zero.sooner_than_the_wire);
     document.end_object();
-    const SlowInitCheck& slow = measured.slow_init;
+}
+
+void add_slow_init(Document& document, const SlowInitCheck& slow) {
     document.begin_object("slow_init");
     document.text("not_measured", slow.not_measured);
     document.flag("accepted", slow.accepted);
@@ -290,6 +286,19 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.milliseconds("worst_possible_ms", slow.worst_possible);
     document.milliseconds("least_certain_ms", slow.least_certain);
     document.end_object();
+}
+
+void add_kline(Document& document, const KlineReadiness& readiness) {
+    const KlineMeasurement& measured = readiness.measured;
+    document.begin_object("kline");
+    document.text("not_measured", readiness.not_measured);
+    document.flag("interrupted", measured.interrupted);
+    document.flag("pseudo_terminal", measured.pseudo_terminal);
+    document.text("before_sending_hex", hex_bytes(measured.before_sending));
+    document.flag("line_held_low", measured.line_held_low);
+    add_break(document, measured.fast_break);
+    add_zero_byte(document, measured.zero_byte);
+    add_slow_init(document, measured.slow_init);
     document.begin_object("echo_latency");
     document.milliseconds("last_byte_ms", readiness.echo_last_byte);
     document.milliseconds("wire_time_ms", readiness.echo_wire_time);
