@@ -238,11 +238,21 @@ void add_soak(Document& document, const SoakFacts& soak) {
     document.end_object();
 }
 
+// Opens a check's object with what every check has: why it was not measured,
+// and for a break check whether the driver took the break.
+void begin_check(Document& document, const char* name, const std::string& not_measured) {
+    document.begin_object(name);
+    document.text("not_measured", not_measured);
+}
+
+void add_break_taken(Document& document, bool accepted, int error) {
+    document.flag("accepted", accepted);
+    document.text("error", error == 0 ? "" : std::strerror(error));
+}
+
 void add_break(Document& document, const BreakCheck& fast) {
-    document.begin_object("break");
-    document.text("not_measured", fast.not_measured);
-    document.flag("accepted", fast.accepted);
-    document.text("error", fast.error == 0 ? "" : std::strerror(fast.error));
+    begin_check(document, "break", fast.not_measured);
+    add_break_taken(document, fast.accepted, fast.error);
     document.milliseconds("asked_ms", FAST_INIT_LOW);
     document.milliseconds("low_at_least_ms", fast.low_at_least);
     document.milliseconds("low_at_most_ms", fast.low_at_most);
@@ -255,8 +265,7 @@ void add_break(Document& document, const BreakCheck& fast) {
 }
 
 void add_zero_byte(Document& document, const ZeroByteCheck& zero) {
-    document.begin_object("zero_byte");
-    document.text("not_measured", zero.not_measured);
+    begin_check(document, "zero_byte", zero.not_measured);
     add_rate_check(document, "rate", zero.rate);
     document.flag("written", zero.written);
     document.text("received_hex", hex_bytes(zero.received));
@@ -267,10 +276,8 @@ void add_zero_byte(Document& document, const ZeroByteCheck& zero) {
 }
 
 void add_slow_init(Document& document, const SlowInitCheck& slow) {
-    document.begin_object("slow_init");
-    document.text("not_measured", slow.not_measured);
-    document.flag("accepted", slow.accepted);
-    document.text("error", slow.error == 0 ? "" : std::strerror(slow.error));
+    begin_check(document, "slow_init", slow.not_measured);
+    add_break_taken(document, slow.accepted, slow.error);
     document.milliseconds("bit_ms", SLOW_INIT_BIT);
     // Per edge after the first, where it can have fallen against its slot.
     document.begin_array("edge_ranges_ms");

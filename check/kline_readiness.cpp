@@ -12,18 +12,18 @@ constexpr const char* CHECK_THE_BUS =
     "check +12 V and ground (an unpowered adapter can read its line as low), look for a short "
     "to ground on the K-line, take other testers off the bus, then test again";
 
-// The answer of a check that did not run or was cut short.
-bool not_measured(ReadinessLine& line, const KlineReadiness& readiness,
-                  const std::string& check_not_measured) {
+// The answer of a check that did not run or was cut short; none when it ran.
+std::optional<ReadinessLine> not_measured(const KlineReadiness& readiness,
+                                          const std::string& check_not_measured) {
     const std::string& why =
         !readiness.not_measured.empty() ? readiness.not_measured : check_not_measured;
     if (why.empty()) {
-        return false;
+        return std::nullopt;
     }
-    line.answer = Readiness::cannot_tell;
+    ReadinessLine line;
     line.reason = "not measured: " + why;
     line.fix = "test again";
-    return true;
+    return line;
 }
 
 void refused_break(ReadinessLine& line, int error, const std::string& init, std::string fix) {
@@ -49,30 +49,40 @@ void held_low(ReadinessLine& line) {
     line.fix = CHECK_THE_BUS;
 }
 
+// The answers both break checks share: a refused break, a bus held low, a
+// pseudo-terminal, a simulated break. False when none of them decides.
+bool shared_break_answer(ReadinessLine& line, const KlineMeasurement& measured, bool accepted,
+                         int error, const std::string& init, const std::string& fix) {
+    if (!accepted) {
+        refused_break(line, error, init, fix);
+    } else if (measured.line_held_low) {
+        held_low(line);
+    } else if (measured.pseudo_terminal) {
+        line.reason = "a pseudo-terminal carries no break";
+        line.fix = "test the adapter itself";
+    } else if (break_simulated(measured.fast_break)) {
+        simulated_break(line, measured.fast_break, init, fix);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 ReadinessLine break_line(const KlineReadiness& readiness) {
     const KlineMeasurement& measured = readiness.measured;
     const BreakCheck& check = measured.fast_break;
     ReadinessLine line;
-    line.item = "fast init by break";
-    if (not_measured(line, readiness, check.not_measured)) {
-        return line;
-    }
     const std::string low = "the line was low " + milliseconds_number(check.low_at_least) + " to " +
                             milliseconds_number(check.low_at_most) + " ms";
     const std::string longest = std::to_string(FAST_INIT_LONGEST.count()) + " ms";
     const std::string use_fallback =
         "use a tool that falls back to fast init by 360 baud, or an adapter whose driver sends "
         "breaks (FTDI chips are known to)";
-    if (!check.accepted) {
-        refused_break(line, check.error, "fast init by break", use_fallback);
-    } else if (measured.line_held_low) {
-        held_low(line);
-    } else if (measured.pseudo_terminal) {
-        line.reason = "a pseudo-terminal carries no break";
-        line.fix = "test the adapter itself";
-    } else if (break_simulated(check)) {
-        simulated_break(line, check, "fast init by break", use_fallback);
-    } else if (check.low_at_least > FAST_INIT_LONGEST) {
+    if (shared_break_answer(line, measured, check.accepted, check.error, "fast init by break",
+                            use_fallback)) {
+        return line;
+    }
+    if (check.low_at_least > FAST_INIT_LONGEST) {
         line.answer = Readiness::no;
         line.reason = low + ", longer than the " + longest + " allowed: fast init by break will fail";
         line.fix = use_fallback;
@@ -94,10 +104,6 @@ ReadinessLine break_line(const KlineReadiness& readiness) {
 ReadinessLine zero_byte_line(const KlineReadiness& readiness) {
     const ZeroByteCheck& check = readiness.measured.zero_byte;
     ReadinessLine line;
-    line.item = "fast init by 360 baud";
-    if (not_measured(line, readiness, check.not_measured)) {
-        return line;
-    }
     const std::string use_break = "use fast init by break, or an adapter that runs 360 baud";
     if (!check.rate.read_back) {
         line.answer = Readiness::no;
@@ -135,23 +141,14 @@ ReadinessLine slow_init_line(const KlineReadiness& readiness) {
     const KlineMeasurement& measured = readiness.measured;
     const SlowInitCheck& check = measured.slow_init;
     ReadinessLine line;
-    line.item = "slow init (5 baud)";
-    if (not_measured(line, readiness, check.not_measured)) {
-        return line;
-    }
     const std::string stray = std::to_string(SLOW_INIT_STRAY.count()) + " ms";
     const std::string other_adapter =
         "use an adapter whose driver switches the break at once (FTDI chips are known to)";
-    if (!check.accepted) {
-        refused_break(line, check.error, "slow init", other_adapter);
-    } else if (measured.line_held_low) {
-        held_low(line);
-    } else if (measured.pseudo_terminal) {
-        line.reason = "a pseudo-terminal carries no break";
-        line.fix = "test the adapter itself";
-    } else if (break_simulated(measured.fast_break)) {
-        simulated_break(line, measured.fast_break, "slow init", other_adapter);
-    } else if (check.least_certain > SLOW_INIT_STRAY) {
+    if (shared_break_answer(line, measured, check.accepted, check.error, "slow init",
+                            other_adapter)) {
+        return line;
+    }
+    if (check.least_certain > SLOW_INIT_STRAY) {
         line.answer = Readiness::no;
         line.reason = "bit edges strayed at least " + milliseconds_number(check.least_certain) +
                       " ms from their 200 ms slots, more than the " + stray +
@@ -207,8 +204,19 @@ ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
 }
 
 std::vector<ReadinessLine> readiness_summary(const KlineReadiness& readiness) {
-    return {rate_summary(readiness.rate, readiness.echo_succeeded), break_line(readiness),
-            zero_byte_line(readiness), slow_init_line(readiness)};
+    const KlineMeasurement& measured = readiness.measured;
+    // Each check's line from its measurement, or why it has none.
+    const auto answer = [&](const char* item, const std::string& check_not_measured,
+                            ReadinessLine (*from_measurement)(const KlineReadiness&)) {
+        std::optional<ReadinessLine> unmeasured = not_measured(readiness, check_not_measured);
+        ReadinessLine line = unmeasured ? *unmeasured : from_measurement(readiness);
+        line.item = item;
+        return line;
+    };
+    return {rate_summary(readiness.rate, readiness.echo_succeeded),
+            answer("fast init by break", measured.fast_break.not_measured, break_line),
+            answer("fast init by 360 baud", measured.zero_byte.not_measured, zero_byte_line),
+            answer("slow init (5 baud)", measured.slow_init.not_measured, slow_init_line)};
 }
 
 bool readiness_fails(const KlineReadiness& readiness) {
