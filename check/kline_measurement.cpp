@@ -37,7 +37,9 @@ constexpr milliseconds DRAIN_LIMIT{500};
 // A byte is complete at the receiver after its start and eight data bits.
 constexpr int BITS_BEFORE_ARRIVAL = 9;
 
-bool is_pseudo_terminal(int descriptor) {
+// No device stands behind the port in sysfs: a pseudo-terminal, or a node
+// whose device is gone.
+bool without_device(int descriptor) {
     struct stat status {};
     if (fstat(descriptor, &status) != 0 || !S_ISCHR(status.st_mode)) {
         return true;
@@ -293,7 +295,7 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
                                std::optional<int> latency_timer_ms) {
     const int descriptor = port.descriptor();
     KlineMeasurement measured;
-    measured.pseudo_terminal = is_pseudo_terminal(descriptor);
+    measured.pseudo_terminal = without_device(descriptor);
     // Runs one check unless it may not start, and notes a stop during it.
     const auto run = [&](auto& check, auto measure) {
         if (std::string reason = reason_not_to_start(); !reason.empty()) {

@@ -2,6 +2,7 @@
 
 #include "check/byte_text.h"
 #include "base/owners.h"
+#include "base/small_file.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,12 +61,9 @@ const char* kind_of(mode_t mode) {
 }
 
 long pid_maximum() {
-    OwnedDescriptor file(open("/proc/sys/kernel/pid_max", O_RDONLY | O_CLOEXEC));
-    char text[32] = {};
-    if (!file || read(file.get(), text, sizeof text - 1) <= 0) {
-        return 4194304; // the kernel's own limit (PID_MAX_LIMIT on 64-bit)
-    }
-    const long value = std::strtol(text, nullptr, 10);
+    // Failing that, the kernel's own limit (PID_MAX_LIMIT on 64-bit).
+    const long value = std::strtol(read_small_file("/proc/sys/kernel/pid_max", 31).c_str(),
+                                   nullptr, 10);
     return value > 0 ? value : 4194304;
 }
 

@@ -1,5 +1,7 @@
 #include "check/report_file.h"
 
+#include "base/small_file.h"
+
 #include "check/byte_text.h"
 #include "check/port_listing.h"
 #include "check/block_output.h"
@@ -23,11 +25,7 @@ namespace {
 
 // The distribution's own name for itself, from os-release.
 std::string distribution() {
-    OwnedDescriptor file(open("/etc/os-release", O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    std::string text(4096, '\0');
-    const ssize_t got = file ? read(file.get(), text.data(), text.size()) : -1;
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    std::istringstream lines(text);
+    std::istringstream lines(read_small_file("/etc/os-release", 4096));
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("PRETTY_NAME=", 0) == 0) {
             std::string name = line.substr(12);

@@ -1,5 +1,7 @@
 #include "check/usb_identity.h"
 
+#include "base/small_file.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -25,10 +27,8 @@ constexpr Chip chips[] = {
 
 // The first line of a sysfs attribute; empty when it cannot be read.
 std::string attribute(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return line;
+    const std::string text = read_small_file(file.string(), 256);
+    return text.substr(0, text.find('\n'));
 }
 
 std::string driver_of(const fs::path& node) {

@@ -1,5 +1,7 @@
 #include "serial/port_holders.h"
 
+#include "base/small_file.h"
+
 #include "base/owners.h"
 
 #include <cerrno>
@@ -14,31 +16,19 @@
 
 namespace {
 
-// The first pseudo-terminal slave major; devpts numbers slaves across the
-// majors from here on, 256 to a major (the kernel's UNIX98_PTY_SLAVE_MAJOR).
-constexpr unsigned PTY_SLAVE_MAJOR = 136;
-constexpr unsigned PTY_SLAVE_MAJORS = 8;
 // /dev/ptmx and each devpts instance's own ptmx are 5:2.
 const dev_t PTMX = makedev(5, 2);
 
 std::optional<unsigned> pty_index(dev_t rdev) {
-    const unsigned major_number = major(rdev);
-    if (major_number < PTY_SLAVE_MAJOR || major_number >= PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS) {
+    if (!is_pseudo_terminal_slave(rdev)) {
         return std::nullopt;
     }
-    return (major_number - PTY_SLAVE_MAJOR) * 256 + minor(rdev);
+    return (major(rdev) - PTY_SLAVE_MAJOR) * 256 + minor(rdev);
 }
 
-// At most size - 1 bytes of a small /proc file, never blocking.
-std::string read_small(int folder, const char* name, std::size_t size) {
-    OwnedDescriptor file(openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file) {
-        return {};
-    }
-    std::string text(size, '\0');
-    ssize_t got = read(file.get(), text.data(), size - 1);
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return text;
+// At most size - 1 bytes of another process's small /proc file.
+std::string read_small(int folder, const std::string& name, std::size_t size) {
+    return read_small_file(folder, name, size - 1, false);
 }
 
 // Whether the master descriptor fd (a ptmx) in the process folder drives the

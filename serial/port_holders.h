@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -20,6 +21,17 @@ struct PortHolders {
     // a user who is not root).
     bool all_visible = true;
 };
+
+// The first pseudo-terminal slave major; devpts numbers slaves across the
+// majors from here on, 256 to a major (the kernel's UNIX98_PTY_SLAVE_MAJOR
+// and UNIX98_PTY_MAJOR_COUNT).
+inline constexpr unsigned PTY_SLAVE_MAJOR = 136;
+inline constexpr unsigned PTY_SLAVE_MAJORS = 8;
+
+// Whether the character device is a pseudo-terminal's slave, by its major.
+inline bool is_pseudo_terminal_slave(dev_t rdev) {
+    return major(rdev) >= PTY_SLAVE_MAJOR && major(rdev) < PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS;
+}
 
 // Whether other programs have the port open (the device end of a
 // pseudo-terminal does not count).

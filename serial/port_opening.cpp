@@ -1,5 +1,7 @@
 #include "serial/port_opening.h"
 
+#include "base/small_file.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,10 +15,6 @@
 
 namespace {
 
-// The first pseudo-terminal slave major and how many follow it (the kernel's
-// UNIX98_PTY_SLAVE_MAJOR and UNIX98_PTY_MAJOR_COUNT).
-constexpr unsigned PTY_SLAVE_MAJOR = 136;
-constexpr unsigned PTY_SLAVE_MAJORS = 8;
 // /dev/tty: whatever terminal the opener runs in.
 const dev_t CURRENT_TERMINAL = makedev(5, 0);
 
@@ -56,12 +54,8 @@ OwnedDescriptor keep_off_zero(OwnedDescriptor descriptor) {
 // The controlling terminal's device number, from /proc/self/stat (field 7,
 // after the command, which may hold spaces and parentheses itself).
 dev_t controlling_terminal() {
-    OwnedDescriptor stat_file(open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
-    char text[1024] = {};
-    if (!stat_file || read(stat_file.get(), text, sizeof text - 1) <= 0) {
-        return 0;
-    }
-    const char* after_command = std::strrchr(text, ')');
+    const std::string text = read_small_file("/proc/self/stat", 1023);
+    const char* after_command = std::strrchr(text.c_str(), ')');
     char state = 0;
     int parent = 0;
     int group = 0;
@@ -77,10 +71,7 @@ dev_t controlling_terminal() {
 // Whether /proc/devices has a terminal driver ("tty...") for the character
 // major; a major may be listed under several names.
 bool terminal_major(unsigned major_number) {
-    OwnedDescriptor devices(open("/proc/devices", O_RDONLY | O_CLOEXEC));
-    std::string text(16384, '\0');
-    const ssize_t got = devices ? read(devices.get(), text.data(), text.size() - 1) : -1;
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    const std::string text = read_small_file("/proc/devices", 16383);
     // The character devices come first, up to the block devices' heading.
     std::istringstream lines(text.substr(0, text.find("Block devices:")));
     unsigned number = 0;
@@ -195,7 +186,7 @@ bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
         return subsystem.substr(subsystem.rfind('/') + 1) == "tty";
     }
     // Pseudo-terminal slaves are the only terminals sysfs does not list.
-    if (major(rdev) >= PTY_SLAVE_MAJOR && major(rdev) < PTY_SLAVE_MAJOR + PTY_SLAVE_MAJORS) {
+    if (is_pseudo_terminal_slave(rdev)) {
         return true;
     }
     // Without sysfs (some containers), the driver that registered the major
