@@ -1,6 +1,7 @@
 #include "check/adapter_test.h"
 
 #include "check/interruption.h"
+#include "check/node_path.h"
 #include "serial/line_settings.h"
 #include "serial/serial_port.h"
 
@@ -9,9 +10,6 @@
 #include <cstdlib>
 
 namespace {
-
-// The window's rate; any other goes through termios2 after the line is set.
-constexpr int CLASSIC_RATE = 9600;
 
 RunOutcome outcome_of(const LoopbackResult& result) {
     if (result.port_gone) {
@@ -38,8 +36,8 @@ RunOutcome outcome_of(const LoopbackResult& result) {
 PortRequest test_request(const AdapterTest& test, bool force) {
     PortRequest request;
     request.path = test.path;
-    request.line = serial_line_settings(CLASSIC_RATE, 0, 8, 1.0f, 0);
-    request.rate = test.baud_rate != CLASSIC_RATE ? test.baud_rate : 0;
+    request.line = serial_line_settings(TEST_BAUD_RATE, 0, 8, 1.0f, 0);
+    request.rate = test.baud_rate != TEST_BAUD_RATE ? test.baud_rate : 0;
     request.serial_lines_only = true;
     request.refuse_shared = !force;
     return request;
@@ -89,12 +87,8 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
 } // namespace
 
 std::optional<UsbIdentity> usb_identity_of(const std::string& path) {
-    char node[PATH_MAX];
-    if (realpath(path.c_str(), node) == nullptr) {
-        return std::nullopt;
-    }
-    const std::string name(node);
-    return usb_identity(name.substr(name.rfind('/') + 1));
+    const std::optional<std::string> node = node_behind(path);
+    return node ? usb_identity(base_name(*node)) : std::nullopt;
 }
 
 bool rate_fails(const RateCheck& rate) {

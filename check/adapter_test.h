@@ -36,7 +36,7 @@ struct TestRun {
 
 struct AdapterTest {
     std::string path;
-    int baud_rate = 9600;
+    int baud_rate = TEST_BAUD_RATE;
     // The rate the line reported after it was first set; none when it was
     // never read.
     std::optional<int> line_rate;

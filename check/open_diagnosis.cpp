@@ -1,6 +1,7 @@
 #include "check/open_diagnosis.h"
 
 #include "check/byte_text.h"
+#include "check/node_path.h"
 #include "base/owners.h"
 #include "base/small_file.h"
 
@@ -35,10 +36,6 @@ std::string link_target(const std::string& path) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::string base_name(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // What a node is when it is no serial line.
 const char* kind_of(mode_t mode) {

@@ -1,6 +1,8 @@
 // lantoric-check's command line.
 #pragma once
 
+#include "app/core/loopback_exchange.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -8,7 +10,7 @@
 
 struct CheckOptions {
     std::vector<std::string> ports;
-    int baud_rate = 9600;
+    int baud_rate = TEST_BAUD_RATE;
     int count = 1;
     bool all = false;
     bool json = false;

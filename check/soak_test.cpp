@@ -2,6 +2,7 @@
 
 #include "check/byte_text.h"
 #include "check/interruption.h"
+#include "check/node_path.h"
 #include "check/text_printer.h"
 #include "check/time_text.h"
 #include "check/block_output.h"
@@ -44,10 +45,6 @@ bool port_is_gone(const TestRun& run) {
             (run.open.failure == OpeningFailure::gone || run.open.failure == OpeningFailure::missing));
 }
 
-std::string node_behind(const std::string& path) {
-    char node[PATH_MAX];
-    return realpath(path.c_str(), node) != nullptr ? std::string(node) : path;
-}
 
 void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
     std::fprintf(out, "%s  soak: %d tests, %d successes%s; %s%s", live ? "\r\033[K" : "",
@@ -101,7 +98,7 @@ class Soak {
     void count(const TestRun& run) {
         if (absent_ && absence_kept_) {
             soak_.absences.back().back = WallClock::now();
-            soak_.absences.back().back_as = node_behind(test_.path);
+            soak_.absences.back().back_as = node_behind(test_.path).value_or(test_.path);
         }
         absent_ = false;
         if (run.outcome == RunOutcome::success) {

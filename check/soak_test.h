@@ -9,7 +9,7 @@
 #include <optional>
 
 struct SoakPlan {
-    int baud_rate = 9600;
+    int baud_rate = TEST_BAUD_RATE;
     std::optional<std::chrono::seconds> duration; // none: until the first failure
     bool until_fail = false;
     bool force = false;

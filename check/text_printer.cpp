@@ -1,6 +1,7 @@
 #include "check/text_printer.h"
 
 #include "check/byte_text.h"
+#include "check/node_path.h"
 #include "check/open_diagnosis.h"
 #include "check/time_text.h"
 
@@ -269,7 +270,7 @@ void print_listing(const PortListing& listing, std::FILE* out) {
         }
         print_holders(port.holders, out);
         if (port.usb) {
-            print_usb(*port.usb, port.path.substr(port.path.rfind('/') + 1), out);
+            print_usb(*port.usb, base_name(port.path), out);
         }
     }
     for (const UnboundConverter& converter : listing.unbound) {

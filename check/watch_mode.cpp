@@ -3,6 +3,7 @@
 #include "app/core/port_candidates.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
+#include "check/node_path.h"
 #include "check/text_printer.h"
 #include "base/owners.h"
 
@@ -184,7 +185,7 @@ class Watch {
         output_.block([&](std::FILE* out) {
             print_test(test, out);
             if (usb) {
-                print_usb(*usb, path.substr(path.rfind('/') + 1), out);
+                print_usb(*usb, base_name(path), out);
             }
         });
         ++tally_.tested;

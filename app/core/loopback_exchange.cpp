@@ -26,7 +26,7 @@ const char* loopback_verdict_text(LoopbackVerdict verdict) {
 }
 
 object_number loopback_open(object_number number, const char* path) {
-    return serial_open(number, path, 9600, 0, 8, 1.0f, 0, 128, 128);
+    return serial_open(number, path, TEST_BAUD_RATE, 0, 8, 1.0f, 0, 128, 128);
 }
 
 LoopbackResult loopback_exchange(object_number port, LoopbackObserver* observer,

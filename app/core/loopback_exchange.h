@@ -69,6 +69,9 @@ struct LoopbackResult {
     bool port_gone = false;
 };
 
+// The rate of the window's test.
+inline constexpr int TEST_BAUD_RATE = 9600;
+
 // Opens path at 9600 8N1, no handshake, buffers 128 and 128, under the given
 // number (OBJECT_ANY, or an explicit number: then the result is the
 // descriptor). Returns serial_open's result, 0 when the port does not open.
