@@ -2,6 +2,7 @@
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
 #include "base/owners.h"
+#include "serial/line_rate.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
@@ -292,6 +293,8 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     ASSERT_TRUE(adapter.ready());
     OwnedDescriptor slave(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     ASSERT_TRUE(slave);
+    // Another program's rate of its own, which only termios2 can put back.
+    ASSERT_TRUE(set_line_rate(slave.get(), 12345));
     termios before{};
     ASSERT_EQ(tcgetattr(slave.get(), &before), 0);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
@@ -316,6 +319,7 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
         ASSERT_EQ(tcgetattr(slave.get(), &after), 0);
         EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
         EXPECT_EQ(after.c_lflag, before.c_lflag);
+        EXPECT_EQ(line_rate(slave.get()), 12345);
     }
 }
 
