@@ -285,6 +285,16 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
     }
 }
 
+// Whether the log file holds the text, waited for.
+bool logged_in(const std::string& log, const std::string& text) {
+    return wait_until([&] {
+        std::ifstream in(log);
+        const std::string seen((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        return seen.find(text) != std::string::npos;
+    });
+}
+
 // Adapters plugged in and out while --watch runs, its output going to a file:
 // each block is there as soon as its test ends, and a signal ends the watch
 // with a tally.
@@ -297,14 +307,7 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
     setup.output = output.get();
     const pid_t watch = spawn_child(setup);
     ASSERT_GT(watch, 0);
-    auto logged = [&](const std::string& text) {
-        return wait_until([&] {
-            std::ifstream in(log);
-            const std::string seen((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-            return seen.find(text) != std::string::npos;
-        });
-    };
+    auto logged = [&](const std::string& text) { return logged_in(log, text); };
     EXPECT_TRUE(logged("watching /dev for new ttyUSB* and ttyACM* ports"));
     std::string silent_link;
     {
@@ -350,14 +353,7 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
             }
         }
     } running{watch};
-    auto logged = [&](const std::string& text) {
-        return wait_until([&] {
-            std::ifstream in(log);
-            const std::string seen((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
-            return seen.find(text) != std::string::npos;
-        });
-    };
+    auto logged = [&](const std::string& text) { return logged_in(log, text); };
     ASSERT_TRUE(logged("watching /dev for new ttyUSB* and ttyACM* ports"));
     // udev's steps, each seen by the watch as a change of the node's link.
     const char* terminal = adapter.slave().c_str();
