@@ -35,7 +35,7 @@ struct Parse {
 using Take = std::string (*)(Parse& parse, const char* value);
 
 // One option, declared once: its names, its help, and how it is taken.
-struct OptionSpec {
+struct CommandOption {
     const char* long_name;
     char short_name;
     const char* value_name; // nullptr: a flag without a value
@@ -94,7 +94,7 @@ std::string take_help(Parse& parse, const char*) {
     return {};
 }
 
-const OptionSpec OPTION_SPECS[] = {
+const CommandOption COMMAND_OPTIONS[] = {
     {"baud", 'b', "N",
      "Test at N baud (default 9600; any rate the driver accepts, such as 10400)", take_baud},
     {"count", 'c', "N", "Run the test N times and summarise (default 1)", take_count},
@@ -130,13 +130,13 @@ GQuark value_error_quark() {
 // GOption's callback for every option of the table: finds the option by the
 // name it was given as ("--baud" or "-b") and takes its value.
 gboolean take_option(const gchar* name, const gchar* value, gpointer data, GError** error) {
-    for (const OptionSpec& spec : OPTION_SPECS) {
-        const bool named = (name[1] == '-' && std::string(name + 2) == spec.long_name) ||
-                           (name[1] == spec.short_name && name[2] == '\0');
+    for (const CommandOption& option : COMMAND_OPTIONS) {
+        const bool named = (name[1] == '-' && std::string(name + 2) == option.long_name) ||
+                           (name[1] == option.short_name && name[2] == '\0');
         if (!named) {
             continue;
         }
-        const std::string problem = spec.take(*static_cast<Parse*>(data), value);
+        const std::string problem = option.take(*static_cast<Parse*>(data), value);
         if (!problem.empty()) {
             g_set_error_literal(error, value_error_quark(), 0, problem.c_str());
             return FALSE;
@@ -192,12 +192,12 @@ OwnedContext option_context(Parse& parse, gchar*** ports) {
         "64 usage error, 74 the output or the report could not be written; the highest of\n"
         "several ports.\n");
     std::vector<GOptionEntry> entries;
-    for (const OptionSpec& spec : OPTION_SPECS) {
-        const int flags = (spec.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |
-                          (spec.file_name ? G_OPTION_FLAG_FILENAME : 0);
-        entries.push_back({spec.long_name, spec.short_name, flags,
+    for (const CommandOption& option : COMMAND_OPTIONS) {
+        const int flags = (option.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |
+                          (option.file_name ? G_OPTION_FLAG_FILENAME : 0);
+        entries.push_back({option.long_name, option.short_name, flags,
                            G_OPTION_ARG_CALLBACK, reinterpret_cast<gpointer>(take_option),
-                           spec.description, spec.value_name});
+                           option.description, option.value_name});
     }
     entries.push_back({G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, ports, nullptr,
                        "[PORT...]"});
