@@ -332,17 +332,10 @@ struct EmulatedAdapter {
 
     EmulatedAdapter(const std::string& link, const std::string& driver,
                     const std::vector<std::string>& simulator, const std::string& log = {})
-        : adapter(link, simulator) {
-        const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
-        command = {"/usr/bin/env",
-                   std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
-                   "LANTORIC_EMULATED_PORT=" + adapter.link(),
-                   "LANTORIC_EMULATED_DRIVER=" + driver,
-                   "LANTORIC_EMULATED_LOG=" + log,
-                   // The emulation comes ahead of AddressSanitizer's runtime.
-                   std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
-                       ":verify_asan_link_order=0",
-                   LANTORIC_CHECK_PATH};
+        : adapter(link, simulator),
+          command(under_driver_emulation(LANTORIC_DRIVER_EMULATION_PATH, adapter.link(), driver,
+                                         log)) {
+        command.push_back(LANTORIC_CHECK_PATH);
     }
 };
 
@@ -371,8 +364,7 @@ TEST_F(CheckProgram, ASoakWaitsWhileAnotherProgramHasThePort) {
     const std::optional<int> status = wait_for_child(soak, std::chrono::seconds(20));
     ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
         << describe_wait_status(status.value_or(0));
-    std::ifstream in(output);
-    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string said = file_text(output);
     EXPECT_NE(said.find("another program held the port 1 time"), std::string::npos) << said;
 }
 
@@ -516,8 +508,7 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     status = wait_for_child(child, std::chrono::seconds(20));
     ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    std::ifstream in(output);
-    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string said = file_text(output);
     for (const char* line : {"ended early by a signal", "K-line checks: interrupted",
                              "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
         EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
@@ -535,8 +526,7 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
         run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--report", file, adapter.link()}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
-    std::ifstream in(file);
-    const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string report = file_text(file);
     for (const char* line : {"User and host names are left out of this report.", "kernel: ",
                              "distribution: ", "groups that open the ports:", "verdict: timeout",
                              "what to do next:\n  - check +12 V"}) {

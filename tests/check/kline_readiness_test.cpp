@@ -9,51 +9,37 @@ namespace {
 
 using std::chrono::microseconds;
 
-// A measured break whose line was low between the bounds, in microseconds.
-KlineReadiness with_break(long long at_least, long long at_most, long long clear_took = 2000) {
-    KlineReadiness readiness;
-    BreakCheck& fast = readiness.measured.fast_break;
-    fast.accepted = true;
-    fast.low_at_least = microseconds(at_least);
-    fast.low_at_most = microseconds(at_most);
-    fast.clear_took = microseconds(clear_took);
-    fast.received = std::string("\xff\0\0", 3);
-    fast.line_went_low = true;
-    SlowInitCheck& slow = readiness.measured.slow_init;
-    slow.accepted = true;
-    return readiness;
-}
-
-// A measured slow init whose edges strayed at most and at least so far.
-KlineReadiness with_edges(long long worst_possible, long long least_certain) {
-    KlineReadiness readiness = with_break(25000, 27000);
-    readiness.measured.slow_init.worst_possible = microseconds(worst_possible);
-    readiness.measured.slow_init.least_certain = microseconds(least_certain);
-    return readiness;
-}
-
 TEST(KlineReadiness, AnswersOnlyWhatTheBoundsProve) {
     struct Row {
         const char* name;
-        KlineReadiness readiness;
         int line; // 1 fast init by break, 3 slow init
         Readiness answer;
+        // The break's low bounds and its clear's time; the slow-init edges'
+        // farthest possible and certain strays; all in microseconds.
+        long long at_least, at_most, clear_took = 2000, worst = 0, certain = 0;
     };
     const Row rows[] = {
-        {"low 25.0 to 30.0 ms", with_break(25000, 30000), 1, Readiness::yes},
-        {"low 25.0 to 30.1 ms", with_break(25000, 30100), 1, Readiness::cannot_tell},
-        {"low at least 30.1 ms", with_break(30100, 33000), 1, Readiness::no},
-        {"a clear held back 150 ms", with_break(25000, 180000, 150000), 1, Readiness::no},
-        {"edges within 5.0 ms", with_edges(5000, 0), 3, Readiness::yes},
-        {"edges maybe 5.1 ms off", with_edges(5100, 0), 3, Readiness::cannot_tell},
-        {"an edge surely 5.1 ms off", with_edges(9000, 5100), 3, Readiness::no},
-        {"a simulated break fails slow init too", with_break(25000, 180000, 150000), 3,
-         Readiness::no},
+        {"low 25.0 to 30.0 ms", 1, Readiness::yes, 25000, 30000},
+        {"low 25.0 to 30.1 ms", 1, Readiness::cannot_tell, 25000, 30100},
+        {"low at least 30.1 ms", 1, Readiness::no, 30100, 33000},
+        {"a clear held back 150 ms", 1, Readiness::no, 25000, 180000, 150000},
+        {"edges within 5.0 ms", 3, Readiness::yes, 25000, 27000, 2000, 5000},
+        {"edges maybe 5.1 ms off", 3, Readiness::cannot_tell, 25000, 27000, 2000, 5100},
+        {"an edge surely 5.1 ms off", 3, Readiness::no, 25000, 27000, 2000, 9000, 5100},
+        {"a simulated break fails slow init too", 3, Readiness::no, 25000, 180000, 150000},
     };
     for (const Row& row : rows) {
-        const std::vector<ReadinessLine> summary = readiness_summary(row.readiness);
-        EXPECT_EQ(summary.at(row.line).answer, row.answer)
-            << row.name << ": " << summary.at(row.line).reason;
+        KlineReadiness readiness;
+        BreakCheck& fast = readiness.measured.fast_break;
+        fast.accepted = readiness.measured.slow_init.accepted = true;
+        fast.low_at_least = microseconds(row.at_least);
+        fast.low_at_most = microseconds(row.at_most);
+        fast.clear_took = microseconds(row.clear_took);
+        fast.line_went_low = true;
+        readiness.measured.slow_init.worst_possible = microseconds(row.worst);
+        readiness.measured.slow_init.least_certain = microseconds(row.certain);
+        const ReadinessLine line = readiness_summary(readiness).at(row.line);
+        EXPECT_EQ(line.answer, row.answer) << row.name << ": " << line.reason;
     }
 }
 

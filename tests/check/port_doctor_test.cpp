@@ -287,12 +287,7 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
 
 // Whether the log file holds the text, waited for.
 bool logged_in(const std::string& log, const std::string& text) {
-    return wait_until([&] {
-        std::ifstream in(log);
-        const std::string seen((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        return seen.find(text) != std::string::npos;
-    });
+    return wait_until([&] { return file_text(log).find(text) != std::string::npos; });
 }
 
 // Adapters plugged in and out while --watch runs, its output going to a file:
@@ -364,10 +359,7 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
     ASSERT_EQ(chmod(terminal, 0660), 0);
     ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
     const auto testing = [&] { return has_open(watch, adapter.slave()); };
-    ASSERT_TRUE(wait_until(testing, std::chrono::seconds(10))) << [&] {
-        std::ifstream in(log);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }();
+    ASSERT_TRUE(wait_until(testing, std::chrono::seconds(10))) << file_text(log);
     kill(watch, SIGINT);
     const std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
     ASSERT_TRUE(status.has_value()) << "the watch ran on after Ctrl-C";

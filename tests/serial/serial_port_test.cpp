@@ -316,15 +316,11 @@ TEST_F(SerialPortTest, ASlowCloseKeepsNoOtherPortWaiting) {
     char self[PATH_MAX] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
-    ToolRun run = run_tool(
-        {"/usr/bin/env", std::string("LD_PRELOAD=") + LANTORIC_DRIVER_EMULATION_PATH,
-         "LANTORIC_EMULATED_PORT=" + folder.path_of("stuck"), "LANTORIC_EMULATED_DRIVER=slow-close",
-         // The emulation comes ahead of AddressSanitizer's runtime.
-         std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
-             ":verify_asan_link_order=0",
-         self, std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()},
-        std::chrono::seconds(60));
+    std::vector<std::string> command = under_driver_emulation(
+        LANTORIC_DRIVER_EMULATION_PATH, folder.path_of("stuck"), "slow-close");
+    command.insert(command.end(), {self, std::string("--gtest_filter=") +
+                                             test->test_suite_name() + "." + test->name()});
+    ToolRun run = run_tool(command, std::chrono::seconds(60));
     EXPECT_EQ(run.status, 0) << run.output << run.errors;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test."), std::string::npos) << run.output;
 #else

@@ -110,6 +110,18 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
     return ended ? std::optional<int>(status) : std::nullopt;
 }
 
+std::vector<std::string> under_driver_emulation(const std::string& library,
+                                                const std::string& port,
+                                                const std::string& driver,
+                                                const std::string& log) {
+    const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
+    return {"/usr/bin/env", "LD_PRELOAD=" + library, "LANTORIC_EMULATED_PORT=" + port,
+            "LANTORIC_EMULATED_DRIVER=" + driver, "LANTORIC_EMULATED_LOG=" + log,
+            // The emulation comes ahead of AddressSanitizer's runtime.
+            std::string("ASAN_OPTIONS=") + (sanitizer_options ? sanitizer_options : "") +
+                ":verify_asan_link_order=0"};
+}
+
 bool has_open(pid_t process, const std::string& path) {
     char target[PATH_MAX];
     if (realpath(path.c_str(), target) == nullptr) {

@@ -37,6 +37,14 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
 // How a wait status reads in a message ("exit status 0", "signal 9").
 std::string describe_wait_status(int status);
 
+// The start of a command run with the driver emulation library preloaded,
+// playing driver on port and logging its break changes to log when given;
+// the program and its arguments follow.
+std::vector<std::string> under_driver_emulation(const std::string& library,
+                                                const std::string& port,
+                                                const std::string& driver,
+                                                const std::string& log = {});
+
 // Whether the process has a descriptor open on the file at path (a link
 // followed), as its /proc/PID/fd shows to root.
 bool has_open(pid_t process, const std::string& path);

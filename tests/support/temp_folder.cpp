@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,4 +43,9 @@ void TempFolder::add_folder(const std::string& name) const {
 
 void TempFolder::add_link(const std::string& name, const std::string& target) const {
     ASSERT_EQ(symlink(target.c_str(), path_of(name).c_str()), 0) << "cannot make link " << name;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

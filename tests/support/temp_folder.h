@@ -5,6 +5,9 @@
 
 #include <string>
 
+// The whole text of a file; empty when it cannot be read.
+std::string file_text(const std::string& path);
+
 class TempFolder {
   public:
     TempFolder();
