@@ -6,8 +6,8 @@
 
 std::string read_small_file(int folder, const std::string& name, std::size_t limit,
                             bool follow_last_link) {
-    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                      (follow_last_link ? 0 : O_NOFOLLOW);
+    const int flags =
+        O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow_last_link ? 0 : O_NOFOLLOW);
     OwnedDescriptor file(openat(folder, name.c_str(), flags));
     if (!file) {
         return {};

@@ -28,7 +28,6 @@ RunOutcome outcome_of(const LoopbackResult& result) {
     return RunOutcome::not_opened;
 }
 
-
 // One open, exchange and close. The port is held and its line saved by the
 // opening; the close (in serial_close) puts the line back.
 // How a test opens its port: 8N1 at the rate, serial lines only, and shared
@@ -42,7 +41,6 @@ PortRequest test_request(const AdapterTest& test, bool force) {
     request.refuse_shared = !force;
     return request;
 }
-
 
 // One more open at the rate, for the readiness checks.
 void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, bool force) {
@@ -76,8 +74,7 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
     // The checks take about three seconds; a signal meanwhile clears the
     // break and puts the line back.
     deferred.reset();
-    readiness.measured =
-        measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms);
+    readiness.measured = measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms);
     deferred.emplace();
     opening.port.close_now();
     interruption_clear();
@@ -127,8 +124,8 @@ const char* run_outcome_text(RunOutcome outcome) {
     return "could not open";
 }
 
-std::chrono::steady_clock::duration wire_time(int baud_rate) {
-    const long long bits = 10LL * std::char_traits<char>::length(TEST_TEXT);
+std::chrono::steady_clock::duration wire_time(int baud_rate, std::size_t bytes) {
+    const long long bits = 10LL * static_cast<long long>(bytes);
     return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max(baud_rate, 1));
 }
 

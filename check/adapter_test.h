@@ -77,9 +77,10 @@ int exit_status_of(RunOutcome outcome);
 // transmit", "the port went away", "could not open".
 const char* run_outcome_text(RunOutcome outcome);
 
-// How long the 15 bytes of the text need on the wire at the rate, 8N1 (10 bits
-// a byte).
-std::chrono::steady_clock::duration wire_time(int baud_rate);
+// How long bytes (the 15 of the text unless told) need on the wire at the
+// rate, 8N1 (10 bits a byte).
+std::chrono::steady_clock::duration
+wire_time(int baud_rate, std::size_t bytes = std::char_traits<char>::length(TEST_TEXT));
 
 // The window's bounds, widened for a rate whose 15 bytes take long on the
 // wire: twice the wire time of silence at least, and three times the wire

@@ -9,6 +9,5 @@ inline constexpr int EXIT_NOT_OPENED = 3; // not able to open, gone, or no port 
 // The echo came back, but the port cannot do what was asked (a rate it does
 // not run, a K-line check that failed).
 inline constexpr int EXIT_CANNOT_DO = 4;
-inline constexpr int EXIT_USAGE = 64;     // as sysexits.h has it
+inline constexpr int EXIT_USAGE = 64;         // as sysexits.h has it
 inline constexpr int EXIT_OUTPUT_FAILED = 74; // EX_IOERR: the report could not be written
-

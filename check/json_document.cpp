@@ -1,7 +1,7 @@
 #include "check/json_document.h"
 
-#include "check/byte_text.h"
 #include "base/owners.h"
+#include "check/byte_text.h"
 #include "serial/text_utf8.h"
 
 #include <cstdio>
@@ -201,9 +201,9 @@ void add_rate_check(Document& document, const char* name, const RateCheck& rate)
 void add_time(Document& document, const char* name,
               std::optional<std::chrono::system_clock::time_point> moment) {
     if (moment) {
-        document.number(name, std::chrono::duration_cast<std::chrono::seconds>(
-                                  moment->time_since_epoch())
-                                  .count());
+        document.number(
+            name,
+            std::chrono::duration_cast<std::chrono::seconds>(moment->time_since_epoch()).count());
     } else {
         document.null(name);
     }
@@ -414,9 +414,9 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.number("port_gone", test.outcomes[static_cast<int>(RunOutcome::port_gone)]);
         document.number("not_opened", test.outcomes[static_cast<int>(RunOutcome::not_opened)]);
         document.text("first_open_failure",
-                      test.first_open_failure ? test.first_open_failure->reason + "; " +
-                                                    test.first_open_failure->fix
-                                              : std::string());
+                      test.first_open_failure
+                          ? test.first_open_failure->reason + "; " + test.first_open_failure->fix
+                          : std::string());
         document.milliseconds("min_ms", times.min());
         document.milliseconds("median_ms", times.quantile(0.5));
         document.milliseconds("p99_ms", times.quantile(0.99));

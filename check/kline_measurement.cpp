@@ -1,5 +1,6 @@
 #include "check/kline_measurement.h"
 
+#include "check/adapter_test.h"
 #include "check/interruption.h"
 #include "serial/line_rate.h"
 
@@ -34,8 +35,9 @@ constexpr milliseconds SIMULATED_BREAK_WAIT{100};
 // How long the 360-baud byte may take to leave the adapter before its
 // output is thrown away.
 constexpr milliseconds DRAIN_LIMIT{500};
-// A byte is complete at the receiver after its start and eight data bits.
-constexpr int BITS_BEFORE_ARRIVAL = 9;
+// A byte is complete at the receiver after its start and eight data bits:
+// nine of its ten bits on the wire.
+constexpr int TENTHS_BEFORE_ARRIVAL = 9;
 
 // No device stands behind the port in sysfs: a pseudo-terminal, or a node
 // whose device is gone.
@@ -160,8 +162,7 @@ BreakCheck check_break(int descriptor) {
 
 ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int> latency_ms) {
     ZeroByteCheck check;
-    const auto bit = std::chrono::nanoseconds(1'000'000'000LL / FALLBACK_INIT_RATE);
-    check.expected = 10 * bit;
+    check.expected = wire_time(FALLBACK_INIT_RATE, 1);
     const bool set = set_line_rate(descriptor, FALLBACK_INIT_RATE);
     if (!set && port_went_away(errno)) {
         check.not_measured = GONE;
@@ -184,8 +185,8 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
             for (;;) {
                 const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
                 pollfd watch{descriptor, POLLIN, 0};
-                const int ready = left.count() > 0 ? poll(&watch, 1, static_cast<int>(left.count()))
-                                                   : 0;
+                const int ready =
+                    left.count() > 0 ? poll(&watch, 1, static_cast<int>(left.count())) : 0;
                 if (ready < 0 && errno == EINTR) {
                     continue;
                 }
@@ -201,7 +202,7 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
                 break;
             }
             check.sooner_than_the_wire =
-                check.echo_time && *check.echo_time < BITS_BEFORE_ARRIVAL * bit;
+                check.echo_time && *check.echo_time < check.expected * TENTHS_BEFORE_ARRIVAL / 10;
             drain_until(descriptor, written + check.expected + DRAIN_LIMIT);
         }
         // Whatever else the slow byte brought is no concern of the next check.
@@ -253,8 +254,8 @@ SlowInitCheck check_slow_init(int descriptor) {
         }
         const EdgeRange edge{called - first_returned - planned, returned - first_called - planned};
         check.edges.push_back(edge);
-        check.worst_possible = std::max({check.worst_possible, std::chrono::abs(edge.earliest),
-                                         std::chrono::abs(edge.latest)});
+        check.worst_possible = std::max(
+            {check.worst_possible, std::chrono::abs(edge.earliest), std::chrono::abs(edge.latest)});
         const LineSpan certain = edge.earliest > LineSpan::zero() ? edge.earliest
                                  : edge.latest < LineSpan::zero() ? -edge.latest
                                                                   : LineSpan::zero();

@@ -125,4 +125,5 @@ bool break_simulated(const BreakCheck& check);
 
 // The rate check of an opened port: asked against read back, and the chip's
 // lowest rate where the USB identity names it.
-RateCheck check_rate(int asked, std::optional<int> read_back, const std::optional<UsbIdentity>& usb);
+RateCheck check_rate(int asked, std::optional<int> read_back,
+                     const std::optional<UsbIdentity>& usb);

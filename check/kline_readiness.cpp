@@ -36,7 +36,8 @@ void refused_break(ReadinessLine& line, int error, const std::string& init, std:
 void simulated_break(ReadinessLine& line, const BreakCheck& check, const std::string& init,
                      std::string fix) {
     line.answer = Readiness::no;
-    line.reason = "the driver held the break's clear back " + milliseconds_number(check.clear_took) +
+    line.reason = "the driver held the break's clear back " +
+                  milliseconds_number(check.clear_took) +
                   " ms: it simulates the break with a slow zero byte (the CH341 driver does on "
                   "chips without a break), which holds the line low about 200 ms: " +
                   init + " will fail";
@@ -84,7 +85,8 @@ ReadinessLine break_line(const KlineReadiness& readiness) {
     }
     if (check.low_at_least > FAST_INIT_LONGEST) {
         line.answer = Readiness::no;
-        line.reason = low + ", longer than the " + longest + " allowed: fast init by break will fail";
+        line.reason =
+            low + ", longer than the " + longest + " allowed: fast init by break will fail";
         line.fix = use_fallback;
     } else if (!check.line_went_low) {
         line.answer = Readiness::no;
@@ -94,8 +96,8 @@ ReadinessLine break_line(const KlineReadiness& readiness) {
         line.answer = Readiness::yes;
         line.reason = low + ", within the 25 to " + longest + " allowed, and the break came back";
     } else {
-        line.reason = low + ": the driver's calls took too long to tell whether it stayed within " +
-                      longest;
+        line.reason =
+            low + ": the driver's calls took too long to tell whether it stayed within " + longest;
         line.fix = "test again; if it stays so, " + use_fallback;
     }
     return line;
@@ -118,7 +120,8 @@ ReadinessLine zero_byte_line(const KlineReadiness& readiness) {
         held_low(line);
         if (check.sooner_than_the_wire) {
             line.reason += ", or it does not run at 360 baud: a zero byte came back after " +
-                           milliseconds_number(*check.echo_time) + " ms, sooner than the wire allows";
+                           milliseconds_number(*check.echo_time) +
+                           " ms, sooner than the wire allows";
         }
     } else if (!check.written) {
         line.answer = Readiness::no;
@@ -161,7 +164,8 @@ ReadinessLine slow_init_line(const KlineReadiness& readiness) {
     } else {
         line.reason = "bit edges fell up to " + milliseconds_number(check.worst_possible) +
                       " ms from their 200 ms slots: the driver's calls took too long to tell "
-                      "whether they stayed within " + stray;
+                      "whether they stayed within " +
+                      stray;
         line.fix = "test again; if it stays so, " + other_adapter;
     }
     return line;
@@ -197,8 +201,8 @@ ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
         line.fix = "check +12 V, ground and the 3-pole cable, then test again";
     } else {
         line.answer = Readiness::yes;
-        line.reason = "the line runs at " + std::to_string(*rate.read_back) +
-                      " baud and the echo came back";
+        line.reason =
+            "the line runs at " + std::to_string(*rate.read_back) + " baud and the echo came back";
     }
     return line;
 }

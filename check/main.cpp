@@ -2,12 +2,12 @@
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
 #include "check/adapter_test.h"
+#include "check/block_output.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/json_document.h"
 #include "check/options.h"
 #include "check/port_listing.h"
-#include "check/block_output.h"
 #include "check/report_file.h"
 #include "check/soak_test.h"
 #include "check/text_printer.h"
@@ -19,8 +19,8 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -78,12 +78,14 @@ std::string trouble_line(const AdapterTest& test) {
                " tests: the adapter was unplugged or reset; plug it in again";
     }
     if (test.first_open_failure) {
-        line += (line.empty() ? "" : "; then it did not open: ") +
-                test.first_open_failure->reason + "; " + test.first_open_failure->fix;
+        line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure->reason +
+                "; " + test.first_open_failure->fix;
     }
     if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
-        line = escaped(test.path) + ": the echo came back, but the port cannot do what was "
-                                    "asked: " + cannot_do_reason(test);
+        line = escaped(test.path) +
+               ": the echo came back, but the port cannot do what was "
+               "asked: " +
+               cannot_do_reason(test);
     }
     return line;
 }

@@ -1,20 +1,20 @@
 #include "check/open_diagnosis.h"
 
-#include "check/byte_text.h"
-#include "check/node_path.h"
 #include "base/owners.h"
 #include "base/small_file.h"
+#include "check/byte_text.h"
+#include "check/node_path.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
-#include <optional>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <optional>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -35,7 +35,6 @@ std::string link_target(const std::string& path) {
     ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
-
 
 // What a node is when it is no serial line.
 const char* kind_of(mode_t mode) {
@@ -59,8 +58,8 @@ const char* kind_of(mode_t mode) {
 
 long pid_maximum() {
     // Failing that, the kernel's own limit (PID_MAX_LIMIT on 64-bit).
-    const long value = std::strtol(read_small_file("/proc/sys/kernel/pid_max", 31).c_str(),
-                                   nullptr, 10);
+    const long value =
+        std::strtol(read_small_file("/proc/sys/kernel/pid_max", 31).c_str(), nullptr, 10);
     return value > 0 ? value : 4194304;
 }
 
@@ -272,9 +271,8 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
         const std::string lock_file = lock_folder + "/LCK.." + name;
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
             return report(OpeningFailure::busy,
-                          "busy: " + escaped(lock_file) + " says process " +
-                              std::to_string(owner) + " (" + escaped(process_name(owner)) +
-                              ") uses " + escaped(path),
+                          "busy: " + escaped(lock_file) + " says process " + std::to_string(owner) +
+                              " (" + escaped(process_name(owner)) + ") uses " + escaped(path),
                           "close that program, then test again");
         }
     }

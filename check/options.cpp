@@ -1,7 +1,7 @@
 #include "check/options.h"
 
-#include "check/kline_readiness.h"
 #include "base/owners.h"
+#include "check/kline_readiness.h"
 
 #include <glib.h>
 
@@ -95,8 +95,8 @@ std::string take_help(Parse& parse, const char*) {
 }
 
 const CommandOption COMMAND_OPTIONS[] = {
-    {"baud", 'b', "N",
-     "Test at N baud (default 9600; any rate the driver accepts, such as 10400)", take_baud},
+    {"baud", 'b', "N", "Test at N baud (default 9600; any rate the driver accepts, such as 10400)",
+     take_baud},
     {"count", 'c', "N", "Run the test N times and summarise (default 1)", take_count},
     {"all", 'a', nullptr, "Test every port that opens and no other process has open",
      take_flag<&CheckOptions::all>},
@@ -109,8 +109,7 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"watch", 'w', nullptr, "Test each adapter as it is plugged in, until interrupted",
      take_flag<&CheckOptions::watch>},
     {"duration", 'd', "TIME",
-     "Repeat the test for TIME (30s, 10m, 2h): a soak test for intermittent cables",
-     take_duration},
+     "Repeat the test for TIME (30s, 10m, 2h): a soak test for intermittent cables", take_duration},
     {"until-fail", 'u', nullptr, "Repeat the test until it fails (or --duration ends)",
      take_flag<&CheckOptions::until_fail>},
     {"report", 'r', "FILE",
@@ -195,12 +194,12 @@ OwnedContext option_context(Parse& parse, gchar*** ports) {
     for (const CommandOption& option : COMMAND_OPTIONS) {
         const int flags = (option.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |
                           (option.file_name ? G_OPTION_FLAG_FILENAME : 0);
-        entries.push_back({option.long_name, option.short_name, flags,
-                           G_OPTION_ARG_CALLBACK, reinterpret_cast<gpointer>(take_option),
-                           option.description, option.value_name});
+        entries.push_back({option.long_name, option.short_name, flags, G_OPTION_ARG_CALLBACK,
+                           reinterpret_cast<gpointer>(take_option), option.description,
+                           option.value_name});
     }
-    entries.push_back({G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, ports, nullptr,
-                       "[PORT...]"});
+    entries.push_back(
+        {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_FILENAME_ARRAY, ports, nullptr, "[PORT...]"});
     entries.push_back({nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr});
     GOptionGroup* group = g_option_group_new("main", "", "", &parse, nullptr);
     g_option_group_add_entries(group, entries.data());

@@ -2,11 +2,11 @@
 
 #include "base/small_file.h"
 
+#include "base/owners.h"
+#include "check/block_output.h"
 #include "check/byte_text.h"
 #include "check/port_listing.h"
-#include "check/block_output.h"
 #include "check/text_printer.h"
-#include "base/owners.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -178,8 +178,8 @@ bool report_writable(const std::string& file, bool json, std::string& error) {
     return true;
 }
 
-bool write_report(const std::string& file, const std::string& tests_text,
-                  const std::string& json, std::string& error) {
+bool write_report(const std::string& file, const std::string& tests_text, const std::string& json,
+                  std::string& error) {
     utsname system{};
     uname(&system);
     const PortListing listing = list_ports();
@@ -194,5 +194,6 @@ bool write_report(const std::string& file, const std::string& tests_text,
     report += "ports:\n" + listing_text.kept() + "\n";
     report += "tests:\n" + (tests_text.empty() ? "  none\n" : tests_text) + "\n";
     report += "what to do next:\n" + next_steps(listing_text.kept() + tests_text);
-    return write_file(file, report, error) && (json.empty() || write_file(file + ".json", json, error));
+    return write_file(file, report, error) &&
+           (json.empty() || write_file(file + ".json", json, error));
 }

@@ -13,8 +13,8 @@
 // error to one line when a file cannot be written. Only a regular file is
 // written: a new one, or one that is there, replaced; never a link, a FIFO or
 // a device, never the file standard output goes to, and no open waits.
-bool write_report(const std::string& file, const std::string& tests_text,
-                  const std::string& json, std::string& error);
+bool write_report(const std::string& file, const std::string& tests_text, const std::string& json,
+                  std::string& error);
 
 // Whether the report (and with json FILE.json) could be written as
 // write_report writes it, looked at without opening anything, so a long run

@@ -1,11 +1,11 @@
 #include "check/soak_test.h"
 
+#include "check/block_output.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/node_path.h"
 #include "check/text_printer.h"
 #include "check/time_text.h"
-#include "check/block_output.h"
 
 #include <climits>
 #include <cstdlib>
@@ -41,10 +41,9 @@ void wait_while_held(const std::string& path, std::optional<SteadyClock::time_po
 
 bool port_is_gone(const TestRun& run) {
     return run.outcome == RunOutcome::port_gone ||
-           (run.outcome == RunOutcome::not_opened &&
-            (run.open.failure == OpeningFailure::gone || run.open.failure == OpeningFailure::missing));
+           (run.outcome == RunOutcome::not_opened && (run.open.failure == OpeningFailure::gone ||
+                                                      run.open.failure == OpeningFailure::missing));
 }
-
 
 void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
     std::fprintf(out, "%s  soak: %d tests, %d successes%s; %s%s", live ? "\r\033[K" : "",
@@ -80,9 +79,8 @@ class Soak {
         if (port_is_held(run)) {
             const SteadyClock::time_point since = SteadyClock::now();
             ++soak_.times_held;
-            wait_while_held(test_.path, plan_.duration
-                                            ? std::optional(start_ + *plan_.duration)
-                                            : std::nullopt);
+            wait_while_held(test_.path, plan_.duration ? std::optional(start_ + *plan_.duration)
+                                                       : std::nullopt);
             soak_.held_for += SteadyClock::now() - since;
             return true;
         }

@@ -6,8 +6,8 @@
 #include "check/time_text.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -79,7 +79,8 @@ void print_timing(const TestRun& test_run, int rate, std::FILE* out) {
         return;
     }
     std::fprintf(out, "  timing: write to first byte %s, to last byte %s; wire time %s\n",
-                 milliseconds_text(*run.first_byte).c_str(), milliseconds_text(*run.last_byte).c_str(),
+                 milliseconds_text(*run.first_byte).c_str(),
+                 milliseconds_text(*run.last_byte).c_str(),
                  milliseconds_text(wire_time(rate)).c_str());
 }
 
@@ -92,14 +93,13 @@ std::string clock_time(std::chrono::system_clock::time_point moment) {
     return text;
 }
 
-
 void print_soak(const SoakFacts& soak, std::FILE* out) {
     std::fprintf(out, "  soak: ran %s", elapsed_text(soak.ran).c_str());
     if (soak.planned) {
         std::fprintf(out, " of %s", elapsed_text(*soak.planned).c_str());
     }
     std::fprintf(out, "%s\n",
-                 soak.interrupted ? ", ended early by a signal"
+                 soak.interrupted                        ? ", ended early by a signal"
                  : soak.until_fail && soak.first_failure ? ", until the first failure"
                                                          : "");
     const auto since_start = [&](std::chrono::system_clock::time_point moment) {
@@ -156,7 +156,8 @@ void print_break(const KlineMeasurement& measured, std::FILE* out) {
     std::fprintf(out,
                  "    break: the line was low %s to %s for the 25 ms asked (the clear took %s); "
                  "came back: %s",
-                 milliseconds_text(fast.low_at_least).c_str(), milliseconds_text(fast.low_at_most).c_str(),
+                 milliseconds_text(fast.low_at_least).c_str(),
+                 milliseconds_text(fast.low_at_most).c_str(),
                  milliseconds_text(fast.clear_took).c_str(),
                  fast.received.empty() ? "nothing" : hex_bytes(fast.received).c_str());
     if (fast.counted_breaks) {
@@ -187,8 +188,7 @@ void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
         return;
     }
     if (!slow.accepted) {
-        std::fprintf(out, "    slow init: the break was refused (%s)\n",
-                     std::strerror(slow.error));
+        std::fprintf(out, "    slow init: the break was refused (%s)\n", std::strerror(slow.error));
         return;
     }
     std::fprintf(out,
@@ -199,8 +199,7 @@ void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
 }
 
 void print_kline(const KlineReadiness& readiness, std::FILE* out) {
-    std::fprintf(out, "  K-line checks:%s\n",
-                 readiness.measured.interrupted ? " interrupted" : "");
+    std::fprintf(out, "  K-line checks:%s\n", readiness.measured.interrupted ? " interrupted" : "");
     const RateCheck& rate = readiness.rate;
     if (rate.read_back) {
         std::fprintf(out, "    rate: asked %d baud, the driver reads back %d baud\n", rate.asked,
@@ -287,7 +286,7 @@ namespace {
 
 // A port that was not tested, and why; false when it was tested.
 bool print_untested(const AdapterTest& test, std::FILE* out) {
-    const OpenReport* refusal = !test.open.opens() ? &test.open
+    const OpenReport* refusal = !test.open.opens()    ? &test.open
                                 : test.rate_refused() ? &*test.first_open_failure
                                                       : nullptr;
     if (refusal != nullptr) {
@@ -303,7 +302,8 @@ bool print_untested(const AdapterTest& test, std::FILE* out) {
     if (test.held_elsewhere) {
         std::fprintf(out, "  verdict: not tested\n");
         for (const PortHolder& holder : test.holders.processes) {
-            std::fprintf(out, "  held by: process %d (%s): not tested, so its line stays as it is\n",
+            std::fprintf(out,
+                         "  held by: process %d (%s): not tested, so its line stays as it is\n",
                          static_cast<int>(holder.pid), escaped(holder.command).c_str());
         }
         std::fprintf(out, "  fix: %s\n", held_fix().c_str());

@@ -1,11 +1,11 @@
 #include "check/watch_mode.h"
 
 #include "app/core/port_candidates.h"
+#include "base/owners.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/node_path.h"
 #include "check/text_printer.h"
-#include "base/owners.h"
 
 #include <algorithm>
 #include <fnmatch.h>
@@ -28,7 +28,6 @@ struct Tally {
     std::map<std::string, int> failed; // by verdict
     int status = EXIT_SUCCESS_STATUS;
 };
-
 
 class Watch {
   public:
@@ -77,8 +76,9 @@ class Watch {
                 std::fprintf(out, "%s: there when the watch began%s\n", escaped(path).c_str(),
                              options_.all ? "" : "; not tested (--all tests it too)");
             }
-            std::fprintf(out, "watching %s for new ttyUSB* and ttyACM* ports; plug an adapter "
-                              "in, Ctrl-C ends the watch\n",
+            std::fprintf(out,
+                         "watching %s for new ttyUSB* and ttyACM* ports; plug an adapter "
+                         "in, Ctrl-C ends the watch\n",
                          escaped(folder_).c_str());
         });
         if (options_.all) {

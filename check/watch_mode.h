@@ -4,8 +4,8 @@
 #pragma once
 
 #include "check/adapter_test.h"
-#include "check/options.h"
 #include "check/block_output.h"
+#include "check/options.h"
 
 #include <string>
 #include <vector>

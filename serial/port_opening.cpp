@@ -179,8 +179,7 @@ bool has_sysfs_device(dev_t rdev, const std::string& sysfs_root) {
 bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
     const std::string device = sysfs_device(rdev, sysfs_root);
     char target[PATH_MAX];
-    const ssize_t length =
-        readlink((device + "/subsystem").c_str(), target, sizeof target - 1);
+    const ssize_t length = readlink((device + "/subsystem").c_str(), target, sizeof target - 1);
     if (length > 0) {
         const std::string subsystem(target, static_cast<std::size_t>(length));
         return subsystem.substr(subsystem.rfind('/') + 1) == "tty";
@@ -192,8 +191,7 @@ bool is_serial_line(dev_t rdev, const std::string& sysfs_root) {
     // Without sysfs (some containers), the driver that registered the major
     // says it: terminal drivers name their devices tty... .
     struct stat folder {};
-    return stat((sysfs_root + "/dev/char").c_str(), &folder) != 0 &&
-           terminal_major(major(rdev));
+    return stat((sysfs_root + "/dev/char").c_str(), &folder) != 0 && terminal_major(major(rdev));
 }
 
 bool is_own_terminal(dev_t rdev) {

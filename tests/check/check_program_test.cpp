@@ -106,8 +106,8 @@ TEST_F(CheckProgram, EachVerdictHasItsExitStatusAndItsExplanation) {
         {"soak: wrong bytes and silences",
          {"--wrong-every=5", "--silence-every=7:300"},
          1,
-         {"soak: ran 0:00:03 of 0:00:03", "first failure, test 5 of ", "timeout: ",
-          "longest run of successes: 4\n"},
+         {"soak: ran 0:00:03 of 0:00:03", "first failure, test 5 of ",
+          "timeout: ", "longest run of successes: 4\n"},
          {"--duration=3s"}},
         {"soak until the first failure",
          {"--wrong-every=4"},
@@ -260,12 +260,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
 TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
     SimulatedAdapter adapter(unique_device_link(folder.path()));
     ASSERT_TRUE(adapter.ready());
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{},
-                                               {adapter.link()},
-                                               {"--json", adapter.link()},
-                                               {"--help"},
-                                               {"--version"}}) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {}, {adapter.link()}, {"--json", adapter.link()}, {"--help"}, {"--version"}}) {
         std::vector<std::string> full = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full",
                                          LANTORIC_CHECK_PATH};
         full.insert(full.end(), arguments.begin(), arguments.end());
@@ -332,9 +328,8 @@ struct EmulatedAdapter {
 
     EmulatedAdapter(const std::string& link, const std::string& driver,
                     const std::vector<std::string>& simulator, const std::string& log = {})
-        : adapter(link, simulator),
-          command(under_driver_emulation(LANTORIC_DRIVER_EMULATION_PATH, adapter.link(), driver,
-                                         log)) {
+        : adapter(link, simulator), command(under_driver_emulation(LANTORIC_DRIVER_EMULATION_PATH,
+                                                                   adapter.link(), driver, log)) {
         command.push_back(LANTORIC_CHECK_PATH);
     }
 };
@@ -509,8 +504,9 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
     const std::string said = file_text(output);
-    for (const char* line : {"ended early by a signal", "K-line checks: interrupted",
-                             "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
+    for (const char* line :
+         {"ended early by a signal", "K-line checks: interrupted",
+          "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
         EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
     }
 }
@@ -527,9 +523,9 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
     const std::string report = file_text(file);
-    for (const char* line : {"User and host names are left out of this report.", "kernel: ",
-                             "distribution: ", "groups that open the ports:", "verdict: timeout",
-                             "what to do next:\n  - check +12 V"}) {
+    for (const char* line :
+         {"User and host names are left out of this report.", "kernel: ", "distribution: ",
+          "groups that open the ports:", "verdict: timeout", "what to do next:\n  - check +12 V"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
     }
     char host[256] = {};

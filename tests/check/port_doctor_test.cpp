@@ -1,8 +1,8 @@
 // The reasons lantoric-check gives, caused for real: nodes under /dev with
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
-#include "check/open_diagnosis.h"
 #include "base/owners.h"
+#include "check/open_diagnosis.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
@@ -51,7 +51,7 @@ class DevNode {
 // lantoric-check as user 65534 with the given group and no other groups.
 ToolRun check_unprivileged(const std::string& port, const char* group = "65534") {
     return run_tool({"/usr/bin/setpriv", "--reuid=65534", std::string("--regid=") + group,
-                        "--clear-groups", LANTORIC_CHECK_PATH, port});
+                     "--clear-groups", LANTORIC_CHECK_PATH, port});
 }
 
 TEST(PortDoctor, TheListingExplainsEveryKindOfNodeAndNeverBlocks) {
@@ -259,7 +259,8 @@ TEST(PortDoctor, HoldsOfOtherProgramsMakeThePortBusy) {
         SCOPED_TRACE(row.name);
         row.hold();
         OpenReport held = check_open(pty.slave_path(), locks.path());
-        EXPECT_EQ(held.failure, row.says ? OpeningFailure::busy : OpeningFailure::none) << held.reason;
+        EXPECT_EQ(held.failure, row.says ? OpeningFailure::busy : OpeningFailure::none)
+            << held.reason;
         EXPECT_NE(held.reason.find(row.says ? row.says : "opens"), std::string::npos)
             << held.reason;
         holder.reset();
@@ -334,8 +335,8 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
     const std::string log = folder.path_of("watch.log");
     OwnedDescriptor output(open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     ChildSetup setup;
-    setup.arguments = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                       LANTORIC_CHECK_PATH, "--watch", "--count=1000"};
+    setup.arguments = {"/usr/bin/setpriv",  "--reuid=65534", "--regid=65534", "--clear-groups",
+                       LANTORIC_CHECK_PATH, "--watch",       "--count=1000"};
     setup.output = output.get();
     const pid_t watch = spawn_child(setup);
     ASSERT_GT(watch, 0);

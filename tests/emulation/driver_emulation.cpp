@@ -77,9 +77,9 @@ void log_break(const Emulation& state, bool on) {
     if (state.log < 0) {
         return;
     }
-    const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             Clock::now().time_since_epoch())
-                             .count();
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+            .count();
     const std::string line = std::string(on ? "on " : "off ") + std::to_string(ms) + "\n";
     [[maybe_unused]] const ssize_t written = write(state.log, line.data(), line.size());
 }
@@ -113,8 +113,9 @@ Emulation& emulation() {
             if (name.rfind("rate=", 0) == 0) {
                 made->rate_asked = std::strtoul(name.c_str() + 5, nullptr, 10);
                 const auto colon = name.find(':');
-                made->rate_run =
-                    colon == std::string::npos ? 0 : std::strtoul(name.c_str() + colon + 1, nullptr, 10);
+                made->rate_run = colon == std::string::npos
+                                     ? 0
+                                     : std::strtoul(name.c_str() + colon + 1, nullptr, 10);
             }
             at = end + 1;
         }
@@ -145,7 +146,8 @@ void deliver_break(int descriptor, Emulation& state) {
     termios2 line{};
     real_ioctl(descriptor, TCGETS2, &line);
     if (state.marked_break) {
-        state.injected += (line.c_iflag & PARMRK) ? std::string("\xff\0\0", 3) : std::string(1, '\0');
+        state.injected +=
+            (line.c_iflag & PARMRK) ? std::string("\xff\0\0", 3) : std::string(1, '\0');
         ++state.breaks;
     } else if (state.plain_break || state.slow_break) {
         state.injected.push_back('\0');
@@ -310,9 +312,9 @@ int poll(pollfd* entries, nfds_t count, int timeout) {
 int access(const char* path, int mode) {
     static auto call = next<int (*)(const char*, int)>("access");
     Emulation& state = emulation();
-    if (state.device_in_sysfs &&
-        std::string(path) == "/sys/dev/char/" + std::to_string(major(state.port)) + ":" +
-                                 std::to_string(minor(state.port))) {
+    if (state.device_in_sysfs && std::string(path) == "/sys/dev/char/" +
+                                                          std::to_string(major(state.port)) + ":" +
+                                                          std::to_string(minor(state.port))) {
         return 0;
     }
     return call(path, mode);

@@ -318,8 +318,8 @@ TEST_F(SerialPortTest, ASlowCloseKeepsNoOtherPortWaiting) {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::vector<std::string> command = under_driver_emulation(
         LANTORIC_DRIVER_EMULATION_PATH, folder.path_of("stuck"), "slow-close");
-    command.insert(command.end(), {self, std::string("--gtest_filter=") +
-                                             test->test_suite_name() + "." + test->name()});
+    command.insert(command.end(), {self, std::string("--gtest_filter=") + test->test_suite_name() +
+                                             "." + test->name()});
     ToolRun run = run_tool(command, std::chrono::seconds(60));
     EXPECT_EQ(run.status, 0) << run.output << run.errors;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test."), std::string::npos) << run.output;

@@ -110,10 +110,8 @@ std::optional<int> wait_for_child(pid_t child, std::chrono::milliseconds deadlin
     return ended ? std::optional<int>(status) : std::nullopt;
 }
 
-std::vector<std::string> under_driver_emulation(const std::string& library,
-                                                const std::string& port,
-                                                const std::string& driver,
-                                                const std::string& log) {
+std::vector<std::string> under_driver_emulation(const std::string& library, const std::string& port,
+                                                const std::string& driver, const std::string& log) {
     const char* sanitizer_options = std::getenv("ASAN_OPTIONS");
     return {"/usr/bin/env", "LD_PRELOAD=" + library, "LANTORIC_EMULATED_PORT=" + port,
             "LANTORIC_EMULATED_DRIVER=" + driver, "LANTORIC_EMULATED_LOG=" + log,
@@ -194,8 +192,7 @@ ToolRun run_tool(const std::vector<std::string>& arguments, std::chrono::millise
     if (child <= 0) {
         return run;
     }
-    std::optional<int> status =
-        finished ? wait_for_child(child, deadline) : std::optional<int>();
+    std::optional<int> status = finished ? wait_for_child(child, deadline) : std::optional<int>();
     if (!status) {
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);

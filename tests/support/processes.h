@@ -40,8 +40,7 @@ std::string describe_wait_status(int status);
 // The start of a command run with the driver emulation library preloaded,
 // playing driver on port and logging its break changes to log when given;
 // the program and its arguments follow.
-std::vector<std::string> under_driver_emulation(const std::string& library,
-                                                const std::string& port,
+std::vector<std::string> under_driver_emulation(const std::string& library, const std::string& port,
                                                 const std::string& driver,
                                                 const std::string& log = {});
 
