@@ -94,13 +94,16 @@ bool summarising(const CheckOptions& options) {
     return options.watch || options.duration || options.until_fail;
 }
 
+// The listing, with signals held back: each look takes the port's hold for a
+// moment.
+PortListing listed_ports() {
+    SignalsDeferred deferred;
+    return list_ports();
+}
+
 // Without ports: the listing, as text at once or as the JSON document.
 std::string list_the_ports(const CheckOptions& options) {
-    // Each look takes the port's hold for a moment.
-    const PortListing listing = [] {
-        SignalsDeferred deferred;
-        return list_ports();
-    }();
+    const PortListing listing = listed_ports();
     if (options.json) {
         return listing_json(listing, EXIT_SUCCESS_STATUS);
     }
@@ -114,10 +117,7 @@ std::string list_the_ports(const CheckOptions& options) {
 // exit status.
 std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput& output,
                                        std::vector<AdapterTest>& tests) {
-    const PortListing listing = [] {
-        SignalsDeferred deferred;
-        return list_ports();
-    }();
+    const PortListing listing = listed_ports();
     std::vector<std::string> paths;
     for (const ListedPort& port : listing.ports) {
         if (!port.open.opens()) {
