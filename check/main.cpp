@@ -94,16 +94,9 @@ bool summarising(const CheckOptions& options) {
     return options.watch || options.duration || options.until_fail;
 }
 
-// The listing, with signals held back: each look takes the port's hold for a
-// moment.
-PortListing listed_ports() {
-    SignalsDeferred deferred;
-    return list_ports();
-}
-
 // Without ports: the listing, as text at once or as the JSON document.
 std::string list_the_ports(const CheckOptions& options) {
-    const PortListing listing = listed_ports();
+    const PortListing listing = list_ports();
     if (options.json) {
         return listing_json(listing, EXIT_SUCCESS_STATUS);
     }
@@ -117,7 +110,7 @@ std::string list_the_ports(const CheckOptions& options) {
 // exit status.
 std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput& output,
                                        std::vector<AdapterTest>& tests) {
-    const PortListing listing = listed_ports();
+    const PortListing listing = list_ports();
     std::vector<std::string> paths;
     for (const ListedPort& port : listing.ports) {
         if (!port.open.opens()) {

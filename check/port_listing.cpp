@@ -1,6 +1,7 @@
 #include "check/port_listing.h"
 
 #include "app/core/port_candidates.h"
+#include "check/interruption.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,7 +20,12 @@ PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_r
         ListedPort port;
         port.path = path;
         port.kind = name.substr(0, 6);
-        port.open = check_open(port.path);
+        {
+            // The look takes the port's hold for a moment, which a signal
+            // must not end the program with.
+            SignalsDeferred deferred;
+            port.open = check_open(port.path);
+        }
         if (holders_matter(port.open.failure)) {
             port.holders = port_holders(port.path);
         }

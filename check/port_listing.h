@@ -23,6 +23,7 @@ struct PortListing {
 };
 
 // Every entry of dev_folder whose name starts with "ttyUSB" or "ttyACM", in
-// natural order (ttyUSB2 before ttyUSB10), each opened once and closed at once.
+// natural order (ttyUSB2 before ttyUSB10), each opened once and closed at once,
+// with the signals of check/interruption.h held back meanwhile.
 PortListing list_ports(const std::string& dev_folder = "/dev",
                        const std::string& sysfs_root = SYSFS_ROOT);
