@@ -176,8 +176,8 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
 
 int main(int argc, char** argv) {
     occupy_closed_streams();
-    // The character set only (for the help's punctuation): numbers print the
-    // same in every locale.
+    // The character set only, in which the parser reads the arguments:
+    // numbers print the same in every locale.
     std::setlocale(LC_CTYPE, "");
     std::string error;
     auto options = parse_check_options(argc, argv, error);

@@ -258,8 +258,12 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
         options.baud_rate = KLINE_RATE;
     }
     if (parse.help) {
+        // GLib's own words carry typographic punctuation (the ellipsis of
+        // "[OPTION...]"), whose UTF-8 bytes a terminal of another character
+        // set garbles: the help is ASCII, in every locale.
         OwnedText text(g_option_context_get_help(context.get(), TRUE, nullptr));
-        options.help = text.get();
+        OwnedText ascii(g_str_to_ascii(text.get(), "C"));
+        options.help = ascii.get();
     }
     return options;
 }
