@@ -197,8 +197,9 @@ int main(int argc, char** argv) {
         }
         return finish(EXIT_SUCCESS_STATUS);
     }
-    if (std::string report_error; !options->report.empty() &&
-                                  !report_writable(options->report, options->json, report_error)) {
+    ReportFiles report;
+    if (std::string report_error;
+        !options->report.empty() && !report.prepare(options->report, options->json, report_error)) {
         complain(report_error);
         return finish(EXIT_OUTPUT_FAILED);
     }
@@ -228,7 +229,7 @@ int main(int argc, char** argv) {
     std::fputs(json.c_str(), stdout);
     if (!options->report.empty()) {
         std::string report_error;
-        if (!write_report(options->report, output.kept(), json, report_error)) {
+        if (!report.write(output.kept(), json, report_error)) {
             complain(report_error);
             return finish(EXIT_OUTPUT_FAILED);
         }
