@@ -9,6 +9,7 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -206,6 +207,15 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     ASSERT_EQ(mkfifo(folder.path_of("fifo").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(folder.path_of("r.json").c_str(), 0600), 0);
     folder.add_folder("folder");
+    folder.add_file("plain");
+    folder.add_link("link", folder.path_of("plain"));
+    // Put by another user in a sticky folder anyone may write in.
+    folder.add_folder("shared");
+    const std::string planted = folder.path_of("shared/planted");
+    std::ofstream(planted).put('x');
+    ASSERT_EQ(chmod(folder.path_of("shared").c_str(), 01777) | chmod(planted.c_str(), 0666) |
+                  chown(planted.c_str(), 65534, 65534),
+              0);
     PtyPair pty;
     struct Row {
         std::vector<std::string> arguments;
@@ -230,6 +240,8 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--watch", "--report=" + folder.path_of("fifo")}, 74, "it is a FIFO, not a regular"},
         {{"--json", "--report=" + folder.path_of("r"), "/dev/null"}, 74, "r.json: it is a FIFO"},
         {{"--report=" + pty.slave_path(), "/dev/null"}, 74, "it is a character device"},
+        {{"--report=" + folder.path_of("link"), "/dev/null"}, 74, "it is a symbolic link"},
+        {{"--report=" + planted, "/dev/null"}, 74, "it belongs to another user"},
         {{"--all", "/dev/null"}, 64, "--all"},
         {{folder.path_of("absent")}, 3, "no such file"},
         {{folder.path_of("folder")}, 3, "is a folder"},
@@ -254,6 +266,30 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "lantoric-check 1.01\n");
     EXPECT_EQ(Json(check({"--json", "--version"}).output).at("$.version"), "1.01");
+    const std::string help =
+        run_tool({"/usr/bin/env", "LC_ALL=C", LANTORIC_CHECK_PATH, "--help"}).output;
+    EXPECT_TRUE(std::all_of(help.begin(), help.end(), [](char c) { return (c & 0x80) == 0; }))
+        << help;
+}
+
+// A folder that cannot take the report is refused before the test, on a full
+// filesystem and on one without inodes left, and nothing is left there.
+TEST_F(CheckProgram, AReportFolderWithoutRoomIsRefusedBeforeTheTest) {
+    folder.add_folder("small");
+    for (const char* fill :
+         {"head -c 1M /dev/zero >\"$1/full\"", "i=0; while touch \"$1/$i\"; do i=$((i+1)); done"}) {
+        ToolRun run = run_tool({"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                                "mount -t tmpfs -o size=64k,nr_inodes=8 tmpfs \"$1\"; { " +
+                                    std::string(fill) +
+                                    "; } 2>/dev/null; \"$0\" --report \"$1/r\" /dev/null; s=$?; "
+                                    "rm \"$1\"/[0-9f]*; ls -A \"$1\"; exit $s",
+                                LANTORIC_CHECK_PATH, folder.path_of("small")});
+        EXPECT_EQ(run.status, 74) << fill;
+        EXPECT_EQ(run.errors, "lantoric-check: cannot write the report " + folder.path() +
+                                  "/small/r: no file can be made and written in " + folder.path() +
+                                  "/small/: No space left on device\n");
+        EXPECT_EQ(run.output, "") << "left behind";
+    }
 }
 
 // A report that cannot be written is no success: one line and status 74.
@@ -517,21 +553,63 @@ TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     ASSERT_TRUE(adapter.ready());
     // The port's group is root's own, named as the user running the test is.
     ASSERT_EQ(chown(adapter.slave().c_str(), 0, 0), 0);
+    // A port of that group which its mode keeps the group out of, for root
+    // without its powers.
+    SimulatedAdapter locked(unique_device_link());
+    ASSERT_TRUE(locked.ready());
+    ASSERT_EQ(chown(locked.slave().c_str(), 65534, 0) | chmod(locked.slave().c_str(), 0600), 0);
+    // The report's name is a second link of another file.
     const std::string file = folder.path_of("report.txt");
+    std::ofstream(folder.path_of("other.txt")) << "other";
+    ASSERT_EQ(link(folder.path_of("other.txt").c_str(), file.c_str()), 0);
     ToolRun run =
-        run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--report", file, adapter.link()}));
+        run_tool(with_own_devices({"/usr/bin/setpriv", "--bounding-set=-all", "--inh-caps=-all",
+                                   LANTORIC_CHECK_PATH, "--report", file, adapter.link()}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.output.find("report: " + file + "\n"), std::string::npos) << run.output;
     const std::string report = file_text(file);
     for (const char* line :
-         {"User and host names are left out of this report.", "kernel: ", "distribution: ",
-          "groups that open the ports:", "verdict: timeout", "what to do next:\n  - check +12 V"}) {
+         {"User and host names are left out of this report.",
+          "kernel: ", "distribution: ", "groups that open the ports:", "verdict: timeout",
+          "\n  - check +12 V", "belongs to your own group (its name left out), which you have"}) {
         EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
     }
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     EXPECT_EQ(report.find(host), std::string::npos) << "the host name is in the report";
     EXPECT_EQ(report.find("  root: in this session"), std::string::npos) << report;
+    EXPECT_EQ(report.find("group root"), std::string::npos) << report;
+    EXPECT_EQ(file_text(folder.path_of("other.txt")), "other");
+}
+
+// A signal while the report's listing holds a port ends the program only once
+// the port's hold is given back.
+TEST_F(CheckProgram, TheReportsListingGivesThePortBackOnASignal) {
+    EmulatedAdapter emulated(unique_device_link(), "slow-flock", {});
+    ASSERT_TRUE(emulated.adapter.ready());
+    const std::string output = folder.path_of("output");
+    OwnedDescriptor written(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ChildSetup setup;
+    setup.arguments = emulated.command;
+    setup.arguments.insert(setup.arguments.end(),
+                           {"--force", "--report", folder.path_of("r"), emulated.adapter.link()});
+    setup.arguments = with_own_devices(setup.arguments);
+    setup.output = written.get();
+    const pid_t child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    OwnedDescriptor slave(open(emulated.adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    const auto exclusive = [&] {
+        int held = 0;
+        return ioctl(slave.get(), TIOCGEXCL, &held) == 0 && held != 0;
+    };
+    // Tested and closed: the hold now is the report's listing's.
+    ASSERT_TRUE(wait_until([&] { return file_text(output).find("verdict") != std::string::npos; },
+                           std::chrono::seconds(20)));
+    ASSERT_TRUE(wait_until(exclusive, std::chrono::seconds(10)));
+    kill(child, SIGTERM);
+    const std::optional<int> status = wait_for_child(child, std::chrono::seconds(10));
+    ASSERT_TRUE(status && WIFSIGNALED(*status)) << describe_wait_status(status.value_or(0));
+    EXPECT_FALSE(exclusive()) << "the port stayed exclusive";
 }
 
 // A link swapped between the look at a node and its open never gets another
@@ -575,6 +653,10 @@ TEST_F(CheckProgram, AnyPathBytesMakeValidJson) {
     const std::string second_last =
         "$.tests[0].path_bytes[" + std::to_string(path.size() - 2) + "]";
     EXPECT_EQ(document.at(second_last.c_str()), "255");
+    // Marks, embeddings and isolates that would turn the text around them.
+    const std::string turning =
+        check({"--json", folder.path() + "/\u200f\u202a\u2066\u2069"}).output;
+    EXPECT_NE(turning.find("/\\u200f\\u202a\\u2066\\u2069\""), std::string::npos) << turning;
 }
 
 } // namespace

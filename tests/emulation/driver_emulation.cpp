@@ -25,6 +25,8 @@
 //     slow-close      the port's close hangs, as a stuck adapter's driver's
 //                     may, until the adapter is unplugged (the node at
 //                     LANTORIC_EMULATED_PORT gone), at most 30 s
+//     slow-flock      flock on the port returns after a second, as on a
+//                     loaded machine, while the port's hold is taken
 //   LANTORIC_EMULATED_LOG     optional: a file that gets one line per break
 //                             change the port took, "on MS" or "off MS", MS
 //                             the steady clock in milliseconds, as a chip
@@ -58,6 +60,7 @@ struct Emulation {
     bool slow_break = false;
     bool marked_break = false;
     bool plain_break = false;
+    bool slow_flock = false;
     unsigned long rate_refused = 0;
     unsigned long rate_asked = 0;
     unsigned long rate_run = 0;
@@ -107,6 +110,7 @@ Emulation& emulation() {
             made->slow_break |= name == "slow-break";
             made->marked_break |= name == "marked-break";
             made->plain_break |= name == "plain-break";
+            made->slow_flock |= name == "slow-flock";
             if (name.rfind("refused-rate=", 0) == 0) {
                 made->rate_refused = std::strtoul(name.c_str() + 13, nullptr, 10);
             }
@@ -275,6 +279,14 @@ int close(int descriptor) {
         wait_until_unplugged();
     }
     return call(descriptor);
+}
+
+int flock(int descriptor, int operation) {
+    static auto call = next<int (*)(int, int)>("flock");
+    if (is_port(descriptor) && emulation().slow_flock) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return call(descriptor, operation);
 }
 
 int ioctl(int descriptor, unsigned long request, ...) {
