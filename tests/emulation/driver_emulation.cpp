@@ -282,11 +282,10 @@ int close(int descriptor) {
 }
 
 int flock(int descriptor, int operation) {
-    static auto call = next<int (*)(int, int)>("flock");
     if (is_port(descriptor) && emulation().slow_flock) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
     }
-    return call(descriptor, operation);
+    return next<int (*)(int, int)>("flock")(descriptor, operation);
 }
 
 int ioctl(int descriptor, unsigned long request, ...) {
