@@ -19,6 +19,7 @@
 #include <pwd.h>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -107,7 +108,8 @@ std::string without_own_group(std::string text) {
              at = text.find(named, at)) {
             const std::size_t end = at + named.size();
             const unsigned char next = end < text.size() ? text[end] : ' ';
-            if (std::isalnum(next) != 0 || std::strchr("_-.$", next) != nullptr) {
+            if (std::isalnum(next) != 0 ||
+                std::string_view("_-.$").find(next) != std::string_view::npos) {
                 at = end; // a longer name that begins with the user's
                 continue;
             }
