@@ -105,21 +105,25 @@ std::vector<std::string> with_own_devices(const std::vector<std::string>& comman
 }
 
 bool run_in_own_devices() {
-    // Set to the pid for the program run again, which keeps its pid.
+    // The pid of the program run again there, which keeps its pid: the
+    // programs it starts inherit the variable with pids of their own.
     const char* const marker = "LANTORIC_TEST_OWN_DEVICES";
     const std::string pid = std::to_string(getpid());
     const char* inside = std::getenv(marker);
     if (inside != nullptr && pid == inside) {
         return true;
     }
-    std::error_code error;
-    const std::string program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (geteuid() != 0) {
+        return false;
+    }
     std::ifstream arguments_file("/proc/self/cmdline", std::ios::binary);
     std::vector<std::string> command;
     for (std::string argument; std::getline(arguments_file, argument, '\0');) {
         command.push_back(argument);
     }
-    if (geteuid() != 0 || error || command.empty()) {
+    std::error_code error;
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || command.empty()) {
         return false;
     }
     command.front() = program;
