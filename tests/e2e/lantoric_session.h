@@ -16,8 +16,9 @@
 
 class LantoricSession : public ::testing::Test {
   protected:
-    // Fails without a display; skipped when /dev holds ttyUSB devices that no
-    // test made (a real adapter would change every port list).
+    // Fails without a display. Run by root, the test program has a /dev of its
+    // own; without root, skipped when /dev holds ttyUSB devices that no test
+    // made (a real adapter would change every port list).
     void SetUp() override;
     void TearDown() override;
 

@@ -40,6 +40,13 @@ void remove_stale_test_links();
 bool is_test_link(const std::string& path);
 
 // The command run as root in a mount namespace whose /dev holds only the nodes
-// this test process made there, /dev/null and /dev/pts: nothing else plugged
-// in or linked is in its sight.
+// this test process made there and the few every program needs (null, zero,
+// random, urandom, tty, ptmx, pts, shm): nothing else plugged in or linked is
+// in its sight.
 std::vector<std::string> with_own_devices(const std::vector<std::string>& command);
+
+// For a test program whose tests list /dev whole. Run by root, before any
+// test starts: the program runs again, with the same pid and arguments, under
+// with_own_devices, and this returns true there. Without root it returns false
+// and the program goes on in the shared /dev.
+bool run_in_own_devices();
