@@ -396,8 +396,7 @@ TEST_F(CheckProgram, ASoakWaitsOutWhatKeepsThePortFromIt) {
         const std::optional<int> status = wait_for_child(soak, std::chrono::seconds(20));
         ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
         EXPECT_EQ(WEXITSTATUS(*status), row.status);
-        const std::string said = file_text(output);
-        EXPECT_NE(said.find(row.says), std::string::npos) << said;
+        EXPECT_NE(file_text(output).find(row.says), std::string::npos) << file_text(output);
     }
 }
 
@@ -474,8 +473,7 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
 
 // The slow-init frame as the line sees it; a program stopped in the middle
 // of it clears the break for as long as it is stopped; Ctrl-C in a soak
-// during the checks ends them, said as such, with no verdict on the rest,
-// and no word of a soak cut short: it had run its time.
+// during the checks ends them, with no verdict on the rest: not the soak.
 TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     const std::string log = folder.path_of("breaks");
     EmulatedAdapter emulated(unique_device_link(folder.path()), "plain-break", {"--follow-line"},

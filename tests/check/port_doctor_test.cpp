@@ -359,7 +359,6 @@ TEST(PortDoctor, WatchEndsOnCtrlCDuringAllAndOnAFailedWait) {
     std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
     ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
     EXPECT_TRUE(logged_in(log, "watch ended: 1 tested, 0 passed, timeout: 1\n"));
-
     // poll refuses more descriptors than the limit allows: woken by a change,
     // the watch's next wait fails.
     ASSERT_EQ(ftruncate(output.get(), 0), 0);
