@@ -473,7 +473,7 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
 
 // The slow-init frame as the line sees it; a program stopped in the middle
 // of it clears the break for as long as it is stopped; Ctrl-C in a soak
-// during the checks ends them, with no verdict on the rest: not the soak.
+// after its time ends the checks, said as such, with no verdict on the rest.
 TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     const std::string log = folder.path_of("breaks");
     EmulatedAdapter emulated(unique_device_link(folder.path()), "plain-break", {"--follow-line"},
