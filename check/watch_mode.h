@@ -20,7 +20,8 @@ inline constexpr std::chrono::seconds UDEV_SETUP_WAIT{5};
 // and printed as one block with its USB identity; an unplugged one is said.
 // Ends with a tally; returns the highest exit status of the tests (0 when
 // none ran), and at least EXIT_NOT_OPENED when the folder could not be
-// watched (said in the output) or its watch failed (said on standard error). With --json the tests
-// run are added to tests, for the document.
+// watched (said in the output) or its watch failed (said on standard error).
+// Changes the kernel could not queue are found by looking at the folder
+// again. With --json the tests run are added to tests, for the document.
 int watch_ports(const CheckOptions& options, BlockOutput& output, std::vector<AdapterTest>& tests,
                 const std::string& folder = "/dev");
