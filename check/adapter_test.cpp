@@ -1,5 +1,6 @@
 #include "check/adapter_test.h"
 
+#include "check/byte_text.h"
 #include "check/interruption.h"
 #include "check/node_path.h"
 #include "serial/line_settings.h"
@@ -170,7 +171,7 @@ void keep_run(AdapterTest& test, TestRun run) {
     }
 }
 
-TestRun run_test_once(AdapterTest& test, int number, bool force) {
+TestRun run_test_once(AdapterTest& test, long long number, bool force) {
     TestRun run;
     run.number = number;
     const PortRequest request = test_request(test, force);
@@ -190,6 +191,10 @@ TestRun run_test_once(AdapterTest& test, int number, bool force) {
     const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
     if (port == 0) {
         interruption_clear();
+        run.open = {OpeningFailure::failed,
+                    escaped(test.path) +
+                        " opened, but lantoric-check had no memory left to keep it open",
+                    "close programs that need much memory, then test again"};
         return run;
     }
     deferred.reset();

@@ -24,7 +24,7 @@ inline constexpr std::size_t KEPT_RUNS = 100;
 enum class RunOutcome { success, timeout, not_transmitted, port_gone, not_opened };
 
 struct TestRun {
-    int number = 0; // 1 for the first run
+    long long number = 0; // 1 for the first run
     RunOutcome outcome = RunOutcome::not_opened;
     LoopbackResult result;
     // Why the port did not open for this run (not_opened only).
@@ -45,12 +45,13 @@ struct AdapterTest {
     // Another process had the port open and --force was not given: its line
     // was left alone and not tested.
     bool held_elsewhere = false;
-    int run_count = 0;
+    // 64-bit: a week's soak of a fast port runs billions of tests.
+    long long run_count = 0;
     // Runs by outcome, indexed by RunOutcome.
-    int outcomes[5] = {};
+    long long outcomes[5] = {};
     // The first run and the first failed runs, up to KEPT_RUNS in all.
     std::vector<TestRun> kept;
-    int failures_left_out = 0;
+    long long failures_left_out = 0;
     // Why the first run that could not open the port did not; a refused
     // rate ends the test there.
     std::optional<OpenReport> first_open_failure;
@@ -110,7 +111,7 @@ std::string overall_verdict(const AdapterTest& test);
 // counts a run and keeps it if it is among the runs kept; finish_test checks
 // the rate and runs the K-line checks.
 bool prepare_test(AdapterTest& test, bool force);
-TestRun run_test_once(AdapterTest& test, int number, bool force);
+TestRun run_test_once(AdapterTest& test, long long number, bool force);
 void keep_run(AdapterTest& test, TestRun run);
 void finish_test(AdapterTest& test, bool force, bool kline);
 

@@ -12,7 +12,7 @@ class EchoTimes {
     using Duration = std::chrono::steady_clock::duration;
 
     void add(Duration time);
-    int count() const { return count_; }
+    long long count() const { return count_; }
     std::optional<Duration> min() const;
     std::optional<Duration> max() const;
     // The time below which the fraction of times lies (0.5 the median), to
@@ -22,8 +22,8 @@ class EchoTimes {
   private:
     // Microseconds rounded down to three significant digits, and how many
     // times fell there.
-    std::map<long long, int> buckets_;
-    int count_ = 0;
+    std::map<long long, long long> buckets_;
+    long long count_ = 0; // 64-bit, as a week's soak needs
     Duration min_{};
     Duration max_{};
 };

@@ -209,6 +209,10 @@ void add_time(Document& document, const char* name,
     }
 }
 
+void add_time(Document& document, const char* name, const std::optional<SoakMoment>& moment) {
+    add_time(document, name, moment ? std::optional(moment->clock) : std::nullopt);
+}
+
 void add_soak(Document& document, const SoakFacts& soak) {
     document.begin_object("soak");
     add_time(document, "started", soak.started);
@@ -226,9 +230,13 @@ void add_soak(Document& document, const SoakFacts& soak) {
     document.begin_array("absences");
     for (const Absence& absence : soak.absences) {
         document.begin_object();
-        add_time(document, "went", absence.went);
+        add_time(document, "went", absence.went.clock);
         add_time(document, "back", absence.back);
         document.text("back_as", absence.back_as);
+        document.flag("closed_to_user", absence.closed_to_user);
+        document.milliseconds("away_ms",
+                              absence.back ? std::optional(absence.back->after - absence.went.after)
+                                           : std::nullopt);
         document.end_object();
     }
     document.end_array();

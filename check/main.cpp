@@ -72,7 +72,7 @@ std::string trouble_line(const AdapterTest& test) {
         return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
     }
     std::string line;
-    if (const int gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
+    if (const long long gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
         line = escaped(test.path) + " went away during " + std::to_string(gone) + " of " +
                std::to_string(test.run_count) +
                " tests: the adapter was unplugged or reset; plug it in again";

@@ -256,6 +256,16 @@ OpenReport describe_opening(const std::string& raw_path, const PortOpening& open
                   "unplug the adapter, plug it in again and test again");
 }
 
+std::vector<std::string> uucp_lock_files(const std::string& path, const std::string& lock_folder) {
+    std::vector<std::string> files;
+    for (const std::string& name : {base_name(path), base_name(link_target(path))}) {
+        if (!name.empty()) {
+            files.push_back(lock_folder + "/LCK.." + name);
+        }
+    }
+    return files;
+}
+
 OpenReport check_open(const std::string& path, const std::string& lock_folder) {
     PortRequest request;
     request.path = path;
@@ -264,11 +274,7 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
     if (opening.failure != OpeningFailure::none) {
         return describe_opening(path, opening);
     }
-    for (const std::string& name : {base_name(path), base_name(link_target(path))}) {
-        if (name.empty()) {
-            continue;
-        }
-        const std::string lock_file = lock_folder + "/LCK.." + name;
+    for (const std::string& lock_file : uucp_lock_files(path, lock_folder)) {
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
             return report(OpeningFailure::busy,
                           "busy: " + escaped(lock_file) + " says process " + std::to_string(owner) +

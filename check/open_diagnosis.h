@@ -35,6 +35,11 @@ OpenReport describe_opening(const std::string& path, const PortOpening& opening)
 // nodes that are no serial line (every program has /dev/null open) or are gone.
 bool holders_matter(OpeningFailure failure);
 
+// The UUCP lock files in lock_folder that say another program uses the port:
+// LCK.. with the path's last part, and with that of the link's target.
+std::vector<std::string> uucp_lock_files(const std::string& path,
+                                         const std::string& lock_folder = "/run/lock");
+
 // The owner of a UUCP lock file: the pid of a live process, 0 when the file is
 // absent, not a regular file, stale or names no valid process (a lock of
 // unknown owner does not make a port busy). The file is opened without

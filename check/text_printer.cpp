@@ -93,6 +93,23 @@ std::string clock_time(std::chrono::system_clock::time_point moment) {
     return text;
 }
 
+std::string since_start(const SoakMoment& moment) {
+    return clock_time(moment.clock) + " (after " + elapsed_text(moment.after) + ")";
+}
+
+void print_absence(const Absence& absence, std::FILE* out) {
+    const char* went = absence.closed_to_user ? "closed to this user" : "went away";
+    if (!absence.back) {
+        std::fprintf(out, "  the port %s at %s and did not come back\n", went,
+                     since_start(absence.went).c_str());
+        return;
+    }
+    std::fprintf(out, "  the port %s at %s and came back at %s as %s, %s later\n", went,
+                 since_start(absence.went).c_str(), clock_time(absence.back->clock).c_str(),
+                 escaped(absence.back_as).c_str(),
+                 elapsed_text(absence.back->after - absence.went.after).c_str());
+}
+
 void print_soak(const SoakFacts& soak, std::FILE* out) {
     std::fprintf(out, "  soak: ran %s", elapsed_text(soak.ran).c_str());
     if (soak.planned) {
@@ -102,9 +119,6 @@ void print_soak(const SoakFacts& soak, std::FILE* out) {
                  soak.interrupted                        ? ", ended early by a signal"
                  : soak.until_fail && soak.first_failure ? ", until the first failure"
                                                          : "");
-    const auto since_start = [&](std::chrono::system_clock::time_point moment) {
-        return clock_time(moment) + " (after " + elapsed_text(moment - soak.started) + ")";
-    };
     if (soak.first_failure) {
         std::fprintf(out, "  first failure: %s; last failure: %s\n",
                      since_start(*soak.first_failure).c_str(),
@@ -112,23 +126,16 @@ void print_soak(const SoakFacts& soak, std::FILE* out) {
     } else {
         std::fprintf(out, "  no failure\n");
     }
-    std::fprintf(out, "  longest run of successes: %d\n", soak.longest_success_run);
+    std::fprintf(out, "  longest run of successes: %lld\n", soak.longest_success_run);
     for (const Absence& absence : soak.absences) {
-        if (absence.back) {
-            std::fprintf(out, "  the port went away at %s and came back at %s as %s\n",
-                         since_start(absence.went).c_str(), clock_time(*absence.back).c_str(),
-                         escaped(absence.back_as).c_str());
-        } else {
-            std::fprintf(out, "  the port went away at %s and did not come back\n",
-                         since_start(absence.went).c_str());
-        }
+        print_absence(absence, out);
     }
     if (soak.absences_left_out > 0) {
-        std::fprintf(out, "  the port went away %d more times\n", soak.absences_left_out);
+        std::fprintf(out, "  the port went away %lld more times\n", soak.absences_left_out);
     }
     if (soak.times_held > 0) {
         std::fprintf(out,
-                     "  another program held the port %d %s, %s in all; it was waited for, not "
+                     "  another program held the port %lld %s, %s in all; it was waited for, not "
                      "tested\n",
                      soak.times_held, soak.times_held == 1 ? "time" : "times",
                      elapsed_text(soak.held_for).c_str());
@@ -315,7 +322,7 @@ bool print_untested(const AdapterTest& test, std::FILE* out) {
 // Several runs: their counts, the echo times of the successes, and the first
 // run that failed.
 void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
-    std::fprintf(out, "  tests: %d, successes: %d%s\n", test.run_count,
+    std::fprintf(out, "  tests: %lld, successes: %lld%s\n", test.run_count,
                  test.outcomes[static_cast<int>(RunOutcome::success)],
                  failed_run_counts(test).c_str());
     if (test.first_open_failure) {
@@ -333,7 +340,7 @@ void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
     }
     for (const TestRun& run : test.kept) {
         if (run.outcome != RunOutcome::success) {
-            std::fprintf(out, "  first failure, test %d of %d:\n", run.number, test.run_count);
+            std::fprintf(out, "  first failure, test %lld of %lld:\n", run.number, test.run_count);
             print_run(run, out);
             print_timing(run, rate, out);
             break;
@@ -347,7 +354,7 @@ std::string failed_run_counts(const AdapterTest& test) {
     std::string counts;
     for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
                                RunOutcome::port_gone, RunOutcome::not_opened}) {
-        if (const int times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
+        if (const long long times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
             counts += std::string(", ") + run_outcome_text(outcome) + ": " + std::to_string(times);
         }
     }

@@ -8,9 +8,13 @@
 #include "check/text_printer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fnmatch.h>
+#include <iterator>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -55,7 +59,15 @@ class Watch {
                                {STDOUT_FILENO, 0, 0}};
             const int ready = poll(watch, 3, timeout_ms());
             if (ready < 0 && errno != EINTR) {
-                break;
+                // The ports plugged in from now on would never be tested:
+                // the watch is over, and no success.
+                const int error = errno;
+                print_tally();
+                std::fprintf(stderr,
+                             "lantoric-check: the watch of %s for new ports failed: %s; start "
+                             "it again\n",
+                             escaped(folder_).c_str(), std::strerror(error));
+                return std::max(tally_.status, EXIT_NOT_OPENED);
             }
             if (ready > 0 && (watch[0].revents & POLLIN)) {
                 take_changes(changes.get());
@@ -81,10 +93,31 @@ class Watch {
                          "in, Ctrl-C ends the watch\n",
                          escaped(folder_).c_str());
         });
+        known_.insert(present.begin(), present.end());
         if (options_.all) {
-            for (const std::string& path : present) {
-                test_port(path);
+            // The first Ctrl-C ends the watch after the test under way.
+            for (auto path = present.begin(); path != present.end() && !interruption_requested();
+                 ++path) {
+                test_port(*path);
             }
+        }
+    }
+
+    // The kernel's queue of changes overflowed, and some were lost: the
+    // folder as it is now tells which ports came and went meanwhile, and a
+    // node waiting for udev is looked at again.
+    void rescan() {
+        const std::vector<std::string> listed =
+            port_candidates(folder_, {USB_PORT_PATTERN, ACM_PORT_PATTERN});
+        const std::set<std::string> present(listed.begin(), listed.end());
+        std::vector<std::string> gone;
+        std::set_difference(known_.begin(), known_.end(), present.begin(), present.end(),
+                            std::back_inserter(gone));
+        for (const std::string& path : gone) {
+            changed(path, IN_DELETE);
+        }
+        for (const std::string& path : present) {
+            changed(path, known_.count(path) != 0 ? IN_ATTRIB : IN_CREATE);
         }
     }
 
@@ -103,14 +136,22 @@ class Watch {
 
     void take_changes(int changes) {
         alignas(inotify_event) char buffer[4096];
+        bool overflowed = false;
         for (;;) {
             const ssize_t got = read(changes, buffer, sizeof buffer);
             if (got <= 0) {
+                if (overflowed) {
+                    rescan();
+                }
                 return;
             }
             for (ssize_t at = 0; at < got;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->mask & IN_Q_OVERFLOW) {
+                    overflowed = true;
+                    continue;
+                }
                 if (event->len == 0 || !is_port_name(event->name)) {
                     continue;
                 }
@@ -121,11 +162,13 @@ class Watch {
 
     void changed(const std::string& path, std::uint32_t mask) {
         if (mask & (IN_DELETE | IN_MOVED_FROM)) {
+            known_.erase(path);
             waiting_.erase(path);
             output_.block([&](std::FILE* out) {
                 std::fprintf(out, "%s: unplugged\n", escaped(path).c_str());
             });
         } else if (mask & (IN_CREATE | IN_MOVED_TO)) {
+            known_.insert(path);
             // A node that opens now needs nothing more; one this user may not
             // open yet waits for udev's attribute changes.
             if (denied(path)) {
@@ -135,19 +178,13 @@ class Watch {
                 test_port(path);
             }
         } else if (mask & IN_ATTRIB) {
-            // udev sets the group and the mode one after the other: a change
-            // that leaves the node closed to this user waits for the next, as
-            // long as another is likely to come.
+            // udev sets the group and the mode one after the other, each a
+            // change: one that leaves the node closed to this user waits for
+            // the next, until UDEV_SETUP_WAIT has passed since the node came.
             const auto entry = waiting_.find(path);
-            if (entry == waiting_.end()) {
-                return;
-            }
-            if (!denied(path)) {
+            if (entry != waiting_.end() && !denied(path)) {
                 waiting_.erase(entry);
                 test_port(path);
-            } else {
-                entry->second.due = std::min(entry->second.since + UDEV_SETUP_WAIT,
-                                             Clock::now() + UDEV_NEXT_CHANGE_WAIT);
             }
         }
     }
@@ -166,13 +203,13 @@ class Watch {
                 continue;
             }
             const std::string path = entry->first;
+            const Clock::duration waited = Clock::now() - entry->second.since;
             entry = waiting_.erase(entry);
             output_.block([&](std::FILE* out) {
                 std::fprintf(out,
-                             "%s: udev did not set its group and mode within %lld s; tested as "
-                             "it is\n",
-                             escaped(path).c_str(),
-                             static_cast<long long>(UDEV_SETUP_WAIT.count()));
+                             "%s: udev did not set its group and mode in the %.1f s waited; "
+                             "tested as it is\n",
+                             escaped(path).c_str(), std::chrono::duration<double>(waited).count());
             });
             test_port(path);
         }
@@ -223,6 +260,8 @@ class Watch {
         Clock::time_point due;
     };
     std::map<std::string, Wait> waiting_;
+    // The ports in the folder, as its changes told.
+    std::set<std::string> known_;
     Tally tally_;
 };
 

@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-// How long a new node may wait for udev to give it its group and mode (an
-// attribute change) before it is tested as it is.
+// How long a new node closed to this user may wait for udev to open it (its
+// group, then its mode, each an attribute change) before it is tested as it is.
 inline constexpr std::chrono::seconds UDEV_SETUP_WAIT{5};
-// After an attribute change that leaves the node closed to this user, how
-// long the next one is waited for (udev sets the group, then the mode).
-inline constexpr std::chrono::seconds UDEV_NEXT_CHANGE_WAIT{1};
 
 // Watches the folder for ttyUSB* and ttyACM* nodes until a signal asks it to
 // stop. Ports there at the start are listed, and tested only with --all;
 // each new one is tested as options say (--baud, --count, --kline, --force)
 // and printed as one block with its USB identity; an unplugged one is said.
 // Ends with a tally; returns the highest exit status of the tests (0 when
-// none ran). With --json the tests run are added to tests, for the document.
+// none ran), and at least EXIT_NOT_OPENED when the folder could not be
+// watched (said in the output) or its watch failed (said on standard error).
+// Changes the kernel could not queue are found by looking at the folder
+// again. With --json the tests run are added to tests, for the document.
 int watch_ports(const CheckOptions& options, BlockOutput& output, std::vector<AdapterTest>& tests,
                 const std::string& folder = "/dev");

@@ -2,6 +2,7 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "base/owners.h"
+#include "check/adapter_test.h"
 #include "check/open_diagnosis.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
@@ -20,6 +21,7 @@
 #include <optional>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -318,11 +320,61 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
         EXPECT_TRUE(logged(good.link() + " at 9600 baud\n  verdict: success"));
     }
     EXPECT_TRUE(logged(silent_link + ": unplugged"));
+    // Changes lost to the kernel's full queue (the watch was stopped): the
+    // folder is looked at again, and the adapter plugged in meanwhile tested.
+    kill(watch, SIGSTOP);
+    const std::string flood = "/dev/lantoric-flood-" + std::to_string(getpid());
+    for (int i = std::stoi(file_text("/proc/sys/fs/inotify/max_queued_events")) / 2; i >= 0; --i) {
+        ASSERT_EQ(symlink("flood", flood.c_str()), 0);
+        ASSERT_EQ(unlink(flood.c_str()), 0);
+    }
+    SimulatedAdapter late(unique_device_link());
+    ASSERT_TRUE(late.ready());
+    kill(watch, SIGCONT);
+    EXPECT_TRUE(logged(late.link() + " at 9600 baud\n  verdict: success"));
     kill(watch, SIGINT);
     const std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << describe_wait_status(*status);
-    EXPECT_TRUE(logged("watch ended: 2 tested, 1 passed, timeout: 1\n"));
+    EXPECT_TRUE(logged("watch ended: 3 tested, 2 passed, timeout: 1\n"));
+}
+
+// --all: the first Ctrl-C ends the watch after the test under way, the ports
+// not yet tested left alone. A wait that fails ends the watch as no success.
+TEST(PortDoctor, WatchEndsOnCtrlCDuringAllAndOnAFailedWait) {
+    SimulatedAdapter first(unique_device_link(), {"--silent"});
+    SimulatedAdapter second(unique_device_link(), {"--silent"});
+    ASSERT_TRUE(first.ready() && second.ready());
+    TempFolder folder;
+    const std::string log = folder.path_of("watch.log");
+    OwnedDescriptor output(open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    ChildSetup setup;
+    setup.arguments = {LANTORIC_CHECK_PATH, "--watch", "--all", "--count=1000"};
+    setup.output = setup.error = output.get();
+    pid_t watch = spawn_child(setup);
+    ASSERT_GT(watch, 0);
+    ASSERT_TRUE(wait_until(
+        [&] { return has_open(watch, first.slave()) || has_open(watch, second.slave()); }));
+    kill(watch, SIGINT);
+    std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
+    ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
+    EXPECT_TRUE(logged_in(log, "watch ended: 1 tested, 0 passed, timeout: 1\n"));
+    // poll refuses more descriptors than the limit allows: woken by a change,
+    // the watch's next wait fails.
+    ASSERT_EQ(ftruncate(output.get(), 0), 0);
+    setup.arguments = {LANTORIC_CHECK_PATH, "--watch"};
+    watch = spawn_child(setup);
+    ASSERT_GT(watch, 0);
+    ASSERT_TRUE(logged_in(log, "watching /dev"));
+    const rlimit two = {2, 2};
+    ASSERT_EQ(prlimit(watch, RLIMIT_NOFILE, &two, nullptr), 0);
+    const std::string wake = "/dev/lantoric-wake-" + std::to_string(getpid());
+    ASSERT_EQ(symlink("wake", wake.c_str()), 0);
+    unlink(wake.c_str());
+    status = wait_for_child(watch, std::chrono::seconds(10));
+    ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
+    EXPECT_EQ(WEXITSTATUS(*status), 3);
+    EXPECT_TRUE(logged_in(log, "for new ports failed: Invalid argument"));
 }
 
 // A node udev opens to the user in two steps (group, then mode) is tested
@@ -356,7 +408,8 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
     DevNode node("link", terminal);
     ASSERT_EQ(chown(terminal, 0, 65534), 0);
     ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The mode well after the group: the watch waits for it too.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ASSERT_EQ(chmod(terminal, 0660), 0);
     ASSERT_EQ(lchown(node.path().c_str(), 0, 0), 0);
     const auto testing = [&] { return has_open(watch, adapter.slave()); };
@@ -366,6 +419,20 @@ TEST(PortDoctor, WatchWaitsForUdevAndEndsOnTheFirstCtrlC) {
     ASSERT_TRUE(status.has_value()) << "the watch ran on after Ctrl-C";
     running.pid = -1;
     EXPECT_TRUE(logged("watch ended: 1 tested, 0 passed, timeout: 1\n"));
+}
+
+// A port opened but not taken into the table of open ports (this test
+// program never makes the table) is a run that did not open, with its reason.
+TEST(PortDoctor, APortTheTableCannotTakeIsSaidWhy) {
+    TempFolder folder;
+    SimulatedAdapter adapter(unique_device_link(folder.path()));
+    ASSERT_TRUE(adapter.ready());
+    AdapterTest test;
+    test.path = adapter.link();
+    const std::string reason = run_test_once(test, 1, false).open.reason;
+    EXPECT_NE(reason.find(adapter.link() + " opened, but lantoric-check had no memory"),
+              std::string::npos)
+        << reason;
 }
 
 // Lock files name their process as ASCII decimal or as a four-byte binary int;
