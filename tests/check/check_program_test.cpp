@@ -244,8 +244,6 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
         {{"--all", "/dev/null"}, 64, "--all"},
         {{folder.path_of("absent")}, 3, "no such file"},
         {{folder.path_of("folder")}, 3, "is a folder"},
-        {{folder.path_of("fifo")}, 3, "is a FIFO"},
-        {{"/dev/null"}, 3, "is a character device of no terminal; it was not opened"},
         {{"/dev/tty"}, 3, "is the terminal lantoric-check runs in"},
         {{folder.path() + "/new\nline"}, 3, "new\\x0aline"},
         // DEL, and a terminal's one-byte CSI (here: erase the line).

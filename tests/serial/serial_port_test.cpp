@@ -96,6 +96,16 @@ TEST_F(SerialPortTest, OtherLineSettingsReachTheLine) {
     line = pty.slave_settings();
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
     EXPECT_EQ(line.c_iflag, static_cast<tcflag_t>(IGNPAR | IXON | IXOFF | IXANY));
+    serial_close(-1);
+
+    // Rates as a user picks them from the usual list.
+    for (auto [rate, speed] : std::initializer_list<std::pair<int, speed_t>>{
+             {1200, B1200}, {4800, B4800}, {19200, B19200}, {38400, B38400}, {57600, B57600}}) {
+        ASSERT_NE(serial_open(OBJECT_ANY, pty.slave_path().c_str(), rate, 0, 8, 1.0f, 0, 1, 1), 0);
+        line = pty.slave_settings();
+        EXPECT_EQ(cfgetospeed(&line), speed) << rate;
+        serial_close(-1);
+    }
 }
 
 TEST_F(SerialPortTest, RefusedSettingsLeaveTheDeviceUntouchedAndNothingOpen) {
