@@ -195,7 +195,7 @@ class Watch {
         } else {
             ++tally_.failed[verdict];
         }
-        tally_.status = std::max(tally_.status, test.exit_status);
+        tally_.status = worse_status(tally_.status, test.exit_status);
         // Only the JSON document needs every test; text was printed as it
         // went, so a watch of thousands of adapters keeps its memory flat.
         if (options_.json) {

@@ -191,6 +191,8 @@ TEST_F(CheckProgram, SeveralPortsExitWithTheHighestStatus) {
     EXPECT_EQ(document.at("$.tests[1].exit_status"), "1");
     EXPECT_EQ(check({silent.link(), good.link()}).status, 1) << "the last port's status won";
     EXPECT_EQ(check({good.link(), folder.path_of("absent")}).status, 3);
+    // A proven failure outranks "not proven" (a pseudo-terminal's K-line checks).
+    EXPECT_EQ(check({"--kline", silent.link(), good.link()}).status, 1);
 }
 
 TEST_F(CheckProgram, ANonStandardRateReachesTheLine) {
@@ -371,13 +373,38 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         int status;
         std::vector<const char*> lines;
         std::vector<std::string> simulator = {"--follow-line"};
+        const char* error = "";
     };
     const Row rows[] = {
         {"",
          {"--kline"},
-         0,
+         5,
          {"10400 baud: yes", "fast init by break: cannot tell: a pseudo-terminal carries no break",
           "fast init by 360 baud: yes", "slow init (5 baud): cannot tell"}},
+        // An instant echo: no wire on a pseudo-terminal, a faster line on an adapter.
+        {"", {"--kline"}, 5, {"fast init by 360 baud: cannot tell: a pseudo-terminal"}, {}},
+        {"plain-break", {"--kline"}, 4, {"360 baud: no: the line does not run at 360 baud"}, {}},
+        // Calls as slow as USB transfers: the bounds run from the raise's
+        // return and to its call, and prove nothing.
+        {"plain-break,slow-raise=20", {"--kline"}, 5, {"fast init by break: cannot tell: the"}},
+        // Output that never leaves, and Ctrl-C in a soak while the zero byte's
+        // echo is waited for.
+        {"plain-break,stuck-output,sigint-at-360",
+         {"--duration=1s", "--kline"},
+         5,
+         {"fast init by 360 baud: yes", "slow init (5 baud): cannot tell: not measured: a stop"}},
+        {"plain-break,unplug-at=listen",
+         {"--kline"},
+         3,
+         {"K-line checks: the port went away", "fast init by break: cannot tell: not measured"},
+         {"--follow-line"},
+         "went away during the K-line checks"},
+        {"plain-break,unplug-at=break",
+         {"--kline"},
+         3,
+         {"fast init by break: cannot tell: not measured: the port went away"},
+         {"--follow-line"},
+         "went away during the K-line checks"},
         {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
         {"refused-rate=10400",
@@ -431,6 +458,7 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         for (const char* line : row.lines) {
             EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
         }
+        EXPECT_NE(run.errors.find(row.error), std::string::npos) << run.errors;
     }
 }
 
@@ -449,7 +477,9 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
         std::string kind;
         long long ms = 0;
         while (in >> kind >> ms) {
-            changes.emplace_back(kind, ms);
+            if (kind != "flush") {
+                changes.emplace_back(kind, ms);
+            }
         }
         return changes;
     };
@@ -488,7 +518,7 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     kill(child, SIGCONT);
     status = wait_for_child(child, std::chrono::seconds(20));
     ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(WEXITSTATUS(*status), 5) << "slow init cut by the stop is not proven";
 
     ASSERT_EQ(truncate(log.c_str(), 0), 0);
     const std::string output = folder.path_of("soak");
@@ -502,13 +532,21 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
     kill(child, SIGINT);
     status = wait_for_child(child, std::chrono::seconds(20));
     ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(WEXITSTATUS(*status), 5);
     const std::string said = file_text(output);
     for (const char* line :
          {"ended early by a signal", "K-line checks: interrupted",
           "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
         EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
     }
+
+    // Another program has the port open: its input is never flushed, forced or not.
+    OwnedDescriptor other(open(emulated.adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_EQ(truncate(log.c_str(), 0), 0);
+    std::vector<std::string> forced = emulated.command;
+    forced.insert(forced.end(), {"--force", "--kline", emulated.adapter.link()});
+    EXPECT_EQ(run_tool(forced).status, 0);
+    EXPECT_EQ(file_text(log).find("flush"), std::string::npos) << file_text(log);
 }
 
 // A report holds what a helper asks for, and no user or host name.
