@@ -373,7 +373,6 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         int status;
         std::vector<const char*> lines;
         std::vector<std::string> simulator = {"--follow-line"};
-        const char* error = "";
     };
     const Row rows[] = {
         {"",
@@ -393,18 +392,12 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          {"--duration=1s", "--kline"},
          5,
          {"fast init by 360 baud: yes", "slow init (5 baud): cannot tell: not measured: a stop"}},
-        {"plain-break,unplug-at=listen",
-         {"--kline"},
-         3,
-         {"K-line checks: the port went away", "fast init by break: cannot tell: not measured"},
-         {"--follow-line"},
-         "went away during the K-line checks"},
+        // Unplugged as the listen starts, and as the break is raised.
+        {"plain-break,unplug-at=listen", {"--kline"}, 3, {"went away during the K-line checks"}},
         {"plain-break,unplug-at=break",
          {"--kline"},
          3,
-         {"fast init by break: cannot tell: not measured: the port went away"},
-         {"--follow-line"},
-         "went away during the K-line checks"},
+         {"break: cannot tell: not measured: the port went away", "went away during the K-line"}},
         {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
         {"refused-rate=10400",
@@ -455,10 +448,10 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         command.push_back(emulated.adapter.link());
         ToolRun run = run_tool(command);
         EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        const std::string said = run.output + run.errors;
         for (const char* line : row.lines) {
-            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+            EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
         }
-        EXPECT_NE(run.errors.find(row.error), std::string::npos) << run.errors;
     }
 }
 

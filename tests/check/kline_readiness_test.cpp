@@ -43,18 +43,6 @@ TEST(KlineReadiness, AnswersOnlyWhatTheBoundsProve) {
     }
 }
 
-// A slow-init edge lies anywhere inside its call, and so does the first:
-// from the first's return to its call, to the first's call to its return.
-TEST(KlineReadiness, AnEdgeIsBoundedByBothCalls) {
-    using std::chrono::milliseconds;
-    const std::chrono::steady_clock::time_point at{};
-    const EdgeRange edge =
-        span_between({at, at + milliseconds(10)}, {at + milliseconds(205), at + milliseconds(206)},
-                     milliseconds(200));
-    EXPECT_EQ(edge.earliest, milliseconds(-5));
-    EXPECT_EQ(edge.latest, milliseconds(6));
-}
-
 // A node that lost its device is gone, not a pseudo-terminal.
 TEST(KlineReadiness, AnUnpluggedAdapterIsNoPseudoTerminal) {
     EXPECT_EQ(port_kind(false, false, makedev(188, 0), true), PortKind::gone);
