@@ -383,11 +383,9 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
         // An instant echo: no wire on a pseudo-terminal, a faster line on an adapter.
         {"", {"--kline"}, 5, {"fast init by 360 baud: cannot tell: a pseudo-terminal"}, {}},
         {"plain-break", {"--kline"}, 4, {"360 baud: no: the line does not run at 360 baud"}, {}},
-        // Calls as slow as USB transfers: the bounds run from the raise's
-        // return and to its call, and prove nothing.
+        // Calls as slow as USB transfers: bounds from the raise's return and call.
         {"plain-break,slow-raise=20", {"--kline"}, 5, {"fast init by break: cannot tell: the"}},
-        // Output that never leaves, and Ctrl-C in a soak while the zero byte's
-        // echo is waited for.
+        // Output that never leaves; Ctrl-C in a soak as the zero byte's echo is awaited.
         {"plain-break,stuck-output,sigint-at-360",
          {"--duration=1s", "--kline"},
          5,

@@ -133,6 +133,8 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
         wait_until([&] { return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3; }));
     ToolRun unseen = check_unprivileged(adapter.link());
     EXPECT_TRUE(ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting == 3) << waiting;
+    char old[3];
+    ToolRun idle = read(other.get(), old, 3) == 3 ? check_unprivileged(adapter.link()) : ToolRun{};
     ToolRun all =
         run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
     ToolRun json = run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--json"}));
@@ -156,6 +158,10 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
                              "  fix: sudo lantoric-check ", "or give --force to test"}) {
         EXPECT_NE(unseen.output.find(line), std::string::npos) << line << "\n" << unseen.output;
     }
+    EXPECT_NE(idle.output.find("  may be in use: by a program of another user, which this user "
+                               "cannot see (sudo lantoric-check "),
+              std::string::npos)
+        << idle.output;
     EXPECT_EQ(all.status, 0) << all.output << all.errors;
     EXPECT_NE(all.output.find(free_adapter.link() + " at 9600 baud\n  verdict: success"),
               std::string::npos)
