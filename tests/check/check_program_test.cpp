@@ -390,7 +390,6 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          {"--duration=1s", "--kline"},
          5,
          {"fast init by 360 baud: yes", "slow init (5 baud): cannot tell: not measured: a stop"}},
-        // Unplugged as the listen starts, and as the break is raised.
         {"plain-break,unplug-at=listen", {"--kline"}, 3, {"went away during the K-line checks"}},
         {"plain-break,unplug-at=break",
          {"--kline"},

@@ -353,7 +353,7 @@ int poll(pollfd* entries, nfds_t count, int timeout) {
         real_ioctl(entries[0].fd, TCGETS2, &line) == 0 && line.c_ospeed == 360) {
         emulation().sigint_at_360 = false;
         std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            usleep(5000);
             kill(getpid(), SIGINT);
         }).detach();
     }
