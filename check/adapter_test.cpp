@@ -68,6 +68,9 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
     if (!opening.port) {
         readiness.not_measured = "the port did not open again for the K-line checks: " +
                                  describe_opening(test.path, opening).reason;
+        readiness.reopened = false;
+        readiness.measured.port_gone =
+            opening.failure == OpeningFailure::gone || opening.failure == OpeningFailure::missing;
         readiness.summary = readiness_summary(readiness);
         return;
     }
@@ -75,7 +78,8 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
     // The checks take about three seconds; a signal meanwhile clears the
     // break and puts the line back.
     deferred.reset();
-    readiness.measured = measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms);
+    readiness.measured =
+        measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms, opening.input_ours);
     deferred.emplace();
     opening.port.close_now();
     interruption_clear();
@@ -154,7 +158,7 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
 }
 
 void keep_run(AdapterTest& test, TestRun run) {
-    test.exit_status = std::max(test.exit_status, exit_status_of(run.outcome));
+    test.exit_status = worse_status(test.exit_status, exit_status_of(run.outcome));
     ++test.outcomes[static_cast<int>(run.outcome)];
     if (run.outcome == RunOutcome::not_opened && !test.first_open_failure) {
         test.first_open_failure = run.open;
@@ -214,6 +218,7 @@ bool prepare_test(AdapterTest& test, bool force) {
     }
     if (holders_matter(test.open.failure)) {
         test.holders = port_holders(test.path);
+        test.holders.input_waiting = test.open.input_waiting;
     }
     if (!test.open.opens()) {
         return false;
@@ -232,10 +237,19 @@ void finish_test(AdapterTest& test, bool force, bool kline) {
     if (kline && !test.rate_refused()) {
         run_kline_checks(test, usb, force);
     }
-    // The echo came back, but the port cannot do what was asked.
-    const bool cannot_do = rate_fails(test.rate) || (test.kline && readiness_fails(*test.kline));
-    if (cannot_do && test.exit_status == EXIT_SUCCESS_STATUS) {
+    // The port went away, or did not open again: no K-line check is the adapter's.
+    if (test.kline && (test.kline->measured.port_gone || !test.kline->reopened)) {
+        test.exit_status = worse_status(test.exit_status, EXIT_NOT_OPENED);
+    }
+    if (test.exit_status != EXIT_SUCCESS_STATUS) {
+        return;
+    }
+    // The echo came back, but the port cannot do what was asked, or the
+    // K-line checks did not prove that it can.
+    if (rate_fails(test.rate) || (test.kline && readiness_fails(*test.kline))) {
         test.exit_status = EXIT_CANNOT_DO;
+    } else if (test.kline && first_unproven(*test.kline) != nullptr) {
+        test.exit_status = EXIT_NOT_PROVEN;
     }
 }
 
@@ -264,11 +278,18 @@ std::string overall_verdict(const AdapterTest& test) {
     if (test.exit_status == EXIT_CANNOT_DO) {
         return "cannot do what was asked";
     }
+    const bool kline_gone = test.kline && test.kline->measured.port_gone;
+    const bool kline_not_opened = test.kline && !test.kline->reopened;
     for (RunOutcome outcome : {RunOutcome::port_gone, RunOutcome::not_opened,
                                RunOutcome::not_transmitted, RunOutcome::timeout}) {
-        if (test.outcomes[static_cast<int>(outcome)] > 0) {
+        if (test.outcomes[static_cast<int>(outcome)] > 0 ||
+            (outcome == RunOutcome::port_gone && kline_gone) ||
+            (outcome == RunOutcome::not_opened && kline_not_opened)) {
             return run_outcome_text(outcome);
         }
+    }
+    if (test.exit_status == EXIT_NOT_PROVEN) {
+        return "not proven: test again";
     }
     return "success";
 }

@@ -146,6 +146,7 @@ void add_holders(Document& document, const PortHolders& holders) {
     }
     document.end_array();
     document.flag("holders_all_visible", holders.all_visible);
+    document.number("input_waiting_bytes", holders.input_waiting);
 }
 
 void add_rate(Document& document, const char* name, std::optional<int> rate) {
@@ -309,6 +310,7 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.text("not_measured", readiness.not_measured);
     document.flag("interrupted", measured.interrupted);
     document.flag("pseudo_terminal", measured.pseudo_terminal);
+    document.flag("port_gone", measured.port_gone);
     document.text("before_sending_hex", hex_bytes(measured.before_sending));
     document.flag("line_held_low", measured.line_held_low);
     add_break(document, measured.fast_break);

@@ -39,14 +39,40 @@ constexpr milliseconds DRAIN_LIMIT{500};
 // nine of its ten bits on the wire.
 constexpr int TENTHS_BEFORE_ARRIVAL = 9;
 
-// No device stands behind the port in sysfs: a pseudo-terminal, or a node
-// whose device is gone.
-bool without_device(int descriptor) {
+// What stands behind the open port now.
+PortKind kind_of(int descriptor) {
     struct stat status {};
     if (fstat(descriptor, &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return true;
+        return PortKind::gone;
     }
-    return !has_sysfs_device(status.st_rdev);
+    int waiting = 0;
+    const bool hung_up = ioctl(descriptor, FIONREAD, &waiting) != 0 && errno == EIO;
+    struct stat sysfs {};
+    return port_kind(hung_up, has_sysfs_device(status.st_rdev), status.st_rdev,
+                     stat("/sys/dev/char", &sysfs) == 0);
+}
+
+// Input from before a check is no part of it. It is dropped when it is this
+// program's to drop; otherwise another program may be reading the port, and
+// only what waits now is read aside, as the echo test does.
+void set_aside_input(int descriptor, bool input_ours) {
+    if (input_ours) {
+        tcflush(descriptor, TCIFLUSH);
+        return;
+    }
+    int waiting = 0;
+    if (ioctl(descriptor, FIONREAD, &waiting) != 0) {
+        return;
+    }
+    char aside[256];
+    while (waiting > 0) {
+        const ssize_t got =
+            read(descriptor, aside, std::min(sizeof aside, static_cast<std::size_t>(waiting)));
+        if (got <= 0) {
+            break;
+        }
+        waiting -= static_cast<int>(got);
+    }
 }
 
 // The errors of a port that was unplugged or hung up under the call.
@@ -130,21 +156,22 @@ constexpr const char* STOPPED =
 BreakCheck check_break(int descriptor) {
     BreakCheck check;
     const std::optional<int> breaks_before = break_count(descriptor);
-    const Clock::time_point raise_called = Clock::now();
+    LineCall raise{Clock::now(), {}};
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         check.error = errno;
         ioctl(descriptor, TIOCCBRK);
     } else {
-        const Clock::time_point raise_returned = Clock::now();
-        std::this_thread::sleep_until(raise_returned + FAST_INIT_LOW);
-        const Clock::time_point clear_called = Clock::now();
+        raise.returned = Clock::now();
+        std::this_thread::sleep_until(raise.returned + FAST_INIT_LOW);
+        LineCall clear{Clock::now(), {}};
         if (ioctl(descriptor, TIOCCBRK) != 0) {
             check.error = errno;
         }
-        const Clock::time_point clear_returned = Clock::now();
-        check.low_at_least = clear_called - raise_returned;
-        check.low_at_most = clear_returned - raise_called;
-        check.clear_took = clear_returned - clear_called;
+        clear.returned = Clock::now();
+        const EdgeRange low = span_between(raise, clear);
+        check.low_at_least = low.earliest;
+        check.low_at_most = low.latest;
+        check.clear_took = clear.returned - clear.called;
     }
     if (port_went_away(check.error)) {
         check.not_measured = GONE;
@@ -160,9 +187,11 @@ BreakCheck check_break(int descriptor) {
     return check;
 }
 
-ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int> latency_ms) {
+ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int> latency_ms,
+                              bool input_ours) {
     ZeroByteCheck check;
     check.expected = wire_time(FALLBACK_INIT_RATE, 1);
+    check.earliest_echo = check.expected * TENTHS_BEFORE_ARRIVAL / 10;
     const bool set = set_line_rate(descriptor, FALLBACK_INIT_RATE);
     if (!set && port_went_away(errno)) {
         check.not_measured = GONE;
@@ -171,7 +200,7 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
     check.rate =
         check_rate(FALLBACK_INIT_RATE, set ? line_rate(descriptor) : std::nullopt, std::nullopt);
     if (set) {
-        tcflush(descriptor, TCIFLUSH);
+        set_aside_input(descriptor, input_ours);
         const char zero = 0;
         const Clock::time_point written = Clock::now();
         const ssize_t sent = write(descriptor, &zero, 1);
@@ -201,12 +230,11 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
                 }
                 break;
             }
-            check.sooner_than_the_wire =
-                check.echo_time && *check.echo_time < check.expected * TENTHS_BEFORE_ARRIVAL / 10;
+            check.sooner_than_the_wire = check.echo_time && *check.echo_time < check.earliest_echo;
             drain_until(descriptor, written + check.expected + DRAIN_LIMIT);
         }
         // Whatever else the slow byte brought is no concern of the next check.
-        tcflush(descriptor, TCIFLUSH);
+        set_aside_input(descriptor, input_ours);
     }
     set_line_rate(descriptor, asked_rate);
     return check;
@@ -223,8 +251,7 @@ SlowInitCheck check_slow_init(int descriptor) {
     SlowInitCheck check;
     check.accepted = true;
     const int stops_before = interruption_stops();
-    Clock::time_point first_called{};
-    Clock::time_point first_returned{};
+    LineCall first{};
     bool line_low = false;
     for (int slot = 0; slot <= SLOW_INIT_SLOTS; ++slot) {
         const bool want_low = slot < SLOW_INIT_SLOTS && low[slot];
@@ -233,7 +260,7 @@ SlowInitCheck check_slow_init(int descriptor) {
         }
         const LineSpan planned = slot * SLOW_INIT_BIT;
         if (slot > 0) {
-            std::this_thread::sleep_until(first_called + planned);
+            std::this_thread::sleep_until(first.called + planned);
         }
         if (interruption_stops() != stops_before) {
             check.not_measured = STOPPED;
@@ -245,14 +272,13 @@ SlowInitCheck check_slow_init(int descriptor) {
             check.error = errno;
             break;
         }
-        const Clock::time_point returned = Clock::now();
+        const LineCall change{called, Clock::now()};
         line_low = want_low;
         if (slot == 0) {
-            first_called = called;
-            first_returned = returned;
+            first = change;
             continue;
         }
-        const EdgeRange edge{called - first_returned - planned, returned - first_called - planned};
+        const EdgeRange edge = span_between(first, change, planned);
         check.edges.push_back(edge);
         check.worst_possible = std::max(
             {check.worst_possible, std::chrono::abs(edge.earliest), std::chrono::abs(edge.latest)});
@@ -274,6 +300,20 @@ SlowInitCheck check_slow_init(int descriptor) {
 
 } // namespace
 
+EdgeRange span_between(const LineCall& first, const LineCall& second, LineSpan planned) {
+    return {second.called - first.returned - planned, second.returned - first.called - planned};
+}
+
+PortKind port_kind(bool hung_up, bool in_sysfs, dev_t rdev, bool sysfs_mounted) {
+    if (hung_up) {
+        return PortKind::gone;
+    }
+    if (in_sysfs || !sysfs_mounted) {
+        return PortKind::device;
+    }
+    return is_pseudo_terminal_slave(rdev) ? PortKind::pseudo_terminal : PortKind::gone;
+}
+
 RateCheck check_rate(int asked, std::optional<int> read_back,
                      const std::optional<UsbIdentity>& usb) {
     RateCheck check;
@@ -293,12 +333,21 @@ bool break_simulated(const BreakCheck& check) {
 }
 
 KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
-                               std::optional<int> latency_timer_ms) {
+                               std::optional<int> latency_timer_ms, bool input_ours) {
     const int descriptor = port.descriptor();
     KlineMeasurement measured;
-    measured.pseudo_terminal = without_device(descriptor);
+    measured.pseudo_terminal = kind_of(descriptor) == PortKind::pseudo_terminal;
+    // Whether the port went away by now; once it has, it stays away.
+    const auto went_away = [&] {
+        measured.port_gone = measured.port_gone || kind_of(descriptor) == PortKind::gone;
+        return measured.port_gone;
+    };
     // Runs one check unless it may not start, and notes a stop during it.
     const auto run = [&](auto& check, auto measure) {
+        if (went_away()) {
+            check.not_measured = GONE;
+            return;
+        }
         if (std::string reason = reason_not_to_start(); !reason.empty()) {
             check.not_measured = std::move(reason);
             measured.interrupted = true;
@@ -310,13 +359,14 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
             check.not_measured = STOPPED;
         }
         measured.interrupted |= check.not_measured == STOPPED;
+        measured.port_gone |= check.not_measured == GONE;
     };
     const std::optional<SavedLine> line = save_line(descriptor);
     // Breaks then read as FF 00 00 where the driver reports line status; the
     // CP210x driver reports them at all only with INPCK, which on a line
     // without parity changes nothing else.
     change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
-    tcflush(descriptor, TCIFLUSH);
+    set_aside_input(descriptor, input_ours);
     const std::optional<int> breaks_before = break_count(descriptor);
     measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
     const std::optional<int> breaks_after = break_count(descriptor);
@@ -327,7 +377,17 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
         restore_line(descriptor, *line);
     }
     run(measured.zero_byte,
-        [&] { return check_zero_byte(descriptor, asked_rate, latency_timer_ms); });
+        [&] { return check_zero_byte(descriptor, asked_rate, latency_timer_ms, input_ours); });
     run(measured.slow_init, [&] { return check_slow_init(descriptor); });
+    // Gone after the last check: what was measured may have been the unplugging.
+    if (went_away()) {
+        for (std::string* why :
+             {&measured.fast_break.not_measured, &measured.zero_byte.not_measured,
+              &measured.slow_init.not_measured}) {
+            if (why->empty()) {
+                *why = GONE;
+            }
+        }
+    }
     return measured;
 }

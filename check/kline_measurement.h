@@ -71,7 +71,8 @@ struct ZeroByteCheck {
     std::optional<LineSpan> echo_time; // from the write to the byte's arrival
     LineSpan expected{};               // its wire time, 10 bits
     // No byte arrives before its ninth bit is on the wire: one that came back
-    // sooner was no echo of it.
+    // sooner than earliest_echo was no echo of it at this rate.
+    LineSpan earliest_echo{};
     bool sooner_than_the_wire = false;
 };
 
@@ -81,6 +82,20 @@ struct EdgeRange {
     LineSpan earliest{};
     LineSpan latest{};
 };
+
+// A system call that changed the line: the change lies somewhere between its
+// call and its return.
+struct LineCall {
+    std::chrono::steady_clock::time_point called;
+    std::chrono::steady_clock::time_point returned;
+};
+
+// Where the second call's change of the line can lie after the first call's,
+// less the span planned between them: no sooner than from the first's return
+// to the second's call, no later than from the first's call to the second's
+// return. With nothing planned, the bounds of the span itself.
+EdgeRange span_between(const LineCall& first, const LineCall& second,
+                       LineSpan planned = LineSpan::zero());
 
 // A break toggled through SLOW_INIT_SLOTS bit slots.
 struct SlowInitCheck {
@@ -97,9 +112,11 @@ struct SlowInitCheck {
 
 // The measurements of one port, on one open of it.
 struct KlineMeasurement {
-    // The port is a pseudo-terminal, or no device stands behind it in sysfs:
-    // it carries no break and no real timing.
+    // The port is a pseudo-terminal: it carries no break and no real timing.
     bool pseudo_terminal = false;
+    // The port went away before or during the checks (it hung up, or its
+    // device left sysfs): none of them is the adapter's.
+    bool port_gone = false;
     // What the line brought before anything was sent (with PARMRK), and
     // whether that shows it held low: zero bytes or breaks.
     std::string before_sending;
@@ -114,10 +131,21 @@ struct KlineMeasurement {
 // Runs the checks on an open port whose line is set at asked_rate, in order:
 // a listen before sending, the break, the zero byte, slow init. A check that
 // cannot run (the port went away, a stop was asked for, the program was
-// stopped meanwhile) says why in its not_measured. The port's line is left
-// at asked_rate. Main thread; the port must be watched by interruption_watch.
+// stopped meanwhile) says why in its not_measured. Input waiting before a
+// check is dropped only when input_ours (PortOpening::input_ours); otherwise
+// what waits is read aside, never flushed. The port's line is left at
+// asked_rate. Main thread; the port must be watched by interruption_watch.
 KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
-                               std::optional<int> latency_timer_ms);
+                               std::optional<int> latency_timer_ms, bool input_ours);
+
+// What stands behind an open port.
+enum class PortKind { device, pseudo_terminal, gone };
+
+// From what the system shows of it: a port that hung up is gone; one sysfs
+// lists is a device; a pseudo-terminal is none that sysfs lists; any other
+// node that sysfs no longer lists lost its device (an adapter unplugged).
+// Without sysfs nothing tells a device from one that left: a device.
+PortKind port_kind(bool hung_up, bool in_sysfs, dev_t rdev, bool sysfs_mounted);
 
 // Whether the clear call took so long that the driver must have simulated
 // the break with a slow zero byte.

@@ -50,17 +50,22 @@ void held_low(ReadinessLine& line) {
     line.fix = CHECK_THE_BUS;
 }
 
-// The answers both break checks share: a refused break, a bus held low, a
-// pseudo-terminal, a simulated break. False when none of them decides.
+void on_pseudo_terminal(ReadinessLine& line, const std::string& reason) {
+    line.reason = reason;
+    line.fix = "test the adapter itself";
+}
+
+// The answers both break checks share: a refused break, a pseudo-terminal
+// (which has no line to be held low either), a bus held low, a simulated
+// break. False when none of them decides.
 bool shared_break_answer(ReadinessLine& line, const KlineMeasurement& measured, bool accepted,
                          int error, const std::string& init, const std::string& fix) {
     if (!accepted) {
         refused_break(line, error, init, fix);
+    } else if (measured.pseudo_terminal) {
+        on_pseudo_terminal(line, "a pseudo-terminal carries no break");
     } else if (measured.line_held_low) {
         held_low(line);
-    } else if (measured.pseudo_terminal) {
-        line.reason = "a pseudo-terminal carries no break";
-        line.fix = "test the adapter itself";
     } else if (break_simulated(measured.fast_break)) {
         simulated_break(line, measured.fast_break, init, fix);
     } else {
@@ -116,13 +121,19 @@ ReadinessLine zero_byte_line(const KlineReadiness& readiness) {
         line.reason = "asked for 360 baud, the line runs at " +
                       std::to_string(*check.rate.read_back) + " baud";
         line.fix = use_break;
-    } else if (readiness.measured.line_held_low || check.sooner_than_the_wire) {
+    } else if (readiness.measured.pseudo_terminal &&
+               (readiness.measured.line_held_low || check.sooner_than_the_wire)) {
+        on_pseudo_terminal(line, "a pseudo-terminal has no wire: its bytes take no time on it");
+    } else if (readiness.measured.line_held_low) {
         held_low(line);
-        if (check.sooner_than_the_wire) {
-            line.reason += ", or it does not run at 360 baud: a zero byte came back after " +
-                           milliseconds_number(*check.echo_time) +
-                           " ms, sooner than the wire allows";
-        }
+    } else if (check.sooner_than_the_wire) {
+        // The line was quiet before: this byte was the echo, at a faster rate.
+        line.answer = Readiness::no;
+        line.reason = "the line does not run at 360 baud: a zero byte came back after " +
+                      milliseconds_number(*check.echo_time) +
+                      " ms, sooner than its nine bits take (" +
+                      milliseconds_number(check.earliest_echo) + " ms)";
+        line.fix = use_break;
     } else if (!check.written) {
         line.answer = Readiness::no;
         line.reason = "the zero byte could not be written at 360 baud";
@@ -230,6 +241,15 @@ bool readiness_fails(const KlineReadiness& readiness) {
         }
     }
     return false;
+}
+
+const ReadinessLine* first_unproven(const KlineReadiness& readiness) {
+    for (const ReadinessLine& line : readiness.summary) {
+        if (line.answer == Readiness::cannot_tell) {
+            return &line;
+        }
+    }
+    return nullptr;
 }
 
 const char* readiness_word(Readiness answer) {

@@ -47,6 +47,8 @@ struct KlineReadiness {
     // Why nothing was measured (the port did not open again); empty when the
     // checks ran.
     std::string not_measured;
+    // False when the port did not open again for the checks.
+    bool reopened = true;
     KlineMeasurement measured;
     std::vector<ReadinessLine> summary;
 };
@@ -59,5 +61,9 @@ std::vector<ReadinessLine> readiness_summary(const KlineReadiness& readiness);
 
 // Whether the summary says the port cannot do something asked of it.
 bool readiness_fails(const KlineReadiness& readiness);
+
+// The first line of the summary that could not tell; none when every line
+// decided.
+const ReadinessLine* first_unproven(const KlineReadiness& readiness);
 
 const char* readiness_word(Readiness answer);

@@ -61,12 +61,8 @@ std::string trouble_line(const AdapterTest& test) {
         return test.open.reason + "; " + test.open.fix;
     }
     if (test.held_elsewhere) {
-        std::string holders;
-        for (const PortHolder& holder : test.holders.processes) {
-            holders += (holders.empty() ? "" : ", ") + std::string("process ") +
-                       std::to_string(holder.pid) + " (" + escaped(holder.command) + ")";
-        }
-        return escaped(test.path) + " is held by " + holders + ": not tested; " + held_fix();
+        return escaped(test.path) + " is held by " + holders_named(test.holders) +
+               ": not tested; " + held_fix(test);
     }
     if (test.rate_refused()) {
         return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
@@ -80,6 +76,9 @@ std::string trouble_line(const AdapterTest& test) {
     if (test.first_open_failure) {
         line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure->reason +
                 "; " + test.first_open_failure->fix;
+    }
+    if (line.empty()) {
+        line = kline_trouble(test);
     }
     if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
         line = escaped(test.path) +
@@ -158,7 +157,7 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
     for (const std::string& path : paths) {
         tests.push_back(test_one_port(options, path));
         const AdapterTest& test = tests.back();
-        status = std::max(status, test.exit_status);
+        status = worse_status(status, test.exit_status);
         output.block([&](std::FILE* out) { print_test(test, out); });
         // Whatever kept the port from being tested also goes to standard
         // error, as one line, for scripts that only show errors.

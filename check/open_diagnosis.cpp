@@ -282,7 +282,9 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
                           "close that program, then test again");
         }
     }
-    return report(OpeningFailure::none, "opens", "");
+    OpenReport opens = report(OpeningFailure::none, "opens", "");
+    opens.input_waiting = opening.holders.input_waiting;
+    return opens;
 }
 
 bool holders_matter(OpeningFailure failure) {

@@ -17,6 +17,8 @@ struct OpenReport {
     std::string reason;
     // One line: what to do about it; empty when the port opens.
     std::string fix;
+    // Bytes that waited unread when the port was looked at.
+    int input_waiting = 0;
 
     bool opens() const { return failure == OpeningFailure::none; }
     const char* word() const { return opening_failure_word(failure); }

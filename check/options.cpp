@@ -188,8 +188,8 @@ OwnedContext option_context(Parse& parse, gchar*** ports) {
         "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
         "3 not able to open, the port went away, held by another process or no port to test,\n"
         "4 the echo came back but the port cannot do what was asked (the rate, a K-line check),\n"
-        "64 usage error, 74 the output or the report could not be written; the highest of\n"
-        "several ports.\n");
+        "5 not proven: a K-line check could not tell, test again, 64 usage error, 74 the output\n"
+        "or the report could not be written; the worst of several ports (1 to 4 before 5).\n");
     std::vector<GOptionEntry> entries;
     for (const CommandOption& option : COMMAND_OPTIONS) {
         const int flags = (option.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |

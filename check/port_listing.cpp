@@ -28,6 +28,7 @@ PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_r
         }
         if (holders_matter(port.open.failure)) {
             port.holders = port_holders(port.path);
+            port.holders.input_waiting = port.open.input_waiting;
         }
         port.usb = usb_identity(name, sysfs_root);
         listing.ports.push_back(std::move(port));

@@ -206,7 +206,10 @@ void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
 }
 
 void print_kline(const KlineReadiness& readiness, std::FILE* out) {
-    std::fprintf(out, "  K-line checks:%s\n", readiness.measured.interrupted ? " interrupted" : "");
+    std::fprintf(out, "  K-line checks:%s\n",
+                 readiness.measured.port_gone     ? " the port went away"
+                 : readiness.measured.interrupted ? " interrupted"
+                                                  : "");
     const RateCheck& rate = readiness.rate;
     if (rate.read_back) {
         std::fprintf(out, "    rate: asked %d baud, the driver reads back %d baud\n", rate.asked,
@@ -313,7 +316,11 @@ bool print_untested(const AdapterTest& test, std::FILE* out) {
                          "  held by: process %d (%s): not tested, so its line stays as it is\n",
                          static_cast<int>(holder.pid), escaped(holder.command).c_str());
         }
-        std::fprintf(out, "  fix: %s\n", held_fix().c_str());
+        if (test.holders.processes.empty()) {
+            std::fprintf(out, "  held by: %s: not tested, so its line stays as it is\n",
+                         holders_named(test.holders).c_str());
+        }
+        std::fprintf(out, "  fix: %s\n", held_fix(test).c_str());
         return true;
     }
     return false;
@@ -413,6 +420,44 @@ std::string cannot_do_reason(const AdapterTest& test) {
     return {};
 }
 
-std::string held_fix() {
-    return "close that program, or give --force to test the port anyway";
+std::string kline_trouble(const AdapterTest& test) {
+    if (!test.kline) {
+        return {};
+    }
+    const KlineReadiness& kline = *test.kline;
+    if (kline.measured.port_gone) {
+        return escaped(test.path) + " went away during the K-line checks: the adapter was "
+                                    "unplugged or reset; plug it in again";
+    }
+    if (!kline.reopened) {
+        return escaped(test.path) + ": " + kline.not_measured;
+    }
+    const ReadinessLine* unproven = first_unproven(kline);
+    if (test.exit_status != EXIT_NOT_PROVEN || unproven == nullptr) {
+        return {};
+    }
+    return escaped(test.path) + ": the echo came back, but the K-line checks did not prove the " +
+           "port ready: " + unproven->item + ": cannot tell: " + unproven->reason + "; test again";
+}
+
+std::string holders_named(const PortHolders& holders) {
+    if (holders.processes.empty()) {
+        // Input waits unread, and whoever reads it is hidden from this user.
+        return "a program of another user, which this user cannot see, it seems: " +
+               std::to_string(holders.input_waiting) + " bytes wait unread on the port";
+    }
+    std::string named;
+    for (const PortHolder& holder : holders.processes) {
+        named += (named.empty() ? "" : ", ") + std::string("process ") +
+                 std::to_string(holder.pid) + " (" + escaped(holder.command) + ")";
+    }
+    return named;
+}
+
+std::string held_fix(const AdapterTest& test) {
+    const std::string fix = "close that program, or give --force to test the port anyway";
+    if (!test.holders.processes.empty()) {
+        return fix;
+    }
+    return "sudo lantoric-check " + escaped(test.path) + " shows which program it is; " + fix;
 }

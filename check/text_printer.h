@@ -23,9 +23,18 @@ void print_test(const AdapterTest& test, std::FILE* out);
 // K-line check), one line; empty when nothing failed.
 std::string cannot_do_reason(const AdapterTest& test);
 
+// Why the K-line checks leave a port whose echo came back without a pass,
+// one line: it went away, it did not open again, or a check could not tell;
+// empty otherwise.
+std::string kline_trouble(const AdapterTest& test);
+
 // The runs that did not succeed, by outcome: ", timeout: 2, the port went
 // away: 1"; empty when all did.
 std::string failed_run_counts(const AdapterTest& test);
 
+// Who has a port open that was left alone, for one line: "process 12
+// (cat)", or the sign of a program this user cannot see.
+std::string holders_named(const PortHolders& holders);
+
 // What to do about a port another process has open.
-std::string held_fix();
+std::string held_fix(const AdapterTest& test);

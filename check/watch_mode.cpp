@@ -67,7 +67,7 @@ class Watch {
                              "lantoric-check: the watch of %s for new ports failed: %s; start "
                              "it again\n",
                              escaped(folder_).c_str(), std::strerror(error));
-                return std::max(tally_.status, EXIT_NOT_OPENED);
+                return worse_status(tally_.status, EXIT_NOT_OPENED);
             }
             if (ready > 0 && (watch[0].revents & POLLIN)) {
                 take_changes(changes.get());
@@ -232,7 +232,7 @@ class Watch {
         } else {
             ++tally_.failed[verdict];
         }
-        tally_.status = std::max(tally_.status, test.exit_status);
+        tally_.status = worse_status(tally_.status, test.exit_status);
         // Only the JSON document needs every test; text was printed as it
         // went, so a watch of thousands of adapters keeps its memory flat.
         if (options_.json) {

@@ -20,6 +20,9 @@ struct PortHolders {
     // False when some process could not be looked into (another user's, for
     // a user who is not root).
     bool all_visible = true;
+    // Bytes waiting unread on the port when this program had it open to
+    // look; 0 when it did not.
+    int input_waiting = 0;
 };
 
 // The first pseudo-terminal slave major; devpts numbers slaves across the
@@ -34,9 +37,16 @@ inline bool is_pseudo_terminal_slave(dev_t rdev) {
 }
 
 // Whether other programs have the port open (the device end of a
-// pseudo-terminal does not count).
+// pseudo-terminal does not count), or probably do: input waits unread on a
+// port that processes this user cannot see may have open.
 inline bool shared_with_others(const PortHolders& holders) {
-    return !holders.processes.empty();
+    return !holders.processes.empty() || (!holders.all_visible && holders.input_waiting > 0);
+}
+
+// Whether input waiting on the port is this program's to drop: no other
+// program can have the port open.
+inline bool input_is_ours(const PortHolders& holders) {
+    return holders.processes.empty() && holders.all_visible;
 }
 
 // The name a process gave itself (/proc/PID/comm, at most 15 bytes); empty

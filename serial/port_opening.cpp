@@ -265,6 +265,9 @@ std::optional<PortOpening> hold_or_refuse(const PortRequest& request, int descri
     if ((request.line || request.refuse_shared) && S_ISCHR(status.st_mode)) {
         holders = port_holders(status.st_rdev);
     }
+    if (ioctl(descriptor, FIONREAD, &holders.input_waiting) != 0 || holders.input_waiting < 0) {
+        holders.input_waiting = 0;
+    }
     if (request.refuse_shared && shared_with_others(holders)) {
         serial_release_port(descriptor);
         PortOpening opening = failed(OpeningFailure::busy);
@@ -287,7 +290,7 @@ std::optional<SavedLine> set_line(const PortRequest& request, int descriptor,
     // Another program's unread input is its own; only a port no one else
     // has open starts the test with nothing waiting. Where other users'
     // processes cannot be seen, another opener cannot be ruled out.
-    if (!shared_with_others(holders) && holders.all_visible) {
+    if (input_is_ours(holders)) {
         tcflush(descriptor, TCIFLUSH);
     }
     // Unchecked: a node that opens but refuses the settings is a port.
@@ -330,6 +333,7 @@ PortOpening port_open(const PortRequest& request) {
     opening.mode = status.st_mode;
     opening.group = status.st_gid;
     const std::optional<SavedLine> saved = set_line(request, descriptor.get(), holders);
+    opening.input_ours = request.line && input_is_ours(holders);
     opening.holders = std::move(holders);
     opening.port = OpenPort(std::move(descriptor), saved, request.line.has_value());
     if (request.rate != 0 && !set_line_rate(opening.port.descriptor(), request.rate)) {

@@ -89,8 +89,13 @@ struct PortOpening {
     mode_t mode = 0;
     gid_t group = 0;
     // Who else has it open: looked up when the line is set (their waiting
-    // input is then left alone) and when it is busy.
+    // input is then left alone) and when it is busy; the input waiting
+    // whenever the port was held.
     PortHolders holders;
+    // The line was set and the input waiting before was this program's to
+    // drop (input_is_ours), and was dropped: later checks may drop theirs
+    // too. Otherwise another program may be reading the port.
+    bool input_ours = false;
     // The rate the line runs at after it was set, as the driver reads it back;
     // none when no line was set or the read failed.
     std::optional<int> rate;
@@ -106,7 +111,10 @@ const char* opening_failure_word(OpeningFailure failure);
 // Opens a port as the request says. Never blocks: the open is non-blocking, a
 // FIFO or folder is refused from stat when serial_lines_only is set. Input
 // waiting from before is dropped only when no other process has the port
-// open and every process could be looked into. Any thread; no lock.
+// open and every process could be looked into; a port that refuses sharing
+// is refused as well when input waits and not every process could be looked
+// into, since a program this user cannot see probably reads it. Any thread;
+// no lock.
 PortOpening port_open(const PortRequest& request);
 
 // Closes a port handed over by OpenPort::release: clears a break and

@@ -43,6 +43,12 @@ TEST(KlineReadiness, AnswersOnlyWhatTheBoundsProve) {
     }
 }
 
+// A node that lost its device is gone, not a pseudo-terminal.
+TEST(KlineReadiness, AnUnpluggedAdapterIsNoPseudoTerminal) {
+    EXPECT_EQ(port_kind(false, false, makedev(188, 0), true), PortKind::gone);
+    EXPECT_EQ(port_kind(false, false, makedev(136, 3), true), PortKind::pseudo_terminal);
+}
+
 TEST(KlineReadiness, TheRateMayBeTwoPercentOffAndNoLowerThanTheChipRuns) {
     UsbIdentity ftdi;
     ftdi.vendor_id = "0403";

@@ -27,13 +27,23 @@
 //                     LANTORIC_EMULATED_PORT gone), at most 30 s
 //     slow-flock      flock on the port returns after a second, as on a
 //                     loaded machine, while the port's hold is taken
+//     slow-raise=MS   raising a break takes MS milliseconds, as USB transfers
+//                     do; the line goes low as the call returns
+//     unplug-at=WHEN  the adapter is unplugged: the port hangs up and its
+//                     device leaves sysfs, as the break counter is first
+//                     read (WHEN listen) or as a break is raised (break)
+//     stuck-output    output never leaves: TIOCOUTQ always counts a byte
+//     sigint-at-360   SIGINT comes 5 ms into the first wait for input while
+//                     the line runs at 360 baud
 //   LANTORIC_EMULATED_LOG     optional: a file that gets one line per break
 //                             change the port took, "on MS" or "off MS", MS
 //                             the steady clock in milliseconds, as a chip
-//                             would see the line
+//                             would see the line, and "flush MS" for each
+//                             drop of the port's input
 #include <asm/termbits.h>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +74,10 @@ struct Emulation {
     unsigned long rate_refused = 0;
     unsigned long rate_asked = 0;
     unsigned long rate_run = 0;
+    std::chrono::milliseconds raise_takes{0};
+    std::string unplug_at;
+    bool stuck_output = false;
+    bool sigint_at_360 = false;
     // Bytes the line delivers before anything the pseudo-terminal holds.
     std::string injected;
     int breaks = 0;
@@ -74,16 +88,16 @@ struct Emulation {
     std::mutex lock;
 };
 
-// One line a break change: written whole with one write, so a reader never
-// sees half of one.
-void log_break(const Emulation& state, bool on) {
+// One line an event: written whole with one write, so a reader never sees
+// half of one.
+void log_event(const Emulation& state, const char* event) {
     if (state.log < 0) {
         return;
     }
     const long long ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
             .count();
-    const std::string line = std::string(on ? "on " : "off ") + std::to_string(ms) + "\n";
+    const std::string line = std::string(event) + " " + std::to_string(ms) + "\n";
     [[maybe_unused]] const ssize_t written = write(state.log, line.data(), line.size());
 }
 
@@ -111,6 +125,14 @@ Emulation& emulation() {
             made->marked_break |= name == "marked-break";
             made->plain_break |= name == "plain-break";
             made->slow_flock |= name == "slow-flock";
+            made->stuck_output |= name == "stuck-output";
+            made->sigint_at_360 |= name == "sigint-at-360";
+            if (name.rfind("slow-raise=", 0) == 0) {
+                made->raise_takes = std::chrono::milliseconds(std::atoi(name.c_str() + 11));
+            }
+            if (name.rfind("unplug-at=", 0) == 0) {
+                made->unplug_at = name.substr(10);
+            }
             if (name.rfind("refused-rate=", 0) == 0) {
                 made->rate_refused = std::strtoul(name.c_str() + 13, nullptr, 10);
             }
@@ -158,11 +180,25 @@ void deliver_break(int descriptor, Emulation& state) {
     }
 }
 
+// The adapter unplugged when: the port hangs up, its device leaves sysfs.
+void unplug_at(const char* when, int descriptor) {
+    Emulation& state = emulation();
+    if (state.unplug_at == when) {
+        state.unplug_at.clear();
+        state.device_in_sysfs = false;
+        real_ioctl(descriptor, TIOCVHANGUP, nullptr);
+    }
+}
+
 int answer_ioctl(int descriptor, unsigned long request, void* argument) {
     Emulation& state = emulation();
     switch (request) {
     case TIOCSBRK:
     case TIOCCBRK: {
+        if (request == TIOCSBRK) {
+            unplug_at("break", descriptor);
+            std::this_thread::sleep_for(state.raise_takes);
+        }
         if (state.refused_break) {
             errno = EPIPE;
             return -1;
@@ -170,7 +206,7 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         if (request == TIOCSBRK) {
             std::scoped_lock hold(state.lock);
             if (!state.break_raised) {
-                log_break(state, true);
+                log_event(state, "on");
             }
             state.break_raised = true;
             state.raised_at = Clock::now();
@@ -185,7 +221,7 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         }
         std::scoped_lock hold(state.lock);
         state.break_raised = false;
-        log_break(state, false);
+        log_event(state, "off");
         deliver_break(descriptor, state);
         return real_ioctl(descriptor, request, argument);
     }
@@ -194,6 +230,12 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
             static_cast<const termios2*>(argument)->c_ospeed == state.rate_refused) {
             errno = EINVAL;
             return -1;
+        }
+        return real_ioctl(descriptor, request, argument);
+    case TIOCOUTQ:
+        if (state.stuck_output) {
+            *static_cast<int*>(argument) = 1;
+            return 0;
         }
         return real_ioctl(descriptor, request, argument);
     case TCGETS2: {
@@ -206,6 +248,7 @@ int answer_ioctl(int descriptor, unsigned long request, void* argument) {
         return result;
     }
     case TIOCGICOUNT: {
+        unplug_at("listen", descriptor);
         if (!state.marked_break) {
             return real_ioctl(descriptor, request, argument);
         }
@@ -316,8 +359,25 @@ ssize_t read(int descriptor, void* buffer, size_t length) {
 
 int poll(pollfd* entries, nfds_t count, int timeout) {
     static auto call = next<int (*)(pollfd*, nfds_t, int)>("poll");
+    termios2 line{};
+    if (emulation().sigint_at_360 && count == 1 && is_port(entries[0].fd) &&
+        real_ioctl(entries[0].fd, TCGETS2, &line) == 0 && line.c_ospeed == 360) {
+        emulation().sigint_at_360 = false;
+        std::thread([] {
+            usleep(5000);
+            kill(getpid(), SIGINT);
+        }).detach();
+    }
     const int result = call(entries, count, has_injected() ? 0 : timeout);
     return result < 0 ? result : result + mark_injected(entries, count);
+}
+
+int tcflush(int descriptor, int queue) {
+    static auto call = next<int (*)(int, int)>("tcflush");
+    if (queue != TCOFLUSH && is_port(descriptor)) {
+        log_event(emulation(), "flush");
+    }
+    return call(descriptor, queue);
 }
 
 int access(const char* path, int mode) {
