@@ -233,7 +233,8 @@ bool prepare_test(AdapterTest& test, bool force) {
 
 void finish_test(AdapterTest& test, bool force, bool kline) {
     const std::optional<UsbIdentity> usb = usb_identity_of(test.path);
-    test.rate = check_rate(test.baud_rate, test.line_rate, usb);
+    test.rate =
+        check_rate(test.baud_rate, test.line_rate, usb ? usb->chip : ConverterChip::unknown);
     if (kline && !test.rate_refused()) {
         run_kline_checks(test, usb, force);
     }

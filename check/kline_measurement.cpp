@@ -2,6 +2,7 @@
 
 #include "check/adapter_test.h"
 #include "check/interruption.h"
+#include "check/port_identity.h"
 #include "serial/line_rate.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -20,10 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The lowest rate of the FT232 family: its 3 MHz clock over the largest
-// divisor, 16384. Below it the driver programs another rate and still
-// reports the one asked.
-constexpr int FTDI_LOWEST_RATE = 183;
 // After the line changes, what comes back is read this long.
 constexpr milliseconds LISTEN{200};
 // Before anything is sent the line is listened to this long: longer than one
@@ -38,19 +34,6 @@ constexpr milliseconds DRAIN_LIMIT{500};
 // A byte is complete at the receiver after its start and eight data bits:
 // nine of its ten bits on the wire.
 constexpr int TENTHS_BEFORE_ARRIVAL = 9;
-
-// What stands behind the open port now.
-PortKind kind_of(int descriptor) {
-    struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !S_ISCHR(status.st_mode)) {
-        return PortKind::gone;
-    }
-    int waiting = 0;
-    const bool hung_up = ioctl(descriptor, FIONREAD, &waiting) != 0 && errno == EIO;
-    struct stat sysfs {};
-    return port_kind(hung_up, has_sysfs_device(status.st_rdev), status.st_rdev,
-                     stat("/sys/dev/char", &sysfs) == 0);
-}
 
 // Input from before a check is no part of it. It is dropped when it is this
 // program's to drop; otherwise another program may be reading the port, and
@@ -197,8 +180,8 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         check.not_measured = GONE;
         return check;
     }
-    check.rate =
-        check_rate(FALLBACK_INIT_RATE, set ? line_rate(descriptor) : std::nullopt, std::nullopt);
+    check.rate = check_rate(FALLBACK_INIT_RATE, set ? line_rate(descriptor) : std::nullopt,
+                            ConverterChip::unknown);
     if (set) {
         set_aside_input(descriptor, input_ours);
         const char zero = 0;
@@ -304,26 +287,15 @@ EdgeRange span_between(const LineCall& first, const LineCall& second, LineSpan p
     return {second.called - first.returned - planned, second.returned - first.called - planned};
 }
 
-PortKind port_kind(bool hung_up, bool in_sysfs, dev_t rdev, bool sysfs_mounted) {
-    if (hung_up) {
-        return PortKind::gone;
-    }
-    if (in_sysfs || !sysfs_mounted) {
-        return PortKind::device;
-    }
-    return is_pseudo_terminal_slave(rdev) ? PortKind::pseudo_terminal : PortKind::gone;
-}
-
-RateCheck check_rate(int asked, std::optional<int> read_back,
-                     const std::optional<UsbIdentity>& usb) {
+RateCheck check_rate(int asked, std::optional<int> read_back, ConverterChip chip) {
     RateCheck check;
     check.asked = asked;
     check.read_back = read_back;
     check.within_tolerance =
         read_back && std::abs(*read_back - asked) <= RATE_TOLERANCE * static_cast<double>(asked);
-    if (usb && usb->vendor_id == "0403") {
-        check.chip = "FTDI";
-        check.chip_lowest_rate = FTDI_LOWEST_RATE;
+    check.chip_lowest_rate = chip_lowest_rate(chip);
+    if (check.chip_lowest_rate) {
+        check.chip = chip_name(chip);
     }
     return check;
 }
@@ -336,10 +308,10 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
                                std::optional<int> latency_timer_ms, bool input_ours) {
     const int descriptor = port.descriptor();
     KlineMeasurement measured;
-    measured.pseudo_terminal = kind_of(descriptor) == PortKind::pseudo_terminal;
+    measured.pseudo_terminal = port_kind_now(descriptor) == PortKind::pseudo_terminal;
     // Whether the port went away by now; once it has, it stays away.
     const auto went_away = [&] {
-        measured.port_gone = measured.port_gone || kind_of(descriptor) == PortKind::gone;
+        measured.port_gone = measured.port_gone || port_kind_now(descriptor) == PortKind::gone;
         return measured.port_gone;
     };
     // Runs one check unless it may not start, and notes a stop during it.

@@ -138,20 +138,10 @@ struct KlineMeasurement {
 KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
                                std::optional<int> latency_timer_ms, bool input_ours);
 
-// What stands behind an open port.
-enum class PortKind { device, pseudo_terminal, gone };
-
-// From what the system shows of it: a port that hung up is gone; one sysfs
-// lists is a device; a pseudo-terminal is none that sysfs lists; any other
-// node that sysfs no longer lists lost its device (an adapter unplugged).
-// Without sysfs nothing tells a device from one that left: a device.
-PortKind port_kind(bool hung_up, bool in_sysfs, dev_t rdev, bool sysfs_mounted);
-
 // Whether the clear call took so long that the driver must have simulated
 // the break with a slow zero byte.
 bool break_simulated(const BreakCheck& check);
 
-// The rate check of an opened port: asked against read back, and the chip's
-// lowest rate where the USB identity names it.
-RateCheck check_rate(int asked, std::optional<int> read_back,
-                     const std::optional<UsbIdentity>& usb);
+// The rate check of an opened port: asked against read back, and the lowest
+// rate of the converter chip behind it where one is known.
+RateCheck check_rate(int asked, std::optional<int> read_back, ConverterChip chip);

@@ -12,18 +12,42 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Chip {
+    ConverterChip family;
     const char* vendor_id;
     const char* name;
     const char* driver;
+    int lowest_rate; // 0 where none is known
 };
+
+// The FT232 family's lowest rate is its 3 MHz clock over the largest divisor,
+// 16384.
+constexpr int FTDI_LOWEST_RATE = 183;
 
 // Converter chips by USB vendor id, with the driver that makes their ports.
 constexpr Chip chips[] = {
-    {"0403", "FTDI", "ftdi_sio"},
-    {"1a86", "CH340/CH341", "ch341"},
-    {"10c4", "CP210x", "cp210x"},
-    {"067b", "PL2303", "pl2303"},
+    {ConverterChip::ftdi, "0403", "FTDI", "ftdi_sio", FTDI_LOWEST_RATE},
+    {ConverterChip::ch341, "1a86", "CH340/CH341", "ch341", 0},
+    {ConverterChip::cp210x, "10c4", "CP210x", "cp210x", 0},
+    {ConverterChip::pl2303, "067b", "PL2303", "pl2303", 0},
 };
+
+const Chip* chip_of_vendor(const std::string& vendor_id) {
+    for (const Chip& known : chips) {
+        if (vendor_id == known.vendor_id) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+const Chip* chip_of_family(ConverterChip family) {
+    for (const Chip& known : chips) {
+        if (family == known.family) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
 
 // The first line of a sysfs attribute; empty when it cannot be read.
 std::string attribute(const fs::path& file) {
@@ -57,6 +81,24 @@ bool has_port(const fs::path& interface) {
 
 } // namespace
 
+ConverterChip converter_chip(const std::string& vendor_id) {
+    const Chip* chip = chip_of_vendor(vendor_id);
+    return chip != nullptr ? chip->family : ConverterChip::unknown;
+}
+
+const char* chip_name(ConverterChip chip) {
+    const Chip* known = chip_of_family(chip);
+    return known != nullptr ? known->name : "";
+}
+
+std::optional<int> chip_lowest_rate(ConverterChip chip) {
+    const Chip* known = chip_of_family(chip);
+    if (known == nullptr || known->lowest_rate == 0) {
+        return std::nullopt;
+    }
+    return known->lowest_rate;
+}
+
 std::optional<UsbIdentity> usb_identity(const std::string& tty_name,
                                         const std::string& sysfs_root) {
     const fs::path root(sysfs_root);
@@ -77,6 +119,7 @@ std::optional<UsbIdentity> usb_identity(const std::string& tty_name,
         identity.device = at.filename().string();
         identity.vendor_id = attribute(at / "idVendor");
         identity.product_id = attribute(at / "idProduct");
+        identity.chip = converter_chip(identity.vendor_id);
         read_names(at, identity.manufacturer, identity.product);
         identity.serial = attribute(at / "serial");
         identity.driver = driver_of(device);
@@ -113,12 +156,7 @@ std::vector<UnboundConverter> unbound_converters(const std::string& sysfs_root) 
     std::sort(entries.begin(), entries.end());
     for (const fs::path& entry : entries) {
         const std::string vendor = attribute(entry / "idVendor");
-        const Chip* chip = nullptr;
-        for (const Chip& known : chips) {
-            if (vendor == known.vendor_id) {
-                chip = &known;
-            }
-        }
+        const Chip* chip = chip_of_vendor(vendor);
         if (chip == nullptr) {
             continue;
         }

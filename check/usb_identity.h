@@ -10,11 +10,25 @@
 
 inline constexpr const char* SYSFS_ROOT = "/sys";
 
+// The USB serial converter chip families this program knows, by vendor id.
+enum class ConverterChip { unknown, ftdi, ch341, cp210x, pl2303 };
+
+// The family a USB vendor id ("0403") stands for; unknown for any other.
+ConverterChip converter_chip(const std::string& vendor_id);
+
+// "FTDI", "CH340/CH341", "CP210x", "PL2303"; empty for unknown.
+const char* chip_name(ConverterChip chip);
+
+// The lowest rate the chip can run; none where no bound is known. Below it
+// its driver programs another rate and still reads back the one asked.
+std::optional<int> chip_lowest_rate(ConverterChip chip);
+
 struct UsbIdentity {
     std::string device;    // the USB device's sysfs name, such as "1-1.2"
     std::string vendor_id; // four hex digits, as sysfs has them
     std::string product_id;
-    std::string manufacturer; // empty when the device gives none
+    ConverterChip chip = ConverterChip::unknown; // by vendor_id
+    std::string manufacturer;                    // empty when the device gives none
     std::string product;
     std::string serial;
     std::string driver; // the tty's kernel driver: "ftdi_sio", "ch341", "cdc_acm", ...

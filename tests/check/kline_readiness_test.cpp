@@ -2,6 +2,7 @@
 // with the bounds a real driver gives, which neither a pseudo-terminal nor
 // the emulation produces (their calls return at once).
 #include "check/kline_readiness.h"
+#include "check/port_identity.h"
 
 #include <gtest/gtest.h>
 
@@ -50,12 +51,12 @@ TEST(KlineReadiness, AnUnpluggedAdapterIsNoPseudoTerminal) {
 }
 
 TEST(KlineReadiness, TheRateMayBeTwoPercentOffAndNoLowerThanTheChipRuns) {
-    UsbIdentity ftdi;
-    ftdi.vendor_id = "0403";
-    EXPECT_TRUE(check_rate(10400, 10608, std::nullopt).within_tolerance);
-    EXPECT_FALSE(check_rate(10400, 10609, std::nullopt).within_tolerance);
-    EXPECT_TRUE(check_rate(10400, 10192, std::nullopt).within_tolerance);
-    EXPECT_FALSE(check_rate(10400, 10191, std::nullopt).within_tolerance);
+    const ConverterChip ftdi = converter_chip("0403");
+    const ConverterChip other = ConverterChip::unknown;
+    EXPECT_TRUE(check_rate(10400, 10608, other).within_tolerance);
+    EXPECT_FALSE(check_rate(10400, 10609, other).within_tolerance);
+    EXPECT_TRUE(check_rate(10400, 10192, other).within_tolerance);
+    EXPECT_FALSE(check_rate(10400, 10191, other).within_tolerance);
     // The FT232's lowest rate is 183 baud; its driver reads back any rate asked.
     EXPECT_EQ(rate_summary(check_rate(183, 183, ftdi), true).answer, Readiness::yes);
     EXPECT_EQ(rate_summary(check_rate(182, 182, ftdi), true).answer, Readiness::no);

@@ -78,6 +78,7 @@ TEST_F(FabricatedSysfs, AUsbSerialPortShowsItsChipDriverAndLatency) {
     EXPECT_EQ(identity->device, "1-2");
     EXPECT_EQ(identity->vendor_id, "0403");
     EXPECT_EQ(identity->product_id, "6001");
+    EXPECT_EQ(identity->chip, ConverterChip::ftdi);
     EXPECT_EQ(identity->product, "FT232R USB UART");
     EXPECT_EQ(identity->serial, "A123");
     EXPECT_EQ(identity->driver, "ftdi_sio");
@@ -88,6 +89,7 @@ TEST_F(FabricatedSysfs, AUsbSerialPortShowsItsChipDriverAndLatency) {
     ASSERT_TRUE(acm);
     EXPECT_EQ(acm->device, "1-3");
     EXPECT_EQ(acm->driver, "cdc_acm");
+    EXPECT_EQ(acm->chip, ConverterChip::unknown);
     EXPECT_FALSE(acm->latency_timer_ms);
     EXPECT_FALSE(usb_identity("ttyS0", root()));
     EXPECT_TRUE(unbound_converters(root()).empty()) << "both have their port";
