@@ -2,7 +2,6 @@
 
 #include "check/byte_text.h"
 #include "check/interruption.h"
-#include "check/node_path.h"
 #include "serial/line_settings.h"
 #include "serial/serial_port.h"
 
@@ -44,7 +43,7 @@ PortRequest test_request(const AdapterTest& test, bool force) {
 }
 
 // One more open at the rate, for the readiness checks.
-void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, bool force) {
+void run_kline_checks(AdapterTest& test, bool force) {
     KlineReadiness& readiness = test.kline.emplace();
     readiness.rate = test.rate;
     readiness.echo_succeeded = test.outcomes[static_cast<int>(RunOutcome::success)] > 0;
@@ -52,9 +51,7 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
         readiness.echo_last_byte = test.kept.front().result.last_byte;
     }
     readiness.echo_wire_time = wire_time(test.baud_rate);
-    if (usb) {
-        readiness.latency_timer_ms = usb->latency_timer_ms;
-    }
+    readiness.latency_timer_ms = test.identity.latency_timer_ms();
     if (interruption_requested()) {
         readiness.not_measured = "a stop was asked for before the K-line checks ran";
         readiness.measured.interrupted = true;
@@ -87,11 +84,6 @@ void run_kline_checks(AdapterTest& test, const std::optional<UsbIdentity>& usb, 
 }
 
 } // namespace
-
-std::optional<UsbIdentity> usb_identity_of(const std::string& path) {
-    const std::optional<std::string> node = node_behind(path);
-    return node ? usb_identity(base_name(*node)) : std::nullopt;
-}
 
 bool rate_fails(const RateCheck& rate) {
     return (rate.read_back && !rate.within_tolerance) ||
@@ -211,6 +203,7 @@ TestRun run_test_once(AdapterTest& test, long long number, bool force) {
 }
 
 bool prepare_test(AdapterTest& test, bool force) {
+    test.identity = identify_port(test.path);
     {
         // The look takes the port's hold for a moment.
         SignalsDeferred deferred;
@@ -232,11 +225,9 @@ bool prepare_test(AdapterTest& test, bool force) {
 }
 
 void finish_test(AdapterTest& test, bool force, bool kline) {
-    const std::optional<UsbIdentity> usb = usb_identity_of(test.path);
-    test.rate =
-        check_rate(test.baud_rate, test.line_rate, usb ? usb->chip : ConverterChip::unknown);
+    test.rate = check_rate(test.baud_rate, test.line_rate, test.identity.chip());
     if (kline && !test.rate_refused()) {
-        run_kline_checks(test, usb, force);
+        run_kline_checks(test, force);
     }
     // The port went away, or did not open again: no K-line check is the adapter's.
     if (test.kline && (test.kline->measured.port_gone || !test.kline->reopened)) {

@@ -10,6 +10,7 @@
 #include "check/exit_status.h"
 #include "check/kline_readiness.h"
 #include "check/open_diagnosis.h"
+#include "check/port_identity.h"
 #include "check/soak_facts.h"
 
 #include <chrono>
@@ -37,6 +38,8 @@ struct TestRun {
 struct AdapterTest {
     std::string path;
     int baud_rate = TEST_BAUD_RATE;
+    // What the port's node is, found once as the test begins (prepare_test).
+    PortIdentity identity;
     // The rate the line reported after it was first set; none when it was
     // never read.
     std::optional<int> line_rate;
@@ -106,17 +109,14 @@ AdapterTest held_test(const std::string& path, int baud_rate, const OpenReport& 
 std::string overall_verdict(const AdapterTest& test);
 
 // The steps of test_adapter, for modes that repeat the test their own way.
-// prepare_test looks at the port (path and baud_rate set) and says whether it
-// may be tested; run_test_once opens, exchanges and closes once; keep_run
-// counts a run and keeps it if it is among the runs kept; finish_test checks
-// the rate and runs the K-line checks.
+// prepare_test identifies the port and looks at it (path and baud_rate set),
+// and says whether it may be tested; run_test_once opens, exchanges and
+// closes once; keep_run counts a run and keeps it if it is among the runs
+// kept; finish_test checks the rate and runs the K-line checks.
 bool prepare_test(AdapterTest& test, bool force);
 TestRun run_test_once(AdapterTest& test, long long number, bool force);
 void keep_run(AdapterTest& test, TestRun run);
 void finish_test(AdapterTest& test, bool force, bool kline);
-
-// The USB identity behind a path, a link followed to its node.
-std::optional<UsbIdentity> usb_identity_of(const std::string& path);
 
 // Whether the rate check says the port cannot run the rate asked.
 bool rate_fails(const RateCheck& rate);

@@ -347,16 +347,16 @@ std::string listing_json(const PortListing& listing, int exit_status) {
         document.flag("opens", port.open.opens());
         add_open(document, port.open);
         add_holders(document, port.holders);
-        if (port.usb) {
+        if (const std::optional<UsbIdentity>& usb = port.identity.usb) {
             document.begin_object("usb");
-            document.texts(*port.usb, {{"device", &UsbIdentity::device},
-                                       {"vendor_id", &UsbIdentity::vendor_id},
-                                       {"product_id", &UsbIdentity::product_id},
-                                       {"manufacturer", &UsbIdentity::manufacturer},
-                                       {"product", &UsbIdentity::product},
-                                       {"serial", &UsbIdentity::serial},
-                                       {"driver", &UsbIdentity::driver}});
-            add_rate(document, "latency_timer_ms", port.usb->latency_timer_ms);
+            document.texts(*usb, {{"device", &UsbIdentity::device},
+                                  {"vendor_id", &UsbIdentity::vendor_id},
+                                  {"product_id", &UsbIdentity::product_id},
+                                  {"manufacturer", &UsbIdentity::manufacturer},
+                                  {"product", &UsbIdentity::product},
+                                  {"serial", &UsbIdentity::serial},
+                                  {"driver", &UsbIdentity::driver}});
+            add_rate(document, "latency_timer_ms", usb->latency_timer_ms);
             document.end_object();
         } else {
             document.null("usb");

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "check/open_diagnosis.h"
-#include "check/usb_identity.h"
+#include "check/port_identity.h"
 
 #include <optional>
 #include <string>
@@ -14,7 +14,7 @@ struct ListedPort {
     std::string kind; // "ttyUSB" or "ttyACM"
     OpenReport open;
     PortHolders holders;
-    std::optional<UsbIdentity> usb;
+    PortIdentity identity;
 };
 
 struct PortListing {

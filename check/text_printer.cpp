@@ -1,7 +1,6 @@
 #include "check/text_printer.h"
 
 #include "check/byte_text.h"
-#include "check/node_path.h"
 #include "check/open_diagnosis.h"
 #include "check/time_text.h"
 
@@ -251,7 +250,11 @@ void print_kline(const KlineReadiness& readiness, std::FILE* out) {
 
 } // namespace
 
-void print_usb(const UsbIdentity& usb, const std::string& name, std::FILE* out) {
+void print_usb(const PortIdentity& port, std::FILE* out) {
+    if (!port.usb) {
+        return;
+    }
+    const UsbIdentity& usb = *port.usb;
     std::fprintf(out, "  usb: %s:%s %s %s\n", escaped(usb.vendor_id).c_str(),
                  escaped(usb.product_id).c_str(), escaped(usb.manufacturer).c_str(),
                  escaped(usb.product).c_str());
@@ -261,7 +264,7 @@ void print_usb(const UsbIdentity& usb, const std::string& name, std::FILE* out) 
     std::fprintf(out, "  driver: %s\n", usb.driver.empty() ? "none" : escaped(usb.driver).c_str());
     if (usb.latency_timer_ms) {
         std::fprintf(out, "  latency timer: %d ms; %s\n", *usb.latency_timer_ms,
-                     escaped(latency_advice(*usb.latency_timer_ms, name)).c_str());
+                     escaped(latency_advice(*usb.latency_timer_ms, port.name)).c_str());
     }
 }
 
@@ -278,9 +281,7 @@ void print_listing(const PortListing& listing, std::FILE* out) {
             std::fprintf(out, "  fix: %s\n", port.open.fix.c_str());
         }
         print_holders(port.holders, out);
-        if (port.usb) {
-            print_usb(*port.usb, base_name(port.path), out);
-        }
+        print_usb(port.identity, out);
     }
     for (const UnboundConverter& converter : listing.unbound) {
         std::fprintf(out, "USB converter without a port: %s:%s %s %s (%s, interface %s)\n",

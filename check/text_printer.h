@@ -9,8 +9,8 @@
 
 void print_listing(const PortListing& listing, std::FILE* out);
 
-// A port's USB identity, one fact per line; name is the tty's ("ttyUSB0").
-void print_usb(const UsbIdentity& usb, const std::string& name, std::FILE* out);
+// A port's USB identity, one fact per line; nothing when it has none.
+void print_usb(const PortIdentity& port, std::FILE* out);
 
 // One port's test: with one run its verdict, bytes and timing; with several
 // also a summary, and the details of the first run that failed.

@@ -218,12 +218,9 @@ class Watch {
     void test_port(const std::string& path) {
         AdapterTest test =
             test_adapter(path, options_.baud_rate, options_.count, options_.force, options_.kline);
-        const std::optional<UsbIdentity> usb = usb_identity_of(path);
         output_.block([&](std::FILE* out) {
             print_test(test, out);
-            if (usb) {
-                print_usb(*usb, base_name(path), out);
-            }
+            print_usb(test.identity, out);
         });
         ++tally_.tested;
         const std::string verdict = overall_verdict(test);
