@@ -4,7 +4,6 @@
 #include "base/owners.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
-#include "check/node_path.h"
 #include "check/text_printer.h"
 
 #include <algorithm>
@@ -82,7 +81,7 @@ class Watch {
     void greet() {
         std::vector<std::string> present =
             port_candidates(folder_, {USB_PORT_PATTERN, ACM_PORT_PATTERN});
-        std::sort(present.begin(), present.end());
+        sort_ports(present);
         output_.block([&](std::FILE* out) {
             for (const std::string& path : present) {
                 std::fprintf(out, "%s: there when the watch began%s\n", escaped(path).c_str(),

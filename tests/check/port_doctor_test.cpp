@@ -369,10 +369,15 @@ TEST(PortDoctor, WatchEndsOnCtrlCDuringAllAndOnAFailedWait) {
     // poll refuses more descriptors than the limit allows: woken by a change,
     // the watch's next wait fails.
     ASSERT_EQ(ftruncate(output.get(), 0), 0);
+    const std::string base = unique_device_link();
+    DeviceLink nine(base + "9", "nowhere"), ten(base + "10", "nowhere");
     setup.arguments = {LANTORIC_CHECK_PATH, "--watch"};
     watch = spawn_child(setup);
     ASSERT_GT(watch, 0);
     ASSERT_TRUE(logged_in(log, "watching /dev"));
+    const std::string greeting = file_text(log); // the ports there, in natural order
+    EXPECT_LT(greeting.find(nine.path() + ": there"), greeting.find(ten.path() + ": there"))
+        << greeting;
     const rlimit two = {2, 2};
     ASSERT_EQ(prlimit(watch, RLIMIT_NOFILE, &two, nullptr), 0);
     const std::string wake = "/dev/lantoric-wake-" + std::to_string(getpid());
