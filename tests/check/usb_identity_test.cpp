@@ -1,6 +1,7 @@
 // The sysfs reader on a fabricated tree shaped like the kernel's: devices
 // under devices/, reached through relative links from class/tty and
 // bus/usb/devices, drivers as links into bus/*/drivers.
+#include "check/port_identity.h"
 #include "check/usb_identity.h"
 #include "tests/support/temp_folder.h"
 
@@ -93,6 +94,19 @@ TEST_F(FabricatedSysfs, AUsbSerialPortShowsItsChipDriverAndLatency) {
     EXPECT_FALSE(acm->latency_timer_ms);
     EXPECT_FALSE(usb_identity("ttyS0", root()));
     EXPECT_TRUE(unbound_converters(root()).empty()) << "both have their port";
+}
+
+// A port is known by the node its path leads to, and only a character device
+// is one: a link finds the tty it leads to, a file of a tty's name is none.
+TEST_F(FabricatedSysfs, APortIsIdentifiedByTheDeviceItsPathLeadsTo) {
+    fs::path device = usb_device("1-7", "067b", "2303", "PL2303");
+    usb_serial_port(interface(device, "pl2303"), "null", "pl2303");
+    fs::create_symlink("/dev/null", root() / "ttyUSB9");
+    const PortIdentity port = identify_port((root() / "ttyUSB9").string(), root());
+    EXPECT_EQ(port.name, "null");
+    EXPECT_EQ(port.chip(), ConverterChip::pl2303);
+    write(root() / "file/null", "");
+    EXPECT_FALSE(identify_port((root() / "file/null").string(), root()).usb);
 }
 
 TEST_F(FabricatedSysfs, ConvertersWithoutAPortAreFoundWithTheirLikelyCause) {
