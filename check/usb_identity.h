@@ -27,8 +27,9 @@ struct UsbIdentity {
     std::string device;    // the USB device's sysfs name, such as "1-1.2"
     std::string vendor_id; // four hex digits, as sysfs has them
     std::string product_id;
-    ConverterChip chip = ConverterChip::unknown; // by vendor_id
-    std::string manufacturer;                    // empty when the device gives none
+    // The chip family by vendor_id, as the chip table has it.
+    ConverterChip chip = ConverterChip::unknown;
+    std::string manufacturer; // empty when the device gives none
     std::string product;
     std::string serial;
     std::string driver; // the tty's kernel driver: "ftdi_sio", "ch341", "cdc_acm", ...
