@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <json-glib/json-glib.h>
 #include <memory>
 #include <numeric>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -283,7 +285,8 @@ TEST_F(CheckProgram, OutputThatCannotBeWrittenFails) {
 }
 
 // Interrupted mid-test, the port is left as it was found: not exclusive, its
-// line as before, and the program dies by the signal it got.
+// line as before, and the program dies by the signal it got. A signal it was
+// started with ignored stays so; one it was started with blocked is not.
 TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     SimulatedAdapter adapter(unique_device_link(folder.path()));
     ASSERT_TRUE(adapter.ready());
@@ -293,11 +296,27 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
     ASSERT_TRUE(set_line_rate(slave.get(), 12345));
     termios before{};
     ASSERT_EQ(tcgetattr(slave.get(), &before), 0);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
+    struct Row {
+        std::vector<int> sent; // in this order; one left pending goes first
+        int ends_by;
+        std::vector<int> ignored = {};
+        std::vector<int> blocked = {};
+    };
+    const int last = SIGRTMIN + 3;
+    std::vector<Row> rows = {{{SIGINT, SIGTERM, SIGHUP, last}, last, {SIGINT, SIGTERM, SIGHUP}},
+                             {{SIGTERM}, SIGTERM, {}, {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}}};
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+                              SIGXFSZ, SIGVTALRM, SIGPROF, SIGPWR, SIGRTMIN, SIGRTMAX}) {
+        rows.push_back({{signal_number}, signal_number});
+    }
+    for (const Row& row : rows) {
+        const int signal_number = row.ends_by;
         SCOPED_TRACE(signal_number);
         // Forced: this test has the port open too, to watch it.
         ChildSetup setup;
         setup.arguments = {LANTORIC_CHECK_PATH, "--force", "--count=1000000", adapter.link()};
+        setup.ignored = row.ignored;
+        setup.blocked = row.blocked;
         pid_t child = spawn_child(setup);
         ASSERT_GT(child, 0);
         auto exclusive = [&] {
@@ -305,7 +324,9 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
             return ioctl(slave.get(), TIOCGEXCL, &held) == 0 && held != 0;
         };
         EXPECT_TRUE(wait_until(exclusive));
-        kill(child, signal_number);
+        for (int sent : row.sent) {
+            kill(child, sent);
+        }
         std::optional<int> status = wait_for_child(child, std::chrono::seconds(10));
         ASSERT_TRUE(status.has_value());
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == signal_number)
@@ -508,6 +529,102 @@ TEST_F(CheckProgram, KlineChecksKeepTheirFrameAndYieldToSignals) {
          {"ended early by a signal", "K-line checks: interrupted",
           "fast init by 360 baud: cannot tell: not measured: a stop was asked"}) {
         EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
+    }
+}
+
+// Continued after a stop, the K-line checks go on with the port held again. A
+// second signal during the first one's release (this driver's break clear
+// returns 200 ms after the raise) waits for the release to end.
+TEST_F(CheckProgram, KlineChecksHoldThePortAgainAndGiveItBackOnce) {
+    const std::string log = folder.path_of("breaks");
+    for (const char* driver : {"plain-break", "slow-break"}) {
+        SCOPED_TRACE(driver);
+        std::remove(log.c_str());
+        EmulatedAdapter emulated(unique_device_link(folder.path()), driver, {"--follow-line"}, log);
+        ASSERT_TRUE(emulated.adapter.ready());
+        OwnedDescriptor watched(
+            open(emulated.adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+        const auto exclusive = [&] {
+            int held = 0;
+            return ioctl(watched.get(), TIOCGEXCL, &held) == 0 && held != 0;
+        };
+        ChildSetup setup;
+        setup.arguments = emulated.command;
+        setup.arguments.insert(setup.arguments.end(),
+                               {"--force", "--kline", emulated.adapter.link()});
+        setup.own_group = true;
+        const pid_t child = spawn_child(setup);
+        ASSERT_GT(child, 0);
+        // Fast init's break is raised: the other checks follow.
+        ASSERT_TRUE(wait_until([&] { return !file_text(log).empty(); }, std::chrono::seconds(10)));
+        if (driver == std::string("plain-break")) {
+            kill(child, SIGTSTP);
+            int stopped = 0;
+            ASSERT_EQ(waitpid(child, &stopped, WUNTRACED), child);
+            EXPECT_FALSE(exclusive());
+            kill(child, SIGCONT);
+            EXPECT_TRUE(wait_until(exclusive)) << "continued without holding the port again";
+        } else {
+            kill(child, SIGINT);
+            kill(child, SIGTERM);
+        }
+        const std::optional<int> status = wait_for_child(child, std::chrono::seconds(20));
+        ASSERT_TRUE(status);
+        EXPECT_EQ(WIFSIGNALED(*status) ? WTERMSIG(*status) : 0,
+                  driver == std::string("plain-break") ? 0 : SIGINT);
+        EXPECT_FALSE(exclusive()) << "the port stayed exclusive";
+    }
+}
+
+// Stopped mid-test, the run is no measure of the adapter: continued, it is run
+// again on a new opening, which leaves a port another program took meanwhile
+// as that program has it (its hold, its rate, its waiting input).
+TEST_F(CheckProgram, AStoppedTestIsRunAgainOnlyOnAPortStillFree) {
+    for (bool taken : {false, true}) {
+        SCOPED_TRACE(taken);
+        SimulatedAdapter adapter(unique_device_link(folder.path()), {"--pace=100"});
+        ASSERT_TRUE(adapter.ready());
+        ChildSetup setup;
+        setup.arguments = {LANTORIC_CHECK_PATH, "--baud=100", adapter.link()};
+        setup.own_group = true;
+        const pid_t child = spawn_child(setup);
+        ASSERT_GT(child, 0);
+        // Signals are held back while the port is opened or closed: a stop
+        // with the port open lands in the exchange.
+        for (bool mid_run = false; !mid_run;) {
+            ASSERT_TRUE(wait_until([&] { return has_open(child, adapter.slave()); }));
+            kill(child, SIGTSTP);
+            int stopped = 0;
+            ASSERT_EQ(waitpid(child, &stopped, WUNTRACED), child);
+            ASSERT_TRUE(WIFSTOPPED(stopped));
+            mid_run = has_open(child, adapter.slave());
+            if (!mid_run) {
+                kill(child, SIGCONT);
+            }
+        }
+        OwnedDescriptor other;
+        int waiting = 0;
+        if (taken) {
+            other = OwnedDescriptor(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+            ASSERT_EQ(ioctl(other.get(), TIOCEXCL), 0);
+            ASSERT_EQ(flock(other.get(), LOCK_EX | LOCK_NB), 0);
+            ASSERT_TRUE(set_line_rate(other.get(), 19200));
+            ASSERT_EQ(write(other.get(), "other", 5), 5);
+            ASSERT_TRUE(wait_until([&] {
+                return ioctl(other.get(), FIONREAD, &waiting) == 0 && waiting > 0;
+            }));
+        }
+        kill(child, SIGCONT);
+        const std::optional<int> status = wait_for_child(child, std::chrono::seconds(20));
+        ASSERT_TRUE(status && WIFEXITED(*status)) << describe_wait_status(status.value_or(0));
+        EXPECT_EQ(WEXITSTATUS(*status), taken ? 3 : 0);
+        if (taken) {
+            int exclusive = 0;
+            EXPECT_TRUE(ioctl(other.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0);
+            EXPECT_EQ(line_rate(other.get()), 19200);
+            int left = 0;
+            EXPECT_TRUE(ioctl(other.get(), FIONREAD, &left) == 0 && left >= waiting);
+        }
     }
 }
 
