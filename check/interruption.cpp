@@ -131,10 +131,11 @@ bool same_line(const std::optional<SavedLine>& one, const std::optional<SavedLin
                         : one.has_value() == other.has_value();
 }
 
-// Takes the port back when the program continues, as a new opening would
-// take it, with the line as it was in use. A port another program holds now,
-// or whose line another program set meanwhile, is theirs: it is let go as it
-// is. Each call is a system call, or memcmp, on what the watch published.
+// When the program continues, a port watched to be taken back is held again
+// as a new opening would hold it, with the line it had in use. One watched to
+// be let go, one another program holds now, or one whose line another program
+// set meanwhile, is let go as it is. Each call is a system call, or memcmp,
+// on what the watch published.
 void take_back(int descriptor, const std::optional<SavedLine>& in_use,
                const std::optional<SavedLine>& left) {
     const bool held = watched_after_stop != AfterStop::let_go &&
@@ -157,7 +158,10 @@ void give_back_while_stopped(int signal_number) {
     std::optional<SavedLine> in_use;
     std::optional<SavedLine> left;
     if (descriptor >= 0) {
+        // What this program queued goes: a port given back is not written to,
+        // and the close of one let go would wait for its output to drain.
         ioctl(descriptor, TIOCCBRK);
+        tcflush(descriptor, TCOFLUSH);
         in_use = save_line(descriptor);
         if (watched_line) {
             restore_line(descriptor, *watched_line);
@@ -243,7 +247,6 @@ bool interruption_port_kept() {
         const int descriptor = watched_descriptor.load();
         if (descriptor >= 0) {
             ioctl(descriptor, TIOCCBRK);
-            tcflush(descriptor, TCOFLUSH);
             if (watched_line) {
                 restore_line(descriptor, *watched_line);
             }

@@ -317,6 +317,7 @@ TEST_F(CheckProgram, AnInterruptedTestGivesThePortBack) {
         setup.arguments = {LANTORIC_CHECK_PATH, "--force", "--count=1000000", adapter.link()};
         setup.ignored = row.ignored;
         setup.blocked = row.blocked;
+        ioctl(slave.get(), TIOCNXCL); // what a row before left, for its own failure alone
         pid_t child = spawn_child(setup);
         ASSERT_GT(child, 0);
         auto exclusive = [&] {
