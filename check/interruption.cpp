@@ -23,9 +23,9 @@ constexpr int POLITE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 // once, after the port is given back. The program's own faults are among
 // them: the release is system calls on a descriptor and a saved line alone,
 // and the signal then ends the program as it would have, core dump included.
-constexpr int ENDING_SIGNALS[] = {SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                                  SIGXCPU,   SIGXFSZ, SIGPWR,  SIGIO,   SIGSTKFLT, SIGSYS,
-                                  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,  SIGILL,    SIGSEGV};
+constexpr int ENDING_SIGNALS[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                                  SIGXCPU, SIGXFSZ, SIGPWR,  SIGIO,   SIGSTKFLT, SIGSYS,
+                                  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,  SIGILL,    SIGSEGV};
 // The signals whose default action stops the program.
 constexpr int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
