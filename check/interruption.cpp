@@ -186,10 +186,13 @@ void give_back_while_stopped(int signal_number) {
     errno = saved_errno;
 }
 
-// A signal ignored by whoever started the program (nohup's SIGHUP) stays so.
-bool ignored_from_start(int signal_number) {
+// A signal ignored by whoever started the program (nohup's SIGHUP) stays so,
+// and one a runtime handles already (a sanitizer's SIGSEGV, a profiler's
+// SIGPROF) stays its own.
+bool default_at_start(int signal_number) {
     struct sigaction current {};
-    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+    return sigaction(signal_number, nullptr, &current) == 0 &&
+           (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 } // namespace
@@ -202,11 +205,11 @@ void interruption_install() {
     }
     handled = all_handled();
     // A signal blocked by whoever started the program (some service managers
-    // do) would otherwise wait for ever; one ignored is left alone.
+    // do) would otherwise wait for ever.
     sigset_t unblocked;
     sigemptyset(&unblocked);
     for_each_handled([&unblocked](int signal_number, void (*handler)(int)) {
-        if (!ignored_from_start(signal_number)) {
+        if (default_at_start(signal_number)) {
             install_handler(signal_number, handler);
             sigaddset(&unblocked, signal_number);
         }

@@ -7,8 +7,9 @@
 // SIGTTIN, SIGTTOU) gives the port back the same way for as long as the
 // program is stopped, so a stopped program never holds the bus low; when it
 // continues it takes the port back only as a new opening would. A signal the
-// program was started with ignored stays ignored; one it was started with
-// blocked is unblocked.
+// program was started with ignored stays ignored, one a runtime handles
+// already (a sanitizer, a profiler) stays the runtime's, and one it was
+// started with blocked is unblocked.
 #pragma once
 
 #include "serial/line_rate.h"
