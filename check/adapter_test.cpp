@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -28,8 +29,6 @@ RunOutcome outcome_of(const LoopbackResult& result) {
     return RunOutcome::not_opened;
 }
 
-// One open, exchange and close. The port is held and its line saved by the
-// opening; the close (in serial_close) puts the line back.
 // How a test opens its port: 8N1 at the rate, serial lines only, and shared
 // with no other process unless forced.
 PortRequest test_request(const AdapterTest& test, bool force) {
@@ -71,7 +70,8 @@ void run_kline_checks(AdapterTest& test, bool force) {
         readiness.summary = readiness_summary(readiness);
         return;
     }
-    interruption_watch(opening.port.descriptor(), opening.port.saved());
+    interruption_watch(opening.port.descriptor(), opening.port.saved(),
+                       request.refuse_shared ? AfterStop::take_back_alone : AfterStop::take_back);
     // The checks take about three seconds; a signal meanwhile clears the
     // break and puts the line back.
     deferred.reset();
@@ -167,7 +167,14 @@ void keep_run(AdapterTest& test, TestRun run) {
     }
 }
 
-TestRun run_test_once(AdapterTest& test, long long number, bool force) {
+namespace {
+
+// One open, exchange and close. The port is held and its line saved by the
+// opening; the close (in serial_close) puts the line back. When a stop came
+// during the exchange, what came back is the stop's doing: cut_until is then
+// the end of the time the exchange would have listened for its echo.
+TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
+                            std::optional<std::chrono::steady_clock::time_point>& cut_until) {
     TestRun run;
     run.number = number;
     const PortRequest request = test_request(test, force);
@@ -183,7 +190,8 @@ TestRun run_test_once(AdapterTest& test, long long number, bool force) {
         test.line_rate = opening.rate;
     }
     // An interruption from here on puts the line back before the program dies.
-    interruption_watch(opening.port.descriptor(), opening.port.saved());
+    interruption_watch(opening.port.descriptor(), opening.port.saved(), AfterStop::let_go);
+    const int stops_before = interruption_stops();
     const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
     if (port == 0) {
         interruption_clear();
@@ -194,12 +202,36 @@ TestRun run_test_once(AdapterTest& test, long long number, bool force) {
         return run;
     }
     deferred.reset();
-    run.result = loopback_exchange(port, nullptr, bounds_for_rate(test.baud_rate));
+    const ExchangeBounds bounds = bounds_for_rate(test.baud_rate);
+    const auto listened_until = std::chrono::steady_clock::now() + bounds.time_limit;
+    run.result = loopback_exchange(port, nullptr, bounds);
     run.outcome = outcome_of(run.result);
     deferred.emplace();
+    if (interruption_stops() != stops_before) {
+        cut_until = listened_until;
+    }
     serial_close(port);
     interruption_clear();
     return run;
+}
+
+} // namespace
+
+TestRun run_test_once(AdapterTest& test, long long number, bool force) {
+    // A run cut by a stop was let go when the program continued, and is run
+    // again on a new opening, which finds the port busy if another program
+    // took it meanwhile: no stop counts as a timeout, a failure or a success
+    // of the adapter.
+    for (;;) {
+        std::optional<std::chrono::steady_clock::time_point> cut_until;
+        TestRun run = open_exchange_close(test, number, force, cut_until);
+        if (!cut_until) {
+            return run;
+        }
+        // The echo of the text written before the stop comes back meanwhile,
+        // for the new opening to clear.
+        std::this_thread::sleep_until(*cut_until);
+    }
 }
 
 bool prepare_test(AdapterTest& test, bool force) {

@@ -1,14 +1,17 @@
 #include "check/interruption.h"
 
 #include "serial/port_hold.h"
+#include "serial/port_holders.h"
 #include "serial/port_opening.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -17,8 +20,12 @@ namespace {
 // them asks for a stop at the end of the test under way.
 constexpr int POLITE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 // The other signals whose default action ends the program: each ends it at
-// once, after the port is given back.
-constexpr int ENDING_SIGNALS[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+// once, after the port is given back. The program's own faults are among
+// them: the release is system calls on a descriptor and a saved line alone,
+// and the signal then ends the program as it would have, core dump included.
+constexpr int ENDING_SIGNALS[] = {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                                  SIGXCPU, SIGXFSZ, SIGPWR,  SIGIO,   SIGSTKFLT, SIGSYS,
+                                  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,  SIGILL,    SIGSEGV};
 // The signals whose default action stops the program.
 constexpr int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
@@ -26,12 +33,51 @@ constexpr int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 // published last and taken with an exchange, so the port is released once.
 std::atomic<int> watched_descriptor{-1};
 std::optional<SavedLine> watched_line;
+AfterStop watched_after_stop = AfterStop::let_go;
+dev_t watched_device = 0;
 // Modes that end with a summary take the first signal as a request.
 std::atomic<bool> graceful{false};
 std::atomic<bool> requested{false};
 std::atomic<int> stops{0};
 std::atomic<bool> port_kept{true};
+// The stops after which the main thread last looked for the port's other
+// openers.
+int looked_after_stops = 0;
 int wake_pipe[2] = {-1, -1};
+// The read end of a pipe with no writer: a port let go is replaced by it
+// under the same descriptor number, so every later call on that number
+// (a read, a restore, the close) reaches nothing of the port's new owner.
+int dead_end = -1;
+// Every signal a handler is installed for, blocked during each handler so
+// that one never interrupts another halfway through giving the port back.
+// Set by interruption_install before the first handler can run.
+sigset_t handled;
+
+// Each signal this program handles, with its handler.
+void release_and_die(int signal_number);
+void give_back_while_stopped(int signal_number);
+template <typename Visit> void for_each_handled(Visit visit) {
+    for (int signal_number : POLITE_SIGNALS) {
+        visit(signal_number, release_and_die);
+    }
+    for (int signal_number : ENDING_SIGNALS) {
+        visit(signal_number, release_and_die);
+    }
+    // The real-time signals end the program by default too.
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) {
+        visit(signal_number, release_and_die);
+    }
+    for (int signal_number : STOPPING_SIGNALS) {
+        visit(signal_number, give_back_while_stopped);
+    }
+}
+
+sigset_t all_handled() {
+    sigset_t set;
+    sigemptyset(&set);
+    for_each_handled([&set](int signal_number, auto) { sigaddset(&set, signal_number); });
+    return set;
+}
 
 bool is_polite(int signal_number) {
     for (int polite : POLITE_SIGNALS) {
@@ -42,25 +88,10 @@ bool is_polite(int signal_number) {
     return false;
 }
 
-// Each handler runs with every other handled signal blocked, so one never
-// interrupts another halfway through giving the port back.
-void add_handled(sigset_t& set) {
-    for (int signal_number : POLITE_SIGNALS) {
-        sigaddset(&set, signal_number);
-    }
-    for (int signal_number : ENDING_SIGNALS) {
-        sigaddset(&set, signal_number);
-    }
-    for (int signal_number : STOPPING_SIGNALS) {
-        sigaddset(&set, signal_number);
-    }
-}
-
 void install_handler(int signal_number, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    add_handled(action.sa_mask);
+    action.sa_mask = handled;
     action.sa_flags = SA_RESTART;
     sigaction(signal_number, &action, nullptr);
 }
@@ -83,19 +114,60 @@ void release_and_die(int signal_number) {
     std::raise(signal_number);
 }
 
+// Lets the port go without touching it: the hold this program took back is
+// given up, and the descriptor leads nowhere from now on. System calls only.
+void let_go(int descriptor, bool holding) {
+    if (holding) {
+        serial_release_port(descriptor);
+        flock(descriptor, LOCK_UN);
+    }
+    if (dead_end >= 0) {
+        dup3(dead_end, descriptor, O_CLOEXEC);
+    }
+}
+
+bool same_line(const std::optional<SavedLine>& one, const std::optional<SavedLine>& other) {
+    return one && other ? std::memcmp(one->raw, other->raw, sizeof one->raw) == 0
+                        : one.has_value() == other.has_value();
+}
+
+// When the program continues, a port watched to be taken back is held again
+// as a new opening would hold it, with the line it had in use. One watched to
+// be let go, one another program holds now, or one whose line another program
+// set meanwhile, is let go as it is. Each call is a system call, or memcmp,
+// on what the watch published.
+void take_back(int descriptor, const std::optional<SavedLine>& in_use,
+               const std::optional<SavedLine>& left) {
+    const bool held = watched_after_stop != AfterStop::let_go &&
+                      serial_hold_port(descriptor) == OpeningHold::none;
+    if (held && same_line(save_line(descriptor), left)) {
+        if (in_use) {
+            restore_line(descriptor, *in_use);
+        }
+        return;
+    }
+    let_go(descriptor, held);
+    port_kept.store(false);
+}
+
 // While stopped the program holds nothing: no break, the line as it was, no
-// exclusive hold. When it continues it takes the port back as it left it,
-// unless another program took the hold meanwhile.
+// exclusive hold.
 void give_back_while_stopped(int signal_number) {
     const int saved_errno = errno;
     const int descriptor = watched_descriptor.load();
     std::optional<SavedLine> in_use;
+    std::optional<SavedLine> left;
     if (descriptor >= 0) {
+        // What this program queued goes: a port given back is not written to,
+        // and the close of one let go would wait for its output to drain.
         ioctl(descriptor, TIOCCBRK);
+        tcflush(descriptor, TCOFLUSH);
         in_use = save_line(descriptor);
         if (watched_line) {
             restore_line(descriptor, *watched_line);
         }
+        // Read back, as the driver keeps it, to be compared when continued.
+        left = save_line(descriptor);
         serial_release_port(descriptor);
         flock(descriptor, LOCK_UN);
     }
@@ -107,41 +179,42 @@ void give_back_while_stopped(int signal_number) {
     std::raise(signal_number);
     // Continued. Returning restores the mask the handler was entered with.
     install_handler(signal_number, give_back_while_stopped);
-    if (descriptor >= 0 && watched_descriptor.load() == descriptor) {
-        const bool kept = serial_hold_port(descriptor) == OpeningHold::none;
-        if (kept && in_use) {
-            restore_line(descriptor, *in_use);
-        }
-        port_kept.store(kept);
+    if (descriptor >= 0 && watched_descriptor.load() == descriptor && port_kept.load()) {
+        take_back(descriptor, in_use, left);
     }
     stops.fetch_add(1);
     errno = saved_errno;
 }
 
-// A signal ignored by whoever started the program (nohup's SIGHUP) stays so.
-bool ignored_from_start(int signal_number) {
+// A signal ignored by whoever started the program (nohup's SIGHUP) stays so,
+// and one a runtime handles already (a sanitizer's SIGSEGV, a profiler's
+// SIGPROF) stays its own.
+bool default_at_start(int signal_number) {
     struct sigaction current {};
-    return sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+    return sigaction(signal_number, nullptr, &current) == 0 &&
+           (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
 }
 
 } // namespace
 
 void interruption_install() {
-    for (int signal_number : POLITE_SIGNALS) {
-        if (!ignored_from_start(signal_number)) {
-            install_handler(signal_number, release_and_die);
-        }
+    int no_writer[2] = {-1, -1};
+    if (dead_end < 0 && pipe2(no_writer, O_CLOEXEC) == 0) {
+        close(no_writer[1]);
+        dead_end = no_writer[0];
     }
-    for (int signal_number : ENDING_SIGNALS) {
-        if (!ignored_from_start(signal_number)) {
-            install_handler(signal_number, release_and_die);
+    handled = all_handled();
+    // A signal blocked by whoever started the program (some service managers
+    // do) would otherwise wait for ever.
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    for_each_handled([&unblocked](int signal_number, void (*handler)(int)) {
+        if (default_at_start(signal_number)) {
+            install_handler(signal_number, handler);
+            sigaddset(&unblocked, signal_number);
         }
-    }
-    for (int signal_number : STOPPING_SIGNALS) {
-        if (!ignored_from_start(signal_number)) {
-            install_handler(signal_number, give_back_while_stopped);
-        }
-    }
+    });
+    sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
 }
 
 void interruption_install_graceful() {
@@ -165,12 +238,36 @@ int interruption_stops() {
 }
 
 bool interruption_port_kept() {
+    const int stops_now = stops.load();
+    if (stops_now == looked_after_stops || watched_after_stop != AfterStop::take_back_alone) {
+        return port_kept.load();
+    }
+    looked_after_stops = stops_now;
+    if (port_kept.load() && shared_with_others(port_holders(watched_device))) {
+        // Opened by another program while this one was stopped: it found the
+        // line as it was, and gets it back so, without this program's hold.
+        SignalsDeferred deferred;
+        const int descriptor = watched_descriptor.load();
+        if (descriptor >= 0) {
+            ioctl(descriptor, TIOCCBRK);
+            if (watched_line) {
+                restore_line(descriptor, *watched_line);
+            }
+            let_go(descriptor, true);
+        }
+        port_kept.store(false);
+    }
     return port_kept.load();
 }
 
-void interruption_watch(int descriptor, const std::optional<SavedLine>& saved) {
+void interruption_watch(int descriptor, const std::optional<SavedLine>& saved,
+                        AfterStop after_stop) {
     watched_descriptor.store(-1);
     watched_line = saved;
+    watched_after_stop = after_stop;
+    struct stat status {};
+    watched_device = fstat(descriptor, &status) == 0 ? status.st_rdev : 0;
+    looked_after_stops = stops.load();
     port_kept.store(true);
     watched_descriptor.store(descriptor);
 }
@@ -180,9 +277,7 @@ void interruption_clear() {
 }
 
 SignalsDeferred::SignalsDeferred() {
-    sigset_t deferred;
-    sigemptyset(&deferred);
-    add_handled(deferred);
+    const sigset_t deferred = all_handled();
     sigprocmask(SIG_BLOCK, &deferred, &previous_);
 }
 

@@ -1,12 +1,15 @@
-// An interrupted test must leave the port as it found it. A signal that ends
-// lantoric-check (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM)
-// during a test clears a break, puts the open port's line back and gives its
-// exclusive hold up, which would otherwise outlive the program and make every
-// later open say "busy", then ends the program by the same signal. A signal
-// that stops it (SIGTSTP, SIGTTIN, SIGTTOU) gives the port back the same way
-// for as long as the program is stopped, so a stopped program never holds the
-// bus low, and takes it back when the program continues. A signal the
-// program was started with ignored stays ignored.
+// An interrupted test must leave the port as it found it. A signal whose
+// default action ends lantoric-check (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+// SIGUSR2, SIGALRM, the real-time signals and the rest) during a test clears a
+// break, puts the open port's line back and gives its exclusive hold up, which
+// would otherwise outlive the program and make every later open say "busy",
+// then ends the program by the same signal. A signal that stops it (SIGTSTP,
+// SIGTTIN, SIGTTOU) gives the port back the same way for as long as the
+// program is stopped, so a stopped program never holds the bus low; when it
+// continues it takes the port back only as a new opening would. A signal the
+// program was started with ignored stays ignored, one a runtime handles
+// already (a sanitizer, a profiler) stays the runtime's, and one it was
+// started with blocked is unblocked.
 #pragma once
 
 #include "serial/line_rate.h"
@@ -14,7 +17,8 @@
 #include <csignal>
 #include <optional>
 
-// Installs the handlers. Main thread, once, before the first test.
+// Installs the handlers and unblocks their signals. Main thread, once,
+// before the first test.
 void interruption_install();
 
 // For the modes that end with a summary (--watch, --duration): the first
@@ -34,12 +38,30 @@ int interruption_descriptor();
 // its old settings meanwhile, and its timing means nothing.
 int interruption_stops();
 
-// Whether the port watched now was taken back after the last stop; false when
-// another program took its hold meanwhile, and the port must not be used.
+// What a stop does to the port watched when the program continues.
+enum class AfterStop {
+    // Let go as the stop left it: what was under way is repeated on a new
+    // opening, which takes the port as any opening does.
+    let_go,
+    // Taken back, unless another program holds it now or set its line
+    // meanwhile: a measurement goes on on the same opening.
+    take_back,
+    // The same, and not when another program merely has it open (an opening
+    // that refused sharing).
+    take_back_alone,
+};
+
+// Whether the port watched now is still this program's after the stops so
+// far. Once it is not, the port was let go as the other program found it and
+// its descriptor leads nowhere: nothing more is read from it, and its close
+// puts nothing back. With take_back_alone, the first call after a stop looks
+// for other programs that opened the port meanwhile. Main thread.
 bool interruption_port_kept();
 
-// The port a signal must release now: its descriptor and the line it had.
-void interruption_watch(int descriptor, const std::optional<SavedLine>& saved);
+// The port a signal must release now: its descriptor, the line it had, and
+// what a stop does to it. Main thread.
+void interruption_watch(int descriptor, const std::optional<SavedLine>& saved,
+                        AfterStop after_stop);
 
 // No port to release any more (its close has run).
 void interruption_clear();

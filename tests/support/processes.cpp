@@ -69,9 +69,15 @@ pid_t spawn_child(const ChildSetup& setup) {
         for (int number = 1; number < NSIG; ++number) {
             std::signal(number, SIG_DFL);
         }
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (int number : setup.blocked) {
+            sigaddset(&blocked, number);
+        }
+        sigprocmask(SIG_SETMASK, &blocked, nullptr);
+        for (int number : setup.ignored) {
+            std::signal(number, SIG_IGN);
+        }
         dup2(nothing, STDIN_FILENO);
         dup2(output, STDOUT_FILENO);
         dup2(error, STDERR_FILENO);

@@ -25,6 +25,10 @@ struct ChildSetup {
     int death_signal = 9;
     // A process group of its own, which a kill of -pid ends whole.
     bool own_group = false;
+    // Signals the child starts with ignored (as under nohup) or blocked (as
+    // some service managers start programs); every other one has its default.
+    std::vector<int> ignored = {};
+    std::vector<int> blocked = {};
 };
 
 // Forks and executes; the child's pid, or -1 (and a test failure).
