@@ -4,6 +4,7 @@
 #include "base/owners.h"
 #include "check/adapter_test.h"
 #include "check/open_diagnosis.h"
+#include "tests/support/device_links.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
@@ -28,6 +29,10 @@
 #include <unistd.h>
 
 namespace {
+
+// The watch lists /dev whole: run by root, this program sees only the nodes
+// its tests make there, whatever else is plugged in.
+[[maybe_unused]] const bool in_own_devices = run_in_own_devices();
 
 // A node made under /dev for one test and removed with this object.
 class DevNode {

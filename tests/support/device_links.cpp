@@ -91,7 +91,7 @@ std::vector<std::string> with_own_devices(const std::vector<std::string>& comman
     // the "pts" beside it, and a bound node's own folder is the real /dev.
     const char* script =
         "real=$(mktemp -d); mount --rbind /dev \"$real\"; mount -t tmpfs tmpfs /dev; "
-        "cp -a \"$real/ptmx\" /dev/; for node in null zero random urandom tty; do "
+        "cp -a \"$real/ptmx\" /dev/; for node in null zero full random urandom tty; do "
         "touch /dev/$node; mount --bind \"$real/$node\" /dev/$node; done; "
         "for folder in pts shm; do mkdir /dev/$folder; "
         "mount --rbind \"$real/$folder\" /dev/$folder; done; "

@@ -41,7 +41,7 @@ bool is_test_link(const std::string& path);
 
 // The command run as root in a mount namespace whose /dev holds only the nodes
 // this test process made there and the few every program needs (null, zero,
-// random, urandom, tty, ptmx, pts, shm): nothing else plugged in or linked is
+// full, random, urandom, tty, ptmx, pts, shm): nothing else plugged in or linked is
 // in its sight.
 std::vector<std::string> with_own_devices(const std::vector<std::string>& command);
 
