@@ -68,7 +68,7 @@ std::string trouble_line(const AdapterTest& test) {
         return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
     }
     std::string line;
-    if (const long long gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
+    if (const long long gone = test.outcomes[Verdict::port_gone]; gone > 0) {
         line = escaped(test.path) + " went away during " + std::to_string(gone) + " of " +
                std::to_string(test.run_count) +
                " tests: the adapter was unplugged or reset; plug it in again";
@@ -115,7 +115,7 @@ std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput&
         if (!port.open.opens()) {
             continue;
         }
-        if (held_elsewhere(port.holders, options.force)) {
+        if (left_alone(port.holders, options.force)) {
             tests.push_back(held_test(port.path, options.baud_rate, port.open, port.holders));
             output.block([&](std::FILE* out) { print_test(tests.back(), out); });
         } else {
