@@ -241,7 +241,7 @@ Verdict overall_verdict(const AdapterTest& test) {
     if (test.held_elsewhere) {
         return Verdict::held;
     }
-    if (!test.open.opens() || test.rate_refused()) {
+    if (test.refusal() != nullptr) {
         return Verdict::not_able_to_open;
     }
     if (test.exit_status == EXIT_CANNOT_DO) {

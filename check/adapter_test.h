@@ -67,6 +67,11 @@ struct AdapterTest {
     bool rate_refused() const {
         return first_open_failure && first_open_failure->failure == OpeningFailure::refused_rate;
     }
+    // Why the port was not tested: it did not open, or refused the rate; none
+    // when it was tested or left alone.
+    const OpenReport* refusal() const {
+        return !open.opens() ? &open : rate_refused() ? &*first_open_failure : nullptr;
+    }
 };
 
 // How long bytes (the 15 of the text unless told) need on the wire at the

@@ -57,21 +57,18 @@ int finish(int status) {
 // The line for standard error when a port was not tested or failed for a
 // reason other than its echo alone; empty otherwise.
 std::string trouble_line(const AdapterTest& test) {
-    if (!test.open.opens()) {
-        return test.open.reason + "; " + test.open.fix;
+    const Verdict verdict = overall_verdict(test);
+    if (verdict == Verdict::not_able_to_open) {
+        return test.refusal()->reason + "; " + test.refusal()->fix;
     }
-    if (test.held_elsewhere) {
+    if (verdict == Verdict::held) {
         return escaped(test.path) + " is held by " + holders_named(test.holders) +
                ": not tested; " + held_fix(test);
-    }
-    if (test.rate_refused()) {
-        return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
     }
     std::string line;
     if (const long long gone = test.outcomes[Verdict::port_gone]; gone > 0) {
         line = escaped(test.path) + " went away during " + std::to_string(gone) + " of " +
-               std::to_string(test.run_count) +
-               " tests: the adapter was unplugged or reset; plug it in again";
+               std::to_string(test.run_count) + " tests: " + unplugged_advice("; ");
     }
     if (test.first_open_failure) {
         line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure->reason +
@@ -80,11 +77,9 @@ std::string trouble_line(const AdapterTest& test) {
     if (line.empty()) {
         line = kline_trouble(test);
     }
-    if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
-        line = escaped(test.path) +
-               ": the echo came back, but the port cannot do what was "
-               "asked: " +
-               cannot_do_reason(test);
+    if (line.empty() && verdict == Verdict::cannot_do) {
+        line = escaped(test.path) + ": the echo came back, but the port " +
+               meaning_of(verdict).word + ": " + cannot_do_reason(test);
     }
     return line;
 }

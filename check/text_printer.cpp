@@ -310,9 +310,8 @@ bool print_untested(const AdapterTest& test, std::FILE* out) {
         std::fprintf(out, "  fix: %s\n", held_fix(test).c_str());
         return true;
     }
-    const OpenReport& refusal = test.open.opens() ? *test.first_open_failure : test.open;
-    std::fprintf(out, "  reason: %s\n", refusal.reason.c_str());
-    std::fprintf(out, "  fix: %s\n", refusal.fix.c_str());
+    std::fprintf(out, "  reason: %s\n", test.refusal()->reason.c_str());
+    std::fprintf(out, "  fix: %s\n", test.refusal()->fix.c_str());
     if (!test.open.opens()) {
         print_holders(test.holders, out);
     }
@@ -418,8 +417,8 @@ std::string kline_trouble(const AdapterTest& test) {
     }
     const KlineReadiness& kline = *test.kline;
     if (kline.measured.port_gone) {
-        return escaped(test.path) + " went away during the K-line checks: the adapter was "
-                                    "unplugged or reset; plug it in again";
+        return escaped(test.path) +
+               " went away during the K-line checks: " + unplugged_advice("; ");
     }
     if (!kline.reopened) {
         return escaped(test.path) + ": " + kline.not_measured;
@@ -429,7 +428,8 @@ std::string kline_trouble(const AdapterTest& test) {
         return {};
     }
     return escaped(test.path) + ": the echo came back, but the K-line checks did not prove the " +
-           "port ready: " + unproven->item + ": cannot tell: " + unproven->reason + "; test again";
+           "port ready: " + unproven->item + ": cannot tell: " + unproven->reason + "; " +
+           meaning_of(Verdict::not_proven).fix;
 }
 
 std::string holders_named(const PortHolders& holders) {
