@@ -84,7 +84,10 @@ std::string trouble_line(const AdapterTest& test) {
     return line;
 }
 
-bool summarising(const CheckOptions& options) {
+// The modes that run until a time, a failure or a stop, so the first Ctrl-C
+// ends them after the test under way, with what they found so far; --count
+// summarises too, but its runs are counted out.
+bool soaking_or_watching(const CheckOptions& options) {
     return options.watch || options.duration || options.until_fail;
 }
 
@@ -122,7 +125,7 @@ std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput&
 
 // One port's test as the options ask: a soak or a number of runs.
 AdapterTest test_one_port(const CheckOptions& options, const std::string& path) {
-    if (!summarising(options)) {
+    if (!soaking_or_watching(options)) {
         return test_adapter(path, options.baud_rate, options.count, options.force, options.kline);
     }
     SoakPlan plan;
@@ -199,7 +202,7 @@ int main(int argc, char** argv) {
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    if (summarising(*options)) {
+    if (soaking_or_watching(*options)) {
         interruption_install_graceful();
     } else {
         interruption_install();
