@@ -18,17 +18,16 @@ VerdictMeaning meaning_of(Verdict verdict) {
                 "plug the adapter in again and test again"};
     case Verdict::not_opened:
         return {"could not open", not_open, EXIT_NOT_OPENED, ""};
-    case Verdict::not_able_to_open:
-        return {"not able to open", not_open, EXIT_NOT_OPENED, ""};
     case Verdict::held:
         return {"held by another process", "not tested", EXIT_NOT_OPENED, ""};
     case Verdict::cannot_do:
         return {"cannot do what was asked", "cannot do what was asked", EXIT_CANNOT_DO, ""};
     case Verdict::not_proven:
         return {"not proven: test again", "not proven: test again", EXIT_NOT_PROVEN, "test again"};
+    case Verdict::not_able_to_open:
+        break;
     }
-    // Only a value outside the enum comes here.
-    return {"failed", "failed", EXIT_NOT_OPENED, ""};
+    return {"not able to open", not_open, EXIT_NOT_OPENED, ""};
 }
 
 std::vector<std::pair<Verdict, long long>> VerdictCounts::counted() const {
