@@ -12,21 +12,21 @@
 
 namespace {
 
-RunOutcome outcome_of(const LoopbackResult& result) {
+Verdict outcome_of(const LoopbackResult& result) {
     if (result.port_gone) {
-        return RunOutcome::port_gone;
+        return Verdict::port_gone;
     }
     switch (result.verdict) {
     case LoopbackVerdict::success:
-        return RunOutcome::success;
+        return Verdict::success;
     case LoopbackVerdict::timeout:
-        return RunOutcome::timeout;
+        return Verdict::timeout;
     case LoopbackVerdict::not_able_to_transmit:
-        return RunOutcome::not_transmitted;
+        return Verdict::not_transmitted;
     case LoopbackVerdict::not_able_to_open:
         break;
     }
-    return RunOutcome::not_opened;
+    return Verdict::not_opened;
 }
 
 // How a test opens its port: 8N1 at the rate, serial lines only, and shared
@@ -45,7 +45,7 @@ PortRequest test_request(const AdapterTest& test, bool force) {
 void run_kline_checks(AdapterTest& test, bool force) {
     KlineReadiness& readiness = test.kline.emplace();
     readiness.rate = test.rate;
-    readiness.echo_succeeded = test.outcomes[static_cast<int>(RunOutcome::success)] > 0;
+    readiness.echo_succeeded = test.outcomes[Verdict::success] > 0;
     if (!test.kept.empty()) {
         readiness.echo_last_byte = test.kept.front().result.last_byte;
     }
@@ -90,37 +90,6 @@ bool rate_fails(const RateCheck& rate) {
            (rate.chip_lowest_rate && rate.asked < *rate.chip_lowest_rate);
 }
 
-int exit_status_of(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::success:
-        return EXIT_SUCCESS_STATUS;
-    case RunOutcome::timeout:
-        return EXIT_NO_ECHO;
-    case RunOutcome::not_transmitted:
-        return EXIT_NOT_TRANSMITTED;
-    case RunOutcome::port_gone:
-    case RunOutcome::not_opened:
-        break;
-    }
-    return EXIT_NOT_OPENED;
-}
-
-const char* run_outcome_text(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::success:
-        return "success";
-    case RunOutcome::timeout:
-        return "timeout";
-    case RunOutcome::not_transmitted:
-        return "not able to transmit";
-    case RunOutcome::port_gone:
-        return "the port went away";
-    case RunOutcome::not_opened:
-        break;
-    }
-    return "could not open";
-}
-
 std::chrono::steady_clock::duration wire_time(int baud_rate, std::size_t bytes) {
     const long long bits = 10LL * static_cast<long long>(bytes);
     return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max(baud_rate, 1));
@@ -150,15 +119,15 @@ std::optional<std::size_t> first_difference(const std::string& sent, const std::
 }
 
 void keep_run(AdapterTest& test, TestRun run) {
-    test.exit_status = worse_status(test.exit_status, exit_status_of(run.outcome));
-    ++test.outcomes[static_cast<int>(run.outcome)];
-    if (run.outcome == RunOutcome::not_opened && !test.first_open_failure) {
+    test.exit_status = worse_status(test.exit_status, meaning_of(run.outcome).exit_status);
+    test.outcomes.add(run.outcome);
+    if (run.outcome == Verdict::not_opened && !test.first_open_failure) {
         test.first_open_failure = run.open;
     }
-    if (run.outcome == RunOutcome::success && run.result.last_byte) {
+    if (run.outcome == Verdict::success && run.result.last_byte) {
         test.times.add(*run.result.last_byte);
     }
-    if (run.number == 1 || run.outcome != RunOutcome::success) {
+    if (run.number == 1 || run.outcome != Verdict::success) {
         if (test.kept.size() < KEPT_RUNS) {
             test.kept.push_back(std::move(run));
         } else {
@@ -248,7 +217,7 @@ bool prepare_test(AdapterTest& test, bool force) {
     if (!test.open.opens()) {
         return false;
     }
-    if (held_elsewhere(test.holders, force)) {
+    if (left_alone(test.holders, force)) {
         test.held_elsewhere = true;
         return false;
     }
@@ -277,7 +246,7 @@ void finish_test(AdapterTest& test, bool force, bool kline) {
     }
 }
 
-bool held_elsewhere(const PortHolders& holders, bool force) {
+bool left_alone(const PortHolders& holders, bool force) {
     return !force && shared_with_others(holders);
 }
 
@@ -292,30 +261,29 @@ AdapterTest held_test(const std::string& path, int baud_rate, const OpenReport& 
     return test;
 }
 
-std::string overall_verdict(const AdapterTest& test) {
+Verdict overall_verdict(const AdapterTest& test) {
     if (test.held_elsewhere) {
-        return "held by another process";
+        return Verdict::held;
     }
-    if (!test.open.opens() || test.rate_refused()) {
-        return "not able to open";
+    if (test.refusal() != nullptr) {
+        return Verdict::not_able_to_open;
     }
     if (test.exit_status == EXIT_CANNOT_DO) {
-        return "cannot do what was asked";
+        return Verdict::cannot_do;
     }
     const bool kline_gone = test.kline && test.kline->measured.port_gone;
     const bool kline_not_opened = test.kline && !test.kline->reopened;
-    for (RunOutcome outcome : {RunOutcome::port_gone, RunOutcome::not_opened,
-                               RunOutcome::not_transmitted, RunOutcome::timeout}) {
-        if (test.outcomes[static_cast<int>(outcome)] > 0 ||
-            (outcome == RunOutcome::port_gone && kline_gone) ||
-            (outcome == RunOutcome::not_opened && kline_not_opened)) {
-            return run_outcome_text(outcome);
+    for (Verdict outcome :
+         {Verdict::port_gone, Verdict::not_opened, Verdict::not_transmitted, Verdict::timeout}) {
+        if (test.outcomes[outcome] > 0 || (outcome == Verdict::port_gone && kline_gone) ||
+            (outcome == Verdict::not_opened && kline_not_opened)) {
+            return outcome;
         }
     }
     if (test.exit_status == EXIT_NOT_PROVEN) {
-        return "not proven: test again";
+        return Verdict::not_proven;
     }
-    return "success";
+    return Verdict::success;
 }
 
 AdapterTest test_adapter(const std::string& path, int baud_rate, int count, bool force,

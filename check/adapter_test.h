@@ -12,6 +12,7 @@
 #include "check/open_diagnosis.h"
 #include "check/port_identity.h"
 #include "check/soak_facts.h"
+#include "check/verdict.h"
 
 #include <chrono>
 #include <optional>
@@ -21,12 +22,11 @@
 // At most this many runs are kept with their bytes: the first, and failed ones.
 inline constexpr std::size_t KEPT_RUNS = 100;
 
-// How one run of a test ended.
-enum class RunOutcome { success, timeout, not_transmitted, port_gone, not_opened };
-
 struct TestRun {
     long long number = 0; // 1 for the first run
-    RunOutcome outcome = RunOutcome::not_opened;
+    // How the run ended: success, timeout, not_transmitted, port_gone or
+    // not_opened.
+    Verdict outcome = Verdict::not_opened;
     LoopbackResult result;
     // Why the port did not open for this run (not_opened only).
     OpenReport open;
@@ -50,8 +50,7 @@ struct AdapterTest {
     bool held_elsewhere = false;
     // 64-bit: a week's soak of a fast port runs billions of tests.
     long long run_count = 0;
-    // Runs by outcome, indexed by RunOutcome.
-    long long outcomes[5] = {};
+    VerdictCounts outcomes;
     // The first run and the first failed runs, up to KEPT_RUNS in all.
     std::vector<TestRun> kept;
     long long failures_left_out = 0;
@@ -71,15 +70,12 @@ struct AdapterTest {
     bool rate_refused() const {
         return first_open_failure && first_open_failure->failure == OpeningFailure::refused_rate;
     }
+    // Why the port was not tested: it did not open, or refused the rate; none
+    // when it was tested or left alone.
+    const OpenReport* refusal() const {
+        return !open.opens() ? &open : rate_refused() ? &*first_open_failure : nullptr;
+    }
 };
-
-// The status a run's outcome maps to: 0 success, 1 timeout, 2 not able to
-// transmit, 3 not able to open or the port went away.
-int exit_status_of(RunOutcome outcome);
-
-// The outcome as a person reads it: "success", "timeout", "not able to
-// transmit", "the port went away", "could not open".
-const char* run_outcome_text(RunOutcome outcome);
 
 // How long bytes (the 15 of the text unless told) need on the wire at the
 // rate, 8N1 (10 bits a byte).
@@ -96,17 +92,17 @@ ExchangeBounds bounds_for_rate(int baud_rate);
 std::optional<std::size_t> first_difference(const std::string& sent, const std::string& received);
 
 // Whether a port others have open is left alone: unless forced.
-bool held_elsewhere(const PortHolders& holders, bool force);
+bool left_alone(const PortHolders& holders, bool force);
 
 // A port left alone because others have it open, as a test that did not run.
 AdapterTest held_test(const std::string& path, int baud_rate, const OpenReport& open,
                       const PortHolders& holders);
 
-// The verdict of a whole test, however many runs it had: "success", "held by
-// another process", "not able to open", "cannot do what was asked", or the
-// worst run's outcome ("the port went away", "could not open", "not able to
-// transmit", "timeout").
-std::string overall_verdict(const AdapterTest& test);
+// The verdict of a whole test, however many runs it had: held,
+// not_able_to_open, cannot_do, the worst run's outcome (port_gone, not_opened,
+// not_transmitted, timeout; the K-line checks' port gone or not opened again
+// count too), not_proven, or success.
+Verdict overall_verdict(const AdapterTest& test);
 
 // The steps of test_adapter, for modes that repeat the test their own way.
 // prepare_test identifies the port and looks at it (path and baud_rate set),

@@ -3,18 +3,32 @@
 #pragma once
 
 inline constexpr int EXIT_SUCCESS_STATUS = 0;
-inline constexpr int EXIT_NO_ECHO = 1; // timeout or wrong echo
+inline constexpr int EXIT_NO_ECHO = 1;
 inline constexpr int EXIT_NOT_TRANSMITTED = 2;
-inline constexpr int EXIT_NOT_OPENED = 3; // not able to open, gone, or no port to test
-// The echo came back, but the port cannot do what was asked (a rate it does
-// not run, a K-line check that failed).
+inline constexpr int EXIT_NOT_OPENED = 3;
 inline constexpr int EXIT_CANNOT_DO = 4;
-// The echo came back and nothing failed, but a --kline check could not tell
-// (a pseudo-terminal, calls too slow to decide, a check cut short): not
-// proven, test again.
+// Not proven: a pseudo-terminal, calls too slow to decide, a check cut short.
 inline constexpr int EXIT_NOT_PROVEN = 5;
 inline constexpr int EXIT_USAGE = 64;         // as sysexits.h has it
-inline constexpr int EXIT_OUTPUT_FAILED = 74; // EX_IOERR: the report could not be written
+inline constexpr int EXIT_OUTPUT_FAILED = 74; // EX_IOERR
+
+// What each status means, as the help says it.
+struct ExitStatusMeaning {
+    int status;
+    const char* meaning;
+};
+inline constexpr ExitStatusMeaning EXIT_STATUS_MEANINGS[] = {
+    {EXIT_SUCCESS_STATUS, "success or a listing"},
+    {EXIT_NO_ECHO, "timeout or wrong echo"},
+    {EXIT_NOT_TRANSMITTED, "not able to transmit"},
+    {EXIT_NOT_OPENED,
+     "not able to open, the port went away, held by another process or no port to test"},
+    {EXIT_CANNOT_DO,
+     "the echo came back but the port cannot do what was asked (the rate, a K-line check)"},
+    {EXIT_NOT_PROVEN, "not proven: a K-line check could not tell, test again"},
+    {EXIT_USAGE, "usage error"},
+    {EXIT_OUTPUT_FAILED, "the output or the report could not be written"},
+};
 
 // The worse of two test statuses, for a test of several runs or ports: any
 // failure is worse than not proven, which is worse than success; of two

@@ -162,12 +162,14 @@ void add_run(Document& document, const TestRun& test_run) {
     const std::string sent = TEST_TEXT;
     document.begin_object();
     document.number("test", test_run.number);
-    document.text("outcome", run_outcome_text(test_run.outcome));
-    document.text("verdict", loopback_verdict_text(test_run.outcome == RunOutcome::not_opened
-                                                       ? LoopbackVerdict::not_able_to_open
-                                                       : run.verdict));
-    document.number("exit_status", exit_status_of(test_run.outcome));
-    if (test_run.outcome == RunOutcome::not_opened) {
+    const VerdictMeaning outcome = meaning_of(test_run.outcome);
+    document.text("outcome", outcome.word);
+    // The window's verdict, which stays what it was when the port went away.
+    document.text("verdict", test_run.outcome == Verdict::not_opened
+                                 ? outcome.shown
+                                 : loopback_verdict_text(run.verdict));
+    document.number("exit_status", outcome.exit_status);
+    if (test_run.outcome == Verdict::not_opened) {
         add_open(document, test_run.open);
     }
     add_rate(document, "line_rate", test_run.line_rate);
@@ -404,7 +406,7 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         add_open(document, test.open);
         add_holders(document, test.holders);
         document.flag("tested", test.open.opens() && !test.held_elsewhere);
-        document.text("verdict", overall_verdict(test));
+        document.text("verdict", meaning_of(overall_verdict(test)).word);
         document.text("setup_failure",
                       test.rate_refused() ? test.first_open_failure->reason : std::string());
         document.milliseconds("wire_time_ms", wire_time(test.line_rate.value_or(test.baud_rate)));
@@ -417,12 +419,11 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         const EchoTimes& times = test.times;
         document.begin_object("summary");
         document.number("tests", test.run_count);
-        document.number("successes", test.outcomes[static_cast<int>(RunOutcome::success)]);
-        document.number("timeouts", test.outcomes[static_cast<int>(RunOutcome::timeout)]);
-        document.number("not_transmitted",
-                        test.outcomes[static_cast<int>(RunOutcome::not_transmitted)]);
-        document.number("port_gone", test.outcomes[static_cast<int>(RunOutcome::port_gone)]);
-        document.number("not_opened", test.outcomes[static_cast<int>(RunOutcome::not_opened)]);
+        document.number("successes", test.outcomes[Verdict::success]);
+        document.number("timeouts", test.outcomes[Verdict::timeout]);
+        document.number("not_transmitted", test.outcomes[Verdict::not_transmitted]);
+        document.number("port_gone", test.outcomes[Verdict::port_gone]);
+        document.number("not_opened", test.outcomes[Verdict::not_opened]);
         document.text("first_open_failure",
                       test.first_open_failure
                           ? test.first_open_failure->reason + "; " + test.first_open_failure->fix

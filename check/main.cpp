@@ -57,21 +57,18 @@ int finish(int status) {
 // The line for standard error when a port was not tested or failed for a
 // reason other than its echo alone; empty otherwise.
 std::string trouble_line(const AdapterTest& test) {
-    if (!test.open.opens()) {
-        return test.open.reason + "; " + test.open.fix;
+    const Verdict verdict = overall_verdict(test);
+    if (verdict == Verdict::not_able_to_open) {
+        return test.refusal()->reason + "; " + test.refusal()->fix;
     }
-    if (test.held_elsewhere) {
+    if (verdict == Verdict::held) {
         return escaped(test.path) + " is held by " + holders_named(test.holders) +
                ": not tested; " + held_fix(test);
     }
-    if (test.rate_refused()) {
-        return test.first_open_failure->reason + "; " + test.first_open_failure->fix;
-    }
     std::string line;
-    if (const long long gone = test.outcomes[static_cast<int>(RunOutcome::port_gone)]; gone > 0) {
+    if (const long long gone = test.outcomes[Verdict::port_gone]; gone > 0) {
         line = escaped(test.path) + " went away during " + std::to_string(gone) + " of " +
-               std::to_string(test.run_count) +
-               " tests: the adapter was unplugged or reset; plug it in again";
+               std::to_string(test.run_count) + " tests: " + unplugged_advice("; ");
     }
     if (test.first_open_failure) {
         line += (line.empty() ? "" : "; then it did not open: ") + test.first_open_failure->reason +
@@ -80,16 +77,17 @@ std::string trouble_line(const AdapterTest& test) {
     if (line.empty()) {
         line = kline_trouble(test);
     }
-    if (line.empty() && test.exit_status == EXIT_CANNOT_DO) {
-        line = escaped(test.path) +
-               ": the echo came back, but the port cannot do what was "
-               "asked: " +
-               cannot_do_reason(test);
+    if (line.empty() && verdict == Verdict::cannot_do) {
+        line = escaped(test.path) + ": the echo came back, but the port " +
+               meaning_of(verdict).word + ": " + cannot_do_reason(test);
     }
     return line;
 }
 
-bool summarising(const CheckOptions& options) {
+// The modes that run until a time, a failure or a stop, so the first Ctrl-C
+// ends them after the test under way, with what they found so far; --count
+// summarises too, but its runs are counted out.
+bool soaking_or_watching(const CheckOptions& options) {
     return options.watch || options.duration || options.until_fail;
 }
 
@@ -115,7 +113,7 @@ std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput&
         if (!port.open.opens()) {
             continue;
         }
-        if (held_elsewhere(port.holders, options.force)) {
+        if (left_alone(port.holders, options.force)) {
             tests.push_back(held_test(port.path, options.baud_rate, port.open, port.holders));
             output.block([&](std::FILE* out) { print_test(tests.back(), out); });
         } else {
@@ -127,7 +125,7 @@ std::vector<std::string> ports_for_all(const CheckOptions& options, BlockOutput&
 
 // One port's test as the options ask: a soak or a number of runs.
 AdapterTest test_one_port(const CheckOptions& options, const std::string& path) {
-    if (!summarising(options)) {
+    if (!soaking_or_watching(options)) {
         return test_adapter(path, options.baud_rate, options.count, options.force, options.kline);
     }
     SoakPlan plan;
@@ -204,7 +202,7 @@ int main(int argc, char** argv) {
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    if (summarising(*options)) {
+    if (soaking_or_watching(*options)) {
         interruption_install_graceful();
     } else {
         interruption_install();

@@ -4,6 +4,7 @@
 #include "base/small_file.h"
 #include "check/byte_text.h"
 #include "check/node_path.h"
+#include "check/verdict.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,6 +29,16 @@ constexpr std::size_t LOCK_FILE_LIMIT = 128;
 
 OpenReport report(OpeningFailure failure, std::string reason, std::string fix) {
     return {failure, std::move(reason), std::move(fix)};
+}
+
+// A reason that starts with its failure's word: "busy: another program has
+// /dev/ttyUSB0 open".
+OpenReport worded(OpeningFailure failure, const std::string& found, std::string fix) {
+    return report(failure, opening_failure_word(failure) + (": " + found), std::move(fix));
+}
+
+OpenReport opens() {
+    return report(OpeningFailure::none, opening_failure_word(OpeningFailure::none), "");
 }
 
 std::string link_target(const std::string& path) {
@@ -91,23 +102,23 @@ std::optional<long long> decimal_in_spaces(const std::string& text, long limit) 
 OpenReport permission_report(const std::string& path, gid_t gid) {
     GroupAccess access = group_access(gid);
     const std::string group = escaped(access.group);
-    std::string reason = "permission denied: " + escaped(path) + " belongs to group " + group;
+    const std::string reason = escaped(path) + " belongs to group " + group;
     if (access.in_database && !access.in_session) {
-        return report(OpeningFailure::permission_denied,
+        return worded(OpeningFailure::permission_denied,
                       reason + ", which you joined after this session began",
                       "log out and in again (or reboot) so the session gets group " + group);
     }
     if (!access.in_session && access.gid == 0) {
-        return report(OpeningFailure::permission_denied, reason + ", and you are not in it",
+        return worded(OpeningFailure::permission_denied, reason + ", and you are not in it",
                       "users are not meant to join group " + group +
                           ": ask the administrator for a udev rule that gives the port group "
                           "dialout, then join that");
     }
     if (!access.in_session) {
-        return report(OpeningFailure::permission_denied, reason + ", and you are not in it",
+        return worded(OpeningFailure::permission_denied, reason + ", and you are not in it",
                       "sudo usermod -aG " + group + " \"$USER\", then log out and in again");
     }
-    return report(OpeningFailure::permission_denied,
+    return worded(OpeningFailure::permission_denied,
                   reason + ", which you have, but the node's mode does not let the group in",
                   "ask the administrator to check the udev rules that set its mode");
 }
@@ -116,17 +127,16 @@ OpenReport busy_report(const std::string& path, const PortOpening& opening) {
     const std::string fix = "close the program that uses the port, then test again";
     switch (opening.hold) {
     case OpeningHold::flock:
-        return report(OpeningFailure::busy, "busy: another program has locked " + path + " (flock)",
-                      fix);
+        return worded(OpeningFailure::busy, "another program has locked " + path + " (flock)", fix);
     case OpeningHold::shared:
-        return report(OpeningFailure::busy, "busy: another program has " + path + " open", fix);
+        return worded(OpeningFailure::busy, "another program has " + path + " open", fix);
     case OpeningHold::exclusive:
     case OpeningHold::none:
         break;
     }
     // Others are refused by the open itself; root passes it and asks.
-    return report(OpeningFailure::busy,
-                  "busy: another program holds " + path + " exclusively" +
+    return worded(OpeningFailure::busy,
+                  "another program holds " + path + " exclusively" +
                       (opening.error == EBUSY ? "" : " (TIOCEXCL)"),
                   fix);
 }
@@ -199,61 +209,57 @@ pid_t uucp_lock_owner(const std::string& lock_file) {
 
 OpenReport describe_opening(const std::string& raw_path, const PortOpening& opening) {
     const std::string path = escaped(raw_path);
-    const std::string unplugged = "the adapter was unplugged or reset: plug it in again";
+    const std::string unplugged = unplugged_advice(": ");
     const std::string serial_port = "give the path of a serial port, such as /dev/ttyUSB0";
     switch (opening.failure) {
     case OpeningFailure::none:
-        return report(OpeningFailure::none, "opens", "");
+        return opens();
     case OpeningFailure::missing:
         return report(OpeningFailure::missing, "no such file: " + path,
                       "plug the adapter in, or check the name (lantoric-check alone lists "
                       "the ports there are)");
     case OpeningFailure::gone:
         if (opening.error == ENOENT) {
-            return report(OpeningFailure::gone,
-                          "gone: " + path + " leads to " + escaped(link_target(raw_path)) +
+            return worded(OpeningFailure::gone,
+                          path + " leads to " + escaped(link_target(raw_path)) +
                               ", which is not there",
                           unplugged);
         }
-        return report(OpeningFailure::gone,
-                      "gone: no device answers behind " + path + " (" +
-                          std::strerror(opening.error) + ")",
+        return worded(OpeningFailure::gone,
+                      "no device answers behind " + path + " (" + std::strerror(opening.error) +
+                          ")",
                       unplugged);
     case OpeningFailure::not_a_serial_line:
         if (opening.error == ENOTTY) {
-            return report(OpeningFailure::not_a_serial_line,
-                          "no serial line: " + path + " opens, but is no terminal", serial_port);
-        }
-        if (S_ISCHR(opening.mode)) {
-            return report(OpeningFailure::not_a_serial_line,
-                          "no serial line: " + path +
-                              " is a character device of no terminal; it was not opened",
+            return worded(OpeningFailure::not_a_serial_line, path + " opens, but is no terminal",
                           serial_port);
         }
-        return report(OpeningFailure::not_a_serial_line,
-                      std::string("no serial line: ") + path + " is " + kind_of(opening.mode),
+        if (S_ISCHR(opening.mode)) {
+            return worded(OpeningFailure::not_a_serial_line,
+                          path + " is a character device of no terminal; it was not opened",
+                          serial_port);
+        }
+        return worded(OpeningFailure::not_a_serial_line, path + " is " + kind_of(opening.mode),
                       serial_port);
     case OpeningFailure::own_terminal:
-        return report(OpeningFailure::own_terminal,
-                      "own terminal: " + path +
-                          " is the terminal lantoric-check runs in; testing it would write "
-                          "into your screen",
+        return worded(OpeningFailure::own_terminal,
+                      path + " is the terminal lantoric-check runs in; testing it would write "
+                             "into your screen",
                       "give the path of the adapter's port, such as /dev/ttyUSB0");
     case OpeningFailure::permission_denied:
         return permission_report(raw_path, opening.group);
     case OpeningFailure::busy:
         return busy_report(path, opening);
     case OpeningFailure::refused_rate:
-        return report(OpeningFailure::refused_rate,
-                      "refused rate: the driver of " + path + " does not accept " +
+        return worded(OpeningFailure::refused_rate,
+                      "the driver of " + path + " does not accept " +
                           std::to_string(opening.refused_rate) + " baud (" +
                           std::strerror(opening.error) + ")",
                       "choose a rate the adapter supports, such as 9600 or 10400");
     case OpeningFailure::failed:
         break;
     }
-    return report(OpeningFailure::failed, path + ": " + std::strerror(opening.error),
-                  "unplug the adapter, plug it in again and test again");
+    return report(OpeningFailure::failed, path + ": " + std::strerror(opening.error), REPLUG_FIX);
 }
 
 std::vector<std::string> uucp_lock_files(const std::string& path, const std::string& lock_folder) {
@@ -276,15 +282,15 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
     }
     for (const std::string& lock_file : uucp_lock_files(path, lock_folder)) {
         if (pid_t owner = uucp_lock_owner(lock_file); owner != 0) {
-            return report(OpeningFailure::busy,
-                          "busy: " + escaped(lock_file) + " says process " + std::to_string(owner) +
-                              " (" + escaped(process_name(owner)) + ") uses " + escaped(path),
+            return worded(OpeningFailure::busy,
+                          escaped(lock_file) + " says process " + std::to_string(owner) + " (" +
+                              escaped(process_name(owner)) + ") uses " + escaped(path),
                           "close that program, then test again");
         }
     }
-    OpenReport opens = report(OpeningFailure::none, "opens", "");
-    opens.input_waiting = opening.holders.input_waiting;
-    return opens;
+    OpenReport opened = opens();
+    opened.input_waiting = opening.holders.input_waiting;
+    return opened;
 }
 
 bool holders_matter(OpeningFailure failure) {

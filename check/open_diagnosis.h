@@ -11,8 +11,10 @@
 
 struct OpenReport {
     OpeningFailure failure = OpeningFailure::failed;
-    // One line: what was found ("permission denied: /dev/ttyUSB0 belongs to
-    // group dialout"). Texts from others (paths, link targets, commands) come
+    // One line: what was found, after the failure's word
+    // (opening_failure_word) but for missing ("no such file: ") and failed
+    // (the path): "permission denied: /dev/ttyUSB0 belongs to group
+    // dialout". Texts from others (paths, link targets, commands) come
     // escaped, so the line is safe to print.
     std::string reason;
     // One line: what to do about it; empty when the port opens.

@@ -1,9 +1,12 @@
 #include "check/options.h"
 
 #include "base/owners.h"
+#include "check/exit_status.h"
 #include "check/kline_readiness.h"
 
+#include <algorithm>
 #include <glib.h>
+#include <iterator>
 
 namespace {
 
@@ -176,6 +179,33 @@ std::string combination_error(const Parse& parse) {
     return {};
 }
 
+// The exit statuses and what they mean, as wide as the summary's lines; a
+// status's number stays on the line of its meaning's first word.
+std::string exit_status_help() {
+    constexpr std::size_t WIDTH = 86;
+    std::string text = "Exit status:";
+    std::size_t line_start = 0;
+    // Adds each word of words, the first glued to first.
+    const auto add = [&](std::string first, const std::string& words) {
+        for (std::size_t at = 0; at <= words.size();) {
+            const std::size_t space = std::min(words.find(' ', at), words.size());
+            const std::string word = first + words.substr(at, space - at);
+            const bool fits = text.size() - line_start + 1 + word.size() <= WIDTH;
+            text += fits ? " " : "\n";
+            line_start = fits ? line_start : text.size();
+            text += word;
+            first.clear();
+            at = space + 1;
+        }
+    };
+    for (const ExitStatusMeaning& exit : EXIT_STATUS_MEANINGS) {
+        const bool last = &exit == &EXIT_STATUS_MEANINGS[std::size(EXIT_STATUS_MEANINGS) - 1];
+        add(std::to_string(exit.status) + " ", exit.meaning + std::string(last ? ";" : ","));
+    }
+    add("", "the worst of several ports (1 to 4 before 5).");
+    return text + "\n";
+}
+
 OwnedContext option_context(Parse& parse, gchar*** ports) {
     OwnedContext context(g_option_context_new(nullptr));
     g_option_context_set_summary(
@@ -183,13 +213,7 @@ OwnedContext option_context(Parse& parse, gchar*** ports) {
         "Without a port: lists every /dev/ttyUSB* and /dev/ttyACM* port, whether it opens and\n"
         "why not, who holds it and its USB identity, and USB serial converters without a port.\n"
         "With a port: sends \"This is a test!\" and checks the echo, as the Lantoric window does.");
-    g_option_context_set_description(
-        context.get(),
-        "Exit status: 0 success or a listing, 1 timeout or wrong echo, 2 not able to transmit,\n"
-        "3 not able to open, the port went away, held by another process or no port to test,\n"
-        "4 the echo came back but the port cannot do what was asked (the rate, a K-line check),\n"
-        "5 not proven: a K-line check could not tell, test again, 64 usage error, 74 the output\n"
-        "or the report could not be written; the worst of several ports (1 to 4 before 5).\n");
+    g_option_context_set_description(context.get(), exit_status_help().c_str());
     std::vector<GOptionEntry> entries;
     for (const CommandOption& option : COMMAND_OPTIONS) {
         const int flags = (option.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |

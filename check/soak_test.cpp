@@ -29,7 +29,7 @@ constexpr std::chrono::seconds AWAY_RECHECK{1};
 
 // Another program has the port: it is waited for, not tested.
 bool port_is_held(const TestRun& run) {
-    return run.outcome == RunOutcome::not_opened && run.open.failure == OpeningFailure::busy;
+    return run.outcome == Verdict::not_opened && run.open.failure == OpeningFailure::busy;
 }
 
 // The port is not there for this user: unplugged, re-enumerating, or a new
@@ -40,8 +40,8 @@ bool port_is_away(OpeningFailure failure) {
 }
 
 bool port_is_away(const TestRun& run) {
-    return run.outcome == RunOutcome::port_gone ||
-           (run.outcome == RunOutcome::not_opened && port_is_away(run.open.failure));
+    return run.outcome == Verdict::port_gone ||
+           (run.outcome == Verdict::not_opened && port_is_away(run.open.failure));
 }
 
 // A UUCP lock file of a live process: another program uses the port, whether
@@ -57,8 +57,8 @@ bool port_is_locked(const std::string& path) {
 
 void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
     std::fprintf(out, "%s  soak: %lld tests, %lld successes%s; %s%s", live ? "\r\033[K" : "",
-                 test.run_count, test.outcomes[static_cast<int>(RunOutcome::success)],
-                 failed_run_counts(test).c_str(), elapsed_text(ran).c_str(), live ? "" : "\n");
+                 test.run_count, test.outcomes[Verdict::success], failed_run_counts(test).c_str(),
+                 elapsed_text(ran).c_str(), live ? "" : "\n");
     std::fflush(out);
 }
 
@@ -117,7 +117,7 @@ class Soak {
         }
         away_ = false;
         away_changes_.reset();
-        if (run.outcome == RunOutcome::success) {
+        if (run.outcome == Verdict::success) {
             soak_.longest_success_run = std::max(soak_.longest_success_run, ++streak_);
         } else {
             streak_ = 0;
@@ -158,7 +158,7 @@ class Soak {
         }
         Absence& absence = soak_.absences.emplace_back();
         absence.went = now();
-        absence.closed_to_user = run.outcome == RunOutcome::not_opened &&
+        absence.closed_to_user = run.outcome == Verdict::not_opened &&
                                  run.open.failure == OpeningFailure::permission_denied;
     }
 
@@ -232,7 +232,7 @@ AdapterTest soak_adapter(const std::string& path, const SoakPlan& plan, std::FIL
         }
         soak.count(run);
         test.run_count = number++;
-        const bool failed = run.outcome != RunOutcome::success;
+        const bool failed = run.outcome != Verdict::success;
         keep_run(test, std::move(run));
         if ((plan.until_fail && failed) || test.rate_refused()) {
             break;

@@ -14,9 +14,8 @@ namespace {
 // A tested port says what it cannot see before its verdict instead.
 void print_holders(const PortHolders& holders, std::FILE* out, bool tested = false) {
     for (const PortHolder& holder : holders.processes) {
-        std::fprintf(out,
-                     "  held by: process %d (%s); a program reading the port takes the echo away\n",
-                     static_cast<int>(holder.pid), escaped(holder.command).c_str());
+        std::fprintf(out, "  held by: %s; a program reading the port takes the echo away\n",
+                     holder_named(holder).c_str());
     }
     if (!holders.all_visible && !tested) {
         std::fprintf(out, "  held by: processes of other users are visible to root only\n");
@@ -26,29 +25,27 @@ void print_holders(const PortHolders& holders, std::FILE* out, bool tested = fal
 void print_run(const TestRun& test_run, std::FILE* out) {
     const LoopbackResult& run = test_run.result;
     const std::string sent = TEST_TEXT;
-    if (test_run.outcome == RunOutcome::not_opened) {
-        std::fprintf(out, "  verdict: %s\n",
-                     loopback_verdict_text(LoopbackVerdict::not_able_to_open));
+    const VerdictMeaning verdict = meaning_of(test_run.outcome);
+    std::fprintf(out, "  verdict: %s\n", verdict.shown);
+    if (test_run.outcome == Verdict::not_opened) {
         std::fprintf(out, "  reason: %s\n", test_run.open.reason.c_str());
         std::fprintf(out, "  fix: %s\n", test_run.open.fix.c_str());
         return;
     }
-    if (test_run.outcome == RunOutcome::port_gone) {
-        std::fprintf(out, "  verdict: the port went away\n");
-        std::fprintf(out, "  reason: the port hung up or failed during the test: the adapter "
-                          "was unplugged or reset\n");
-        std::fprintf(out, "  fix: plug the adapter in again and test again\n");
+    if (test_run.outcome == Verdict::port_gone) {
+        std::fprintf(out, "  reason: the port hung up or failed during the test: %s\n",
+                     ADAPTER_UNPLUGGED);
+        std::fprintf(out, "  fix: %s\n", verdict.fix);
         return;
     }
-    std::fprintf(out, "  verdict: %s\n", loopback_verdict_text(run.verdict));
     if (run.waiting_before > 0) {
         std::fprintf(out, "  waiting before the test: %d bytes, not counted as the echo\n",
                      run.waiting_before);
     }
-    if (run.verdict == LoopbackVerdict::not_able_to_transmit) {
+    if (test_run.outcome == Verdict::not_transmitted) {
         std::fprintf(out, "  sent: %d of %zu bytes went out; the adapter or its driver is stuck\n",
                      run.bytes_written, sent.size());
-        std::fprintf(out, "  fix: unplug the adapter, plug it in again and test again\n");
+        std::fprintf(out, "  fix: %s\n", verdict.fix);
         return;
     }
     const auto differs = first_difference(sent, run.received_bytes);
@@ -58,7 +55,7 @@ void print_run(const TestRun& test_run, std::FILE* out) {
     if (!run.received_bytes.empty()) {
         std::fprintf(out, "            %s\n", hex_bytes(run.received_bytes, differs).c_str());
     }
-    if (run.verdict == LoopbackVerdict::timeout) {
+    if (test_run.outcome == Verdict::timeout) {
         if (run.received_bytes.empty()) {
             std::fprintf(out, "  nothing came back: check +12 V, ground and the 3-pole cable\n");
         } else if (differs && *differs < run.received_bytes.size()) {
@@ -297,25 +294,15 @@ namespace {
 
 // A port that was not tested, and why; false when it was tested.
 bool print_untested(const AdapterTest& test, std::FILE* out) {
-    const OpenReport* refusal = !test.open.opens()    ? &test.open
-                                : test.rate_refused() ? &*test.first_open_failure
-                                                      : nullptr;
-    if (refusal != nullptr) {
-        std::fprintf(out, "  verdict: %s\n",
-                     loopback_verdict_text(LoopbackVerdict::not_able_to_open));
-        std::fprintf(out, "  reason: %s\n", refusal->reason.c_str());
-        std::fprintf(out, "  fix: %s\n", refusal->fix.c_str());
-        if (!test.open.opens()) {
-            print_holders(test.holders, out);
-        }
-        return true;
+    const Verdict verdict = overall_verdict(test);
+    if (verdict != Verdict::not_able_to_open && verdict != Verdict::held) {
+        return false;
     }
-    if (test.held_elsewhere) {
-        std::fprintf(out, "  verdict: not tested\n");
+    std::fprintf(out, "  verdict: %s\n", meaning_of(verdict).shown);
+    if (verdict == Verdict::held) {
         for (const PortHolder& holder : test.holders.processes) {
-            std::fprintf(out,
-                         "  held by: process %d (%s): not tested, so its line stays as it is\n",
-                         static_cast<int>(holder.pid), escaped(holder.command).c_str());
+            std::fprintf(out, "  held by: %s: not tested, so its line stays as it is\n",
+                         holder_named(holder).c_str());
         }
         if (test.holders.processes.empty()) {
             std::fprintf(out, "  held by: %s: not tested, so its line stays as it is\n",
@@ -324,15 +311,19 @@ bool print_untested(const AdapterTest& test, std::FILE* out) {
         std::fprintf(out, "  fix: %s\n", held_fix(test).c_str());
         return true;
     }
-    return false;
+    std::fprintf(out, "  reason: %s\n", test.refusal()->reason.c_str());
+    std::fprintf(out, "  fix: %s\n", test.refusal()->fix.c_str());
+    if (!test.open.opens()) {
+        print_holders(test.holders, out);
+    }
+    return true;
 }
 
 // Several runs: their counts, the echo times of the successes, and the first
 // run that failed.
 void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
     std::fprintf(out, "  tests: %lld, successes: %lld%s\n", test.run_count,
-                 test.outcomes[static_cast<int>(RunOutcome::success)],
-                 failed_run_counts(test).c_str());
+                 test.outcomes[Verdict::success], failed_run_counts(test).c_str());
     if (test.first_open_failure) {
         std::fprintf(out, "  could not open: %s; %s\n", test.first_open_failure->reason.c_str(),
                      test.first_open_failure->fix.c_str());
@@ -347,7 +338,7 @@ void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
                      milliseconds_text(wire_time(rate)).c_str());
     }
     for (const TestRun& run : test.kept) {
-        if (run.outcome != RunOutcome::success) {
+        if (run.outcome != Verdict::success) {
             std::fprintf(out, "  first failure, test %lld of %lld:\n", run.number, test.run_count);
             print_run(run, out);
             print_timing(run, rate, out);
@@ -360,10 +351,10 @@ void print_run_summary(const AdapterTest& test, int rate, std::FILE* out) {
 
 std::string failed_run_counts(const AdapterTest& test) {
     std::string counts;
-    for (RunOutcome outcome : {RunOutcome::timeout, RunOutcome::not_transmitted,
-                               RunOutcome::port_gone, RunOutcome::not_opened}) {
-        if (const long long times = test.outcomes[static_cast<int>(outcome)]; times > 0) {
-            counts += std::string(", ") + run_outcome_text(outcome) + ": " + std::to_string(times);
+    for (Verdict outcome :
+         {Verdict::timeout, Verdict::not_transmitted, Verdict::port_gone, Verdict::not_opened}) {
+        if (const long long times = test.outcomes[outcome]; times > 0) {
+            counts += std::string(", ") + meaning_of(outcome).word + ": " + std::to_string(times);
         }
     }
     return counts;
@@ -427,8 +418,8 @@ std::string kline_trouble(const AdapterTest& test) {
     }
     const KlineReadiness& kline = *test.kline;
     if (kline.measured.port_gone) {
-        return escaped(test.path) + " went away during the K-line checks: the adapter was "
-                                    "unplugged or reset; plug it in again";
+        return escaped(test.path) +
+               " went away during the K-line checks: " + unplugged_advice("; ");
     }
     if (!kline.reopened) {
         return escaped(test.path) + ": " + kline.not_measured;
@@ -438,7 +429,8 @@ std::string kline_trouble(const AdapterTest& test) {
         return {};
     }
     return escaped(test.path) + ": the echo came back, but the K-line checks did not prove the " +
-           "port ready: " + unproven->item + ": cannot tell: " + unproven->reason + "; test again";
+           "port ready: " + unproven->item + ": cannot tell: " + unproven->reason + "; " +
+           meaning_of(Verdict::not_proven).fix;
 }
 
 std::string holders_named(const PortHolders& holders) {
@@ -449,10 +441,13 @@ std::string holders_named(const PortHolders& holders) {
     }
     std::string named;
     for (const PortHolder& holder : holders.processes) {
-        named += (named.empty() ? "" : ", ") + std::string("process ") +
-                 std::to_string(holder.pid) + " (" + escaped(holder.command) + ")";
+        named += (named.empty() ? "" : ", ") + holder_named(holder);
     }
     return named;
+}
+
+std::string holder_named(const PortHolder& holder) {
+    return "process " + std::to_string(holder.pid) + " (" + escaped(holder.command) + ")";
 }
 
 std::string held_fix(const AdapterTest& test) {

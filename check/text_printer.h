@@ -33,8 +33,12 @@ std::string kline_trouble(const AdapterTest& test);
 std::string failed_run_counts(const AdapterTest& test);
 
 // Who has a port open that was left alone, for one line: "process 12
-// (cat)", or the sign of a program this user cannot see.
+// (cat), process 13 (sh)", or the sign of a program this user cannot see.
 std::string holders_named(const PortHolders& holders);
+
+// One holder of a port as every line names it: "process 12 (cat)", its
+// command escaped.
+std::string holder_named(const PortHolder& holder);
 
 // What to do about a port another process has open.
 std::string held_fix(const AdapterTest& test);

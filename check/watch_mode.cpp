@@ -27,8 +27,7 @@ bool is_port_name(const char* name) {
 
 struct Tally {
     int tested = 0;
-    int passed = 0;
-    std::map<std::string, int> failed; // by verdict
+    VerdictCounts verdicts;
     int status = EXIT_SUCCESS_STATUS;
 };
 
@@ -222,12 +221,7 @@ class Watch {
             print_usb(test.identity, out);
         });
         ++tally_.tested;
-        const std::string verdict = overall_verdict(test);
-        if (verdict == "success") {
-            ++tally_.passed;
-        } else {
-            ++tally_.failed[verdict];
-        }
+        tally_.verdicts.add(overall_verdict(test));
         tally_.status = worse_status(tally_.status, test.exit_status);
         // Only the JSON document needs every test; text was printed as it
         // went, so a watch of thousands of adapters keeps its memory flat.
@@ -236,11 +230,19 @@ class Watch {
         }
     }
 
+    // The failed tests by verdict, in the order of their words.
     void print_tally() {
+        auto failed = tally_.verdicts.counted();
+        std::erase_if(failed,
+                      [](const auto& counted) { return counted.first == Verdict::success; });
+        std::sort(failed.begin(), failed.end(), [](const auto& one, const auto& other) {
+            return std::strcmp(meaning_of(one.first).word, meaning_of(other.first).word) < 0;
+        });
         output_.block([&](std::FILE* out) {
-            std::fprintf(out, "watch ended: %d tested, %d passed", tally_.tested, tally_.passed);
-            for (const auto& [verdict, times] : tally_.failed) {
-                std::fprintf(out, ", %s: %d", verdict.c_str(), times);
+            std::fprintf(out, "watch ended: %d tested, %lld passed", tally_.tested,
+                         tally_.verdicts[Verdict::success]);
+            for (const auto& [verdict, times] : failed) {
+                std::fprintf(out, ", %s: %lld", meaning_of(verdict).word, times);
             }
             std::fprintf(out, "\n");
         });

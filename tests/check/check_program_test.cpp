@@ -2,6 +2,7 @@
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
 #include "base/owners.h"
+#include "check/exit_status.h"
 #include "serial/line_rate.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
@@ -20,6 +21,7 @@
 #include <json-glib/json-glib.h>
 #include <memory>
 #include <numeric>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -268,6 +270,17 @@ TEST_F(CheckProgram, BadInputGetsOneLineAndItsStatus) {
     const std::string help =
         run_tool({"/usr/bin/env", "LC_ALL=C", LANTORIC_CHECK_PATH, "--help"}).output;
     EXPECT_TRUE(std::all_of(help.begin(), help.end(), [](unsigned char c) { return c < 0x80; }));
+    // Each exit status on the line of its meaning, within the summary's width.
+    for (const ExitStatusMeaning& exit : EXIT_STATUS_MEANINGS) {
+        const std::string meaning = exit.meaning;
+        const std::string start =
+            std::to_string(exit.status) + " " + meaning.substr(0, meaning.find(' '));
+        EXPECT_NE(help.find(start), std::string::npos) << start << "\n" << help;
+    }
+    std::istringstream lines(help.substr(help.find("Exit status:")));
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 86u) << line;
+    }
 }
 
 // A folder that cannot take the report is refused before the test, on a full
@@ -473,6 +486,11 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          3,
          {"break: cannot tell: not measured: the port went away", "went away during the K-line"}},
         {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
+        {"rate=4000000:9600",
+         {"--baud=4000000", "--json"},
+         4,
+         {"\"verdict\" : \"cannot do what was asked\""}},
+        {"", {"--kline", "--json"}, 5, {"\"verdict\" : \"not proven: test again\""}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
         {"refused-rate=10400",
          {"--baud=10400", "--count=3"},

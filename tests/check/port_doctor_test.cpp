@@ -145,6 +145,7 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     ToolRun all =
         run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--all"}), std::chrono::seconds(60));
     ToolRun json = run_tool(with_own_devices({LANTORIC_CHECK_PATH, "--json"}));
+    ToolRun refused_json = run_tool({LANTORIC_CHECK_PATH, "--json", adapter.link()});
     kill(reader, SIGKILL);
     waitpid(reader, nullptr, 0);
     for (const ToolRun* run : {&listing, &refused, &all}) {
@@ -154,6 +155,9 @@ TEST(PortDoctor, AnotherProcessHoldingThePortIsNamedAndLeftAlone) {
     EXPECT_NE(json.output.find("\\u001b[2J\\u001b]0;x\\u0007\\u009b\\u202e"), std::string::npos)
         << json.output;
     EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused_json.output.find("\"verdict\" : \"held by another process\""),
+              std::string::npos)
+        << refused_json.output;
     EXPECT_NE(refused.errors.find(named + ": not tested; close that program, or give --force"),
               std::string::npos)
         << refused.errors;
@@ -327,6 +331,10 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
         ASSERT_TRUE(silent.ready());
         silent_link = silent.link();
         EXPECT_TRUE(logged(silent.link() + " at 9600 baud\n  verdict: timeout"));
+        // Another failure: the tally counts each verdict, in the order of their words.
+        SimulatedAdapter stuck(unique_device_link(), {"--short-write"});
+        ASSERT_TRUE(stuck.ready());
+        EXPECT_TRUE(logged(stuck.link() + " at 9600 baud\n  verdict: not able to transmit"));
         SimulatedAdapter good(unique_device_link());
         ASSERT_TRUE(good.ready());
         EXPECT_TRUE(logged(good.link() + " at 9600 baud\n  verdict: success"));
@@ -347,8 +355,8 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
     kill(watch, SIGINT);
     const std::optional<int> status = wait_for_child(watch, std::chrono::seconds(10));
     ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << describe_wait_status(*status);
-    EXPECT_TRUE(logged("watch ended: 3 tested, 2 passed, timeout: 1\n"));
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << describe_wait_status(*status);
+    EXPECT_TRUE(logged("watch ended: 4 tested, 2 passed, not able to transmit: 1, timeout: 1\n"));
 }
 
 // --all: the first Ctrl-C ends the watch after the test under way, the ports
