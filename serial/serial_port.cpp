@@ -1,5 +1,6 @@
 #include "serial/serial_port.h"
 
+#include "base/deadline.h"
 #include "base/owners.h"
 #include "serial/line_settings.h"
 #include "serial/port_opening.h"
@@ -11,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -175,8 +175,7 @@ int serial_wait_input(object_number number, int timeout_ms) {
     if (serial_table == nullptr) {
         return 0;
     }
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const Deadline until = Deadline::after(std::chrono::milliseconds(timeout_ms));
     int waiting = 0;
     {
         auto hold = registry_hold(serial_table);
@@ -184,27 +183,16 @@ int serial_wait_input(object_number number, int timeout_ms) {
         if (port == nullptr) {
             return 0;
         }
-        for (;;) {
-            const auto left = std::max(Clock::duration::zero(), until - Clock::now());
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-            const timespec span{static_cast<time_t>(seconds.count()),
-                                static_cast<long>((left - seconds) / std::chrono::nanoseconds(1))};
-            pollfd watch{port->descriptor, POLLIN, 0};
-            int ready = ppoll(&watch, 1, &span, nullptr);
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0 || (watch.revents & POLLIN) == 0 ||
-                ioctl(port->descriptor, FIONREAD, &waiting) != 0 || waiting < 0) {
-                waiting = 0;
-            }
-            break;
+        pollfd watch{port->descriptor, POLLIN, 0};
+        if (poll_until({&watch, 1}, until) != WaitEnd::ready || (watch.revents & POLLIN) == 0 ||
+            ioctl(port->descriptor, FIONREAD, &waiting) != 0 || waiting < 0) {
+            waiting = 0;
         }
     }
     // An error or a hang-up ends the wait at once without input; the rest of
     // the timeout is slept away, without holding the table.
     if (waiting == 0) {
-        std::this_thread::sleep_until(until);
+        std::this_thread::sleep_until(until.at());
     }
     return waiting;
 }
