@@ -20,7 +20,8 @@ WaitEnd poll_until(std::span<pollfd> watched, Deadline deadline, StopRequest sto
         each.revents = 0;
     }
     std::array<pollfd, POLL_UNTIL_MOST + 1> polled{};
-    const std::size_t count = watched.size() + 1;
+    // Without a stop descriptor the watched ones are polled alone.
+    const std::size_t count = watched.size() + (stop.descriptor >= 0 ? 1 : 0);
     for (;;) {
         if (stop.made != nullptr && stop.made()) {
             return WaitEnd::stopped;
@@ -52,7 +53,7 @@ WaitEnd poll_until(std::span<pollfd> watched, Deadline deadline, StopRequest sto
         if (any) {
             return WaitEnd::ready;
         }
-        if (polled[watched.size()].revents != 0) {
+        if (count > watched.size() && polled[watched.size()].revents != 0) {
             return WaitEnd::stopped;
         }
         if (deadline.passed()) {

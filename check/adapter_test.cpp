@@ -191,7 +191,7 @@ TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
     }
     // An interruption from here on puts the line back before the program dies.
     interruption_watch(opening.port.descriptor(), opening.port.saved(), AfterStop::let_go);
-    const int stops_before = interruption_stops();
+    const StoppedSince stops;
     const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
     if (port == 0) {
         interruption_clear();
@@ -207,7 +207,7 @@ TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
     run.result = loopback_exchange(port, nullptr, bounds);
     run.outcome = outcome_of(run.result);
     deferred.emplace();
-    if (interruption_stops() != stops_before) {
+    if (stops.stopped()) {
         cut_until = listened_until;
     }
     serial_close(port);

@@ -233,6 +233,10 @@ int interruption_descriptor() {
     return wake_pipe[0];
 }
 
+StopRequest interruption_stop_request() {
+    return {interruption_descriptor(), interruption_requested};
+}
+
 int interruption_stops() {
     return stops.load();
 }

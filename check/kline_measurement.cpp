@@ -1,5 +1,6 @@
 #include "check/kline_measurement.h"
 
+#include "base/deadline.h"
 #include "check/adapter_test.h"
 #include "check/interruption.h"
 #include "check/port_identity.h"
@@ -78,24 +79,14 @@ std::optional<int> break_count(int descriptor) {
 // cuts the wait short does not end it.
 std::string bytes_within(int descriptor, LineSpan span, std::size_t limit = 64) {
     std::string received;
-    const Clock::time_point until = Clock::now() + span;
-    while (received.size() < limit) {
-        const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd watch{descriptor, POLLIN, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || (watch.revents & POLLIN) == 0) {
-            break;
-        }
+    const Deadline until = Deadline::after(span);
+    pollfd watch{descriptor, POLLIN, 0};
+    while (received.size() < limit && !until.passed() &&
+           poll_until({&watch, 1}, until) == WaitEnd::ready && (watch.revents & POLLIN) != 0) {
         char bytes[64];
-        const ssize_t got =
-            read(descriptor, bytes, std::min(sizeof bytes, limit - received.size()));
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        const ssize_t got = retry_after_signal(read, descriptor, bytes,
+                                               std::min(sizeof bytes, limit - received.size()));
+        if (got < 0 && errno == EAGAIN) {
             continue;
         }
         if (got <= 0) {
@@ -193,25 +184,17 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         }
         if (check.written) {
             const LineSpan wait = check.expected + milliseconds(latency_ms.value_or(0)) + LISTEN;
-            const Clock::time_point until = written + wait;
-            for (;;) {
-                const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
-                pollfd watch{descriptor, POLLIN, 0};
-                const int ready =
-                    left.count() > 0 ? poll(&watch, 1, static_cast<int>(left.count())) : 0;
-                if (ready < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (ready == 1 && (watch.revents & POLLIN) != 0) {
+            pollfd watch{descriptor, POLLIN, 0};
+            if (poll_until({&watch, 1}, Deadline(written + wait)) == WaitEnd::ready) {
+                if ((watch.revents & POLLIN) != 0) {
                     check.echo_time = Clock::now() - written;
                     char byte = 0;
-                    if (read(descriptor, &byte, 1) == 1) {
+                    if (retry_after_signal(read, descriptor, &byte, 1) == 1) {
                         check.received.push_back(byte);
                     }
-                } else if (ready == 1) {
+                } else {
                     check.not_measured = GONE;
                 }
-                break;
             }
             check.sooner_than_the_wire = check.echo_time && *check.echo_time < check.earliest_echo;
             drain_until(descriptor, written + check.expected + DRAIN_LIMIT);
@@ -233,7 +216,7 @@ SlowInitCheck check_slow_init(int descriptor) {
                                            false, true,  false, true,  true};
     SlowInitCheck check;
     check.accepted = true;
-    const int stops_before = interruption_stops();
+    const StoppedSince stops;
     LineCall first{};
     bool line_low = false;
     for (int slot = 0; slot <= SLOW_INIT_SLOTS; ++slot) {
@@ -245,7 +228,7 @@ SlowInitCheck check_slow_init(int descriptor) {
         if (slot > 0) {
             std::this_thread::sleep_until(first.called + planned);
         }
-        if (interruption_stops() != stops_before) {
+        if (stops.stopped()) {
             check.not_measured = STOPPED;
             break;
         }
@@ -274,9 +257,6 @@ SlowInitCheck check_slow_init(int descriptor) {
     if (port_went_away(check.error)) {
         check.accepted = false;
         check.not_measured = GONE;
-    }
-    if (check.not_measured.empty() && interruption_stops() != stops_before) {
-        check.not_measured = STOPPED;
     }
     return check;
 }
@@ -325,9 +305,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
             measured.interrupted = true;
             return;
         }
-        const int stops_before = interruption_stops();
+        const StoppedSince stops;
         check = measure();
-        if (interruption_stops() != stops_before) {
+        if (stops.stopped()) {
             check.not_measured = STOPPED;
         }
         measured.interrupted |= check.not_measured == STOPPED;
