@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -39,6 +40,15 @@ PortRequest test_request(const AdapterTest& test, bool force) {
     request.serial_lines_only = true;
     request.refuse_shared = !force;
     return request;
+}
+
+// A line left low or in this program's settings misleads the next program
+// that uses it, and no verdict covers it: said on standard error at once.
+void tell_line_not_put_back(const std::string& path, const char* after) {
+    std::fprintf(stderr,
+                 "lantoric-check: %s: the line could not be put back as it was after %s; "
+                 "unplug the adapter and plug it in again\n",
+                 escaped(path).c_str(), after);
 }
 
 // One more open at the rate, for the readiness checks.
@@ -78,7 +88,9 @@ void run_kline_checks(AdapterTest& test, bool force) {
     readiness.measured =
         measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms, opening.input_ours);
     deferred.emplace();
-    opening.port.close_now();
+    if (!opening.port.close_now()) {
+        tell_line_not_put_back(test.path, "the K-line checks");
+    }
     interruption_clear();
     readiness.summary = readiness_summary(readiness);
 }
@@ -210,7 +222,9 @@ TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
     if (stops.stopped()) {
         cut_until = listened_until;
     }
-    serial_close(port);
+    if (!serial_close(port)) {
+        tell_line_not_put_back(test.path, "the test");
+    }
     interruption_clear();
     return run;
 }

@@ -133,7 +133,9 @@ BreakCheck check_break(int descriptor) {
     LineCall raise{Clock::now(), {}};
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         check.error = errno;
-        ioctl(descriptor, TIOCCBRK);
+        // A precaution after a refused raise; the close clears the break
+        // again and says when it cannot.
+        (void)clear_break(descriptor);
     } else {
         raise.returned = Clock::now();
         std::this_thread::sleep_until(raise.returned + FAST_INIT_LOW);
@@ -202,7 +204,9 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         // Whatever else the slow byte brought is no concern of the next check.
         set_aside_input(descriptor, input_ours);
     }
-    set_line_rate(descriptor, asked_rate);
+    // The slow init's edges are breaks, at any rate; the close puts the saved
+    // line back and says when it cannot.
+    (void)set_line_rate(descriptor, asked_rate);
     return check;
 }
 
@@ -253,7 +257,10 @@ SlowInitCheck check_slow_init(int descriptor) {
                                                                   : LineSpan::zero();
         check.least_certain = std::max(check.least_certain, certain);
     }
-    ioctl(descriptor, TIOCCBRK);
+    if (!clear_break(descriptor) && check.error == 0) {
+        check.accepted = false;
+        check.error = errno;
+    }
     if (port_went_away(check.error)) {
         check.accepted = false;
         check.not_measured = GONE;
@@ -317,7 +324,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
     // Breaks then read as FF 00 00 where the driver reports line status; the
     // CP210x driver reports them at all only with INPCK, which on a line
     // without parity changes nothing else.
-    change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
+    // Refused, breaks show as the line's own flags let them: a break not seen
+    // is told as not come back.
+    (void)change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
     set_aside_input(descriptor, input_ours);
     const std::optional<int> breaks_before = break_count(descriptor);
     measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
@@ -326,7 +335,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
                              (breaks_before && breaks_after && *breaks_after > *breaks_before);
     run(measured.fast_break, [&] { return check_break(descriptor); });
     if (line) {
-        restore_line(descriptor, *line);
+        // Marked breaks change nothing the later checks read; the close puts
+        // the saved line back and says when it cannot.
+        (void)restore_line(descriptor, *line);
     }
     run(measured.zero_byte,
         [&] { return check_zero_byte(descriptor, asked_rate, latency_timer_ms, input_ours); });

@@ -53,8 +53,8 @@ SerialRecord* find_port_locked(object_number number) {
 // Closes a port whose record is already gone, outside the table's lock: unsent
 // output discarded (a USB serial port's close otherwise waits for it to drain,
 // up to 30 s on a stuck adapter), the line put back, the hold given up.
-void close_released_port(const ReleasedPort& port) {
-    port_close(port.descriptor, port.saved);
+bool close_released_port(const ReleasedPort& port) {
+    return port_close(port.descriptor, port.saved);
 }
 
 // Each 8-bit character as a 16-bit unit, low byte first.
@@ -70,7 +70,9 @@ std::string wide_form(const char* text) {
 } // namespace
 
 void serial_init() {
-    registry_create_once(&serial_table, sizeof(SerialRecord), 16, serial_close);
+    // The table's release runs where no one waits for an answer.
+    registry_create_once(&serial_table, sizeof(SerialRecord), 16,
+                         [](object_number number) { (void)serial_close(number); });
 }
 
 object_number serial_open(object_number number, const char* path, int baud_rate, int parity,
@@ -118,7 +120,9 @@ object_number serial_adopt(object_number number, OpenPort port) {
         }
     }
     if (replaced) {
-        close_released_port(*replaced);
+        // The number now names the new port, whose opening set its own line;
+        // the replaced one's line concerns no one who could be told.
+        (void)close_released_port(*replaced);
     }
     // A port the table could not take closes here, as it came.
     return result;
@@ -227,25 +231,25 @@ int serial_read(object_number number, void* buffer, int length) {
     return got < 0 ? 0 : static_cast<int>(got);
 }
 
-void serial_close(object_number number) {
+bool serial_close(object_number number) {
     if (serial_table == nullptr) {
-        return;
+        return true;
     }
     if (number == -1) {
         serial_close_all();
-        return;
+        return true;
     }
     ReleasedPort closing{};
     {
         auto hold = registry_hold(serial_table);
         SerialRecord* port = find_port_locked(number);
         if (port == nullptr) {
-            return;
+            return true;
         }
         closing = released(*port);
         registry_release(serial_table, number);
     }
-    close_released_port(closing);
+    return close_released_port(closing);
 }
 
 void serial_close_all() {
@@ -260,7 +264,8 @@ void serial_close_all() {
         registry_release(serial_table, number);
         return true;
     });
+    // At shutdown no one is left to tell of a line that did not go back.
     for (const ReleasedPort& port : ports) {
-        close_released_port(port);
+        (void)close_released_port(port);
     }
 }
