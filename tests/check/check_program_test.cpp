@@ -473,6 +473,12 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          3,
          {"break: cannot tell: not measured: the port went away", "went away during the K-line"}},
         {"rate=10400:14400", {"--kline"}, 4, {"10400 baud: no: the line runs at 14400 baud"}},
+        // The line refuses its old rate back at the close.
+        {"refused-rate=38400",
+         {"--kline"},
+         4,
+         {"could not be put back as it was after the test"},
+         {}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
         {"refused-rate=10400",
          {"--baud=10400", "--count=3"},
