@@ -97,11 +97,6 @@ void run_kline_checks(AdapterTest& test, bool force) {
 
 } // namespace
 
-bool rate_fails(const RateCheck& rate) {
-    return (rate.read_back && !rate.within_tolerance) ||
-           (rate.chip_lowest_rate && rate.asked < *rate.chip_lowest_rate);
-}
-
 int exit_status_of(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::success:
@@ -131,11 +126,6 @@ const char* run_outcome_text(RunOutcome outcome) {
         break;
     }
     return "could not open";
-}
-
-std::chrono::steady_clock::duration wire_time(int baud_rate, std::size_t bytes) {
-    const long long bits = 10LL * static_cast<long long>(bytes);
-    return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max(baud_rate, 1));
 }
 
 ExchangeBounds bounds_for_rate(int baud_rate) {

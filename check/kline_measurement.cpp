@@ -1,9 +1,9 @@
 #include "check/kline_measurement.h"
 
 #include "base/deadline.h"
-#include "check/adapter_test.h"
 #include "check/interruption.h"
 #include "check/port_identity.h"
+#include "check/rate_check.h"
 #include "serial/line_rate.h"
 
 #include <algorithm>
@@ -272,19 +272,6 @@ SlowInitCheck check_slow_init(int descriptor) {
 
 EdgeRange span_between(const LineCall& first, const LineCall& second, LineSpan planned) {
     return {second.called - first.returned - planned, second.returned - first.called - planned};
-}
-
-RateCheck check_rate(int asked, std::optional<int> read_back, ConverterChip chip) {
-    RateCheck check;
-    check.asked = asked;
-    check.read_back = read_back;
-    check.within_tolerance =
-        read_back && std::abs(*read_back - asked) <= RATE_TOLERANCE * static_cast<double>(asked);
-    check.chip_lowest_rate = chip_lowest_rate(chip);
-    if (check.chip_lowest_rate) {
-        check.chip = chip_name(chip);
-    }
-    return check;
 }
 
 bool break_simulated(const BreakCheck& check) {
