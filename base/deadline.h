@@ -9,7 +9,7 @@
 #include <chrono>
 #include <poll.h>
 #include <span>
-#include <utility>
+#include <cstddef>
 
 // A point on the monotonic clock by which a wait ends, or never.
 class Deadline {
