@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -39,6 +40,15 @@ PortRequest test_request(const AdapterTest& test, bool force) {
     request.serial_lines_only = true;
     request.refuse_shared = !force;
     return request;
+}
+
+// A line left low or in this program's settings misleads the next program
+// that uses it, and no verdict covers it: said on standard error at once.
+void tell_line_not_put_back(const std::string& path, const char* after) {
+    std::fprintf(stderr,
+                 "lantoric-check: %s: the line could not be put back as it was after %s; "
+                 "unplug the adapter and plug it in again\n",
+                 escaped(path).c_str(), after);
 }
 
 // One more open at the rate, for the readiness checks.
@@ -78,22 +88,14 @@ void run_kline_checks(AdapterTest& test, bool force) {
     readiness.measured =
         measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms, opening.input_ours);
     deferred.emplace();
-    opening.port.close_now();
+    if (!opening.port.close_now()) {
+        tell_line_not_put_back(test.path, "the K-line checks");
+    }
     interruption_clear();
     readiness.summary = readiness_summary(readiness);
 }
 
 } // namespace
-
-bool rate_fails(const RateCheck& rate) {
-    return (rate.read_back && !rate.within_tolerance) ||
-           (rate.chip_lowest_rate && rate.asked < *rate.chip_lowest_rate);
-}
-
-std::chrono::steady_clock::duration wire_time(int baud_rate, std::size_t bytes) {
-    const long long bits = 10LL * static_cast<long long>(bytes);
-    return std::chrono::nanoseconds(bits * 1'000'000'000LL / std::max(baud_rate, 1));
-}
 
 ExchangeBounds bounds_for_rate(int baud_rate) {
     using std::chrono::milliseconds;
@@ -160,7 +162,7 @@ TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
     }
     // An interruption from here on puts the line back before the program dies.
     interruption_watch(opening.port.descriptor(), opening.port.saved(), AfterStop::let_go);
-    const int stops_before = interruption_stops();
+    const StoppedSince stops;
     const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
     if (port == 0) {
         interruption_clear();
@@ -176,10 +178,12 @@ TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
     run.result = loopback_exchange(port, nullptr, bounds);
     run.outcome = outcome_of(run.result);
     deferred.emplace();
-    if (interruption_stops() != stops_before) {
+    if (stops.stopped()) {
         cut_until = listened_until;
     }
-    serial_close(port);
+    if (!serial_close(port)) {
+        tell_line_not_put_back(test.path, "the test");
+    }
     interruption_clear();
     return run;
 }

@@ -11,6 +11,7 @@
 #include "check/kline_readiness.h"
 #include "check/open_diagnosis.h"
 #include "check/port_identity.h"
+#include "check/rate_check.h"
 #include "check/soak_facts.h"
 #include "check/verdict.h"
 
@@ -77,11 +78,6 @@ struct AdapterTest {
     }
 };
 
-// How long bytes (the 15 of the text unless told) need on the wire at the
-// rate, 8N1 (10 bits a byte).
-std::chrono::steady_clock::duration
-wire_time(int baud_rate, std::size_t bytes = std::char_traits<char>::length(TEST_TEXT));
-
 // The window's bounds, widened for a rate whose 15 bytes take long on the
 // wire: twice the wire time of silence at least, and three times the wire
 // time in all.
@@ -113,9 +109,6 @@ bool prepare_test(AdapterTest& test, bool force);
 TestRun run_test_once(AdapterTest& test, long long number, bool force);
 void keep_run(AdapterTest& test, TestRun run);
 void finish_test(AdapterTest& test, bool force, bool kline);
-
-// Whether the rate check says the port cannot run the rate asked.
-bool rate_fails(const RateCheck& rate);
 
 // Checks that the port opens (check_open) and who else has it open; a port
 // another process has open is tested only when forced. Then runs the exchange

@@ -1,5 +1,6 @@
 #include "check/file_changes.h"
 
+#include "base/deadline.h"
 #include "check/interruption.h"
 #include "check/node_path.h"
 
@@ -61,22 +62,17 @@ bool FileChanges::take_changes() {
 }
 
 void FileChanges::wait_until(Clock::time_point until) {
-    while (!interruption_requested()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-        if (left.count() <= 0) {
-            return;
-        }
-        // poll passes over a descriptor of -1.
-        pollfd watch[2] = {{changes_.get(), POLLIN, 0}, {interruption_descriptor(), POLLIN, 0}};
-        const int ready =
-            poll(watch, 2, static_cast<int>(std::min<long long>(left.count(), 60'000)));
-        if (ready < 0 && errno != EINTR) {
+    const Deadline deadline(until);
+    for (;;) {
+        pollfd watch{changes_.get(), POLLIN, 0};
+        const WaitEnd end = poll_until({&watch, 1}, deadline, interruption_stop_request());
+        if (end == WaitEnd::failed) {
             // Nothing to wait in: the time is slept through in steps instead.
             changes_.reset();
-            std::this_thread::sleep_for(std::min<Clock::duration>(left, FALLBACK_STEP));
+            std::this_thread::sleep_for(std::min<Clock::duration>(deadline.left(), FALLBACK_STEP));
             continue;
         }
-        if (ready > 0 && (watch[0].revents & POLLIN) != 0 && take_changes()) {
+        if (end != WaitEnd::ready || ((watch.revents & POLLIN) != 0 && take_changes())) {
             return;
         }
     }

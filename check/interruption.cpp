@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,7 +108,9 @@ void release_and_die(int signal_number) {
     }
     const int descriptor = watched_descriptor.exchange(-1);
     if (descriptor >= 0) {
-        port_close(descriptor, watched_line);
+        // A handler about to end the program has no one to tell, and no safe
+        // way to print: the next opening finds the line as it is.
+        (void)port_close(descriptor, watched_line);
     }
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
@@ -142,7 +144,9 @@ void take_back(int descriptor, const std::optional<SavedLine>& in_use,
                       serial_hold_port(descriptor) == OpeningHold::none;
     if (held && same_line(save_line(descriptor), left)) {
         if (in_use) {
-            restore_line(descriptor, *in_use);
+            // In a handler: a line that refuses its settings back shows in the
+            // measurement that goes on, which the stop marks as cut anyway.
+            (void)restore_line(descriptor, *in_use);
         }
         return;
     }
@@ -160,11 +164,13 @@ void give_back_while_stopped(int signal_number) {
     if (descriptor >= 0) {
         // What this program queued goes: a port given back is not written to,
         // and the close of one let go would wait for its output to drain.
-        ioctl(descriptor, TIOCCBRK);
+        // In a handler, about to stop: no one to tell and no safe way to
+        // print; the line as the driver keeps it is compared when continued.
+        (void)clear_break(descriptor);
         tcflush(descriptor, TCOFLUSH);
         in_use = save_line(descriptor);
         if (watched_line) {
-            restore_line(descriptor, *watched_line);
+            (void)restore_line(descriptor, *watched_line);
         }
         // Read back, as the driver keeps it, to be compared when continued.
         left = save_line(descriptor);
@@ -233,6 +239,10 @@ int interruption_descriptor() {
     return wake_pipe[0];
 }
 
+StopRequest interruption_stop_request() {
+    return {interruption_descriptor(), interruption_requested};
+}
+
 int interruption_stops() {
     return stops.load();
 }
@@ -249,11 +259,14 @@ bool interruption_port_kept() {
         SignalsDeferred deferred;
         const int descriptor = watched_descriptor.load();
         if (descriptor >= 0) {
-            ioctl(descriptor, TIOCCBRK);
-            if (watched_line) {
-                restore_line(descriptor, *watched_line);
-            }
+            const bool cleared = clear_break(descriptor);
+            const bool put_back =
+                (!watched_line || restore_line(descriptor, *watched_line)) && cleared;
             let_go(descriptor, true);
+            if (!put_back) {
+                std::fprintf(stderr, "lantoric-check: the line could not be put back as it was "
+                                     "for the program that opened the port meanwhile\n");
+            }
         }
         port_kept.store(false);
     }

@@ -12,6 +12,7 @@
 // started with blocked is unblocked.
 #pragma once
 
+#include "base/deadline.h"
 #include "serial/line_rate.h"
 
 #include <csignal>
@@ -33,10 +34,25 @@ bool interruption_requested();
 // for a wait in poll; -1 when there is none.
 int interruption_descriptor();
 
+// The stop request for a wait in poll_until: interruption_descriptor and
+// interruption_requested.
+StopRequest interruption_stop_request();
+
 // How many times the program was stopped and continued so far. A measurement
 // during which this changed was cut by a stop: the line was given back to
 // its old settings meanwhile, and its timing means nothing.
 int interruption_stops();
+
+// Whether the program was stopped and continued since this was made, by
+// interruption_stops. Main thread.
+class StoppedSince {
+  public:
+    StoppedSince() : stops_before_(interruption_stops()) {}
+    bool stopped() const { return interruption_stops() != stops_before_; }
+
+  private:
+    int stops_before_;
+};
 
 // What a stop does to the port watched when the program continues.
 enum class AfterStop {

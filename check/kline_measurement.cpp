@@ -1,8 +1,9 @@
 #include "check/kline_measurement.h"
 
-#include "check/adapter_test.h"
+#include "base/deadline.h"
 #include "check/interruption.h"
 #include "check/port_identity.h"
+#include "check/rate_check.h"
 #include "serial/line_rate.h"
 
 #include <algorithm>
@@ -78,24 +79,14 @@ std::optional<int> break_count(int descriptor) {
 // cuts the wait short does not end it.
 std::string bytes_within(int descriptor, LineSpan span, std::size_t limit = 64) {
     std::string received;
-    const Clock::time_point until = Clock::now() + span;
-    while (received.size() < limit) {
-        const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd watch{descriptor, POLLIN, 0};
-        const int ready = poll(&watch, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || (watch.revents & POLLIN) == 0) {
-            break;
-        }
+    const Deadline until = Deadline::after(span);
+    pollfd watch{descriptor, POLLIN, 0};
+    while (received.size() < limit && !until.passed() &&
+           poll_until({&watch, 1}, until) == WaitEnd::ready && (watch.revents & POLLIN) != 0) {
         char bytes[64];
-        const ssize_t got =
-            read(descriptor, bytes, std::min(sizeof bytes, limit - received.size()));
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
+        const ssize_t got = retry_after_signal(read, descriptor, bytes,
+                                               std::min(sizeof bytes, limit - received.size()));
+        if (got < 0 && errno == EAGAIN) {
             continue;
         }
         if (got <= 0) {
@@ -142,7 +133,9 @@ BreakCheck check_break(int descriptor) {
     LineCall raise{Clock::now(), {}};
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         check.error = errno;
-        ioctl(descriptor, TIOCCBRK);
+        // A precaution after a refused raise; the close clears the break
+        // again and says when it cannot.
+        (void)clear_break(descriptor);
     } else {
         raise.returned = Clock::now();
         std::this_thread::sleep_until(raise.returned + FAST_INIT_LOW);
@@ -193,25 +186,17 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         }
         if (check.written) {
             const LineSpan wait = check.expected + milliseconds(latency_ms.value_or(0)) + LISTEN;
-            const Clock::time_point until = written + wait;
-            for (;;) {
-                const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
-                pollfd watch{descriptor, POLLIN, 0};
-                const int ready =
-                    left.count() > 0 ? poll(&watch, 1, static_cast<int>(left.count())) : 0;
-                if (ready < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (ready == 1 && (watch.revents & POLLIN) != 0) {
+            pollfd watch{descriptor, POLLIN, 0};
+            if (poll_until({&watch, 1}, Deadline(written + wait)) == WaitEnd::ready) {
+                if ((watch.revents & POLLIN) != 0) {
                     check.echo_time = Clock::now() - written;
                     char byte = 0;
-                    if (read(descriptor, &byte, 1) == 1) {
+                    if (retry_after_signal(read, descriptor, &byte, 1) == 1) {
                         check.received.push_back(byte);
                     }
-                } else if (ready == 1) {
+                } else {
                     check.not_measured = GONE;
                 }
-                break;
             }
             check.sooner_than_the_wire = check.echo_time && *check.echo_time < check.earliest_echo;
             drain_until(descriptor, written + check.expected + DRAIN_LIMIT);
@@ -219,7 +204,9 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         // Whatever else the slow byte brought is no concern of the next check.
         set_aside_input(descriptor, input_ours);
     }
-    set_line_rate(descriptor, asked_rate);
+    // The slow init's edges are breaks, at any rate; the close puts the saved
+    // line back and says when it cannot.
+    (void)set_line_rate(descriptor, asked_rate);
     return check;
 }
 
@@ -233,7 +220,7 @@ SlowInitCheck check_slow_init(int descriptor) {
                                            false, true,  false, true,  true};
     SlowInitCheck check;
     check.accepted = true;
-    const int stops_before = interruption_stops();
+    const StoppedSince stops;
     LineCall first{};
     bool line_low = false;
     for (int slot = 0; slot <= SLOW_INIT_SLOTS; ++slot) {
@@ -245,7 +232,7 @@ SlowInitCheck check_slow_init(int descriptor) {
         if (slot > 0) {
             std::this_thread::sleep_until(first.called + planned);
         }
-        if (interruption_stops() != stops_before) {
+        if (stops.stopped()) {
             check.not_measured = STOPPED;
             break;
         }
@@ -270,13 +257,13 @@ SlowInitCheck check_slow_init(int descriptor) {
                                                                   : LineSpan::zero();
         check.least_certain = std::max(check.least_certain, certain);
     }
-    ioctl(descriptor, TIOCCBRK);
+    if (!clear_break(descriptor) && check.error == 0) {
+        check.accepted = false;
+        check.error = errno;
+    }
     if (port_went_away(check.error)) {
         check.accepted = false;
         check.not_measured = GONE;
-    }
-    if (check.not_measured.empty() && interruption_stops() != stops_before) {
-        check.not_measured = STOPPED;
     }
     return check;
 }
@@ -285,19 +272,6 @@ SlowInitCheck check_slow_init(int descriptor) {
 
 EdgeRange span_between(const LineCall& first, const LineCall& second, LineSpan planned) {
     return {second.called - first.returned - planned, second.returned - first.called - planned};
-}
-
-RateCheck check_rate(int asked, std::optional<int> read_back, ConverterChip chip) {
-    RateCheck check;
-    check.asked = asked;
-    check.read_back = read_back;
-    check.within_tolerance =
-        read_back && std::abs(*read_back - asked) <= RATE_TOLERANCE * static_cast<double>(asked);
-    check.chip_lowest_rate = chip_lowest_rate(chip);
-    if (check.chip_lowest_rate) {
-        check.chip = chip_name(chip);
-    }
-    return check;
 }
 
 bool break_simulated(const BreakCheck& check) {
@@ -325,9 +299,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
             measured.interrupted = true;
             return;
         }
-        const int stops_before = interruption_stops();
+        const StoppedSince stops;
         check = measure();
-        if (interruption_stops() != stops_before) {
+        if (stops.stopped()) {
             check.not_measured = STOPPED;
         }
         measured.interrupted |= check.not_measured == STOPPED;
@@ -337,7 +311,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
     // Breaks then read as FF 00 00 where the driver reports line status; the
     // CP210x driver reports them at all only with INPCK, which on a line
     // without parity changes nothing else.
-    change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
+    // Refused, breaks show as the line's own flags let them: a break not seen
+    // is told as not come back.
+    (void)change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
     set_aside_input(descriptor, input_ours);
     const std::optional<int> breaks_before = break_count(descriptor);
     measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
@@ -346,7 +322,9 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
                              (breaks_before && breaks_after && *breaks_after > *breaks_before);
     run(measured.fast_break, [&] { return check_break(descriptor); });
     if (line) {
-        restore_line(descriptor, *line);
+        // Marked breaks change nothing the later checks read; the close puts
+        // the saved line back and says when it cannot.
+        (void)restore_line(descriptor, *line);
     }
     run(measured.zero_byte,
         [&] { return check_zero_byte(descriptor, asked_rate, latency_timer_ms, input_ours); });

@@ -6,6 +6,7 @@
 // in, not as the calls' own time.
 #pragma once
 
+#include "check/rate_check.h"
 #include "check/usb_identity.h"
 #include "serial/port_opening.h"
 
@@ -22,22 +23,7 @@ inline constexpr int SLOW_INIT_SLOTS = 10;
 // The rate at which one zero byte holds the line low for 25 ms.
 inline constexpr int FALLBACK_INIT_RATE = 360;
 
-// A UART takes a line up to this far off its own rate.
-inline constexpr double RATE_TOLERANCE = 0.02;
-
 using LineSpan = std::chrono::steady_clock::duration;
-
-// The rate the driver runs after it was asked for one.
-struct RateCheck {
-    int asked = 0;
-    std::optional<int> read_back; // none when the read failed
-    // The read-back is within RATE_TOLERANCE of the rate asked.
-    bool within_tolerance = false;
-    // The USB identity names a chip whose lowest rate is above the one asked:
-    // its driver's read-back cannot be trusted there.
-    std::optional<int> chip_lowest_rate;
-    std::string chip;
-};
 
 // Raising a break, waiting FAST_INIT_LOW from the raise's return, clearing it.
 struct BreakCheck {
@@ -141,7 +127,3 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
 // Whether the clear call took so long that the driver must have simulated
 // the break with a slow zero byte.
 bool break_simulated(const BreakCheck& check);
-
-// The rate check of an opened port: asked against read back, and the lowest
-// rate of the converter chip behind it where one is known.
-RateCheck check_rate(int asked, std::optional<int> read_back, ConverterChip chip);

@@ -191,16 +191,17 @@ ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
     const std::string other_adapter =
         "this driver cannot run " + asked +
         " baud: use an adapter whose chip and driver can (FTDI chips are known to)";
-    if (rate.chip_lowest_rate && rate.asked < *rate.chip_lowest_rate) {
+    const RateFinding finding = rate_finding(rate);
+    if (finding == RateFinding::below_chip_lowest) {
         line.answer = Readiness::no;
         line.reason = "the " + rate.chip + " chip runs no slower than " +
                       std::to_string(*rate.chip_lowest_rate) + " baud: its driver's read-back of " +
                       asked + " cannot be trusted";
         line.fix = "choose a rate of " + std::to_string(*rate.chip_lowest_rate) + " baud or more";
-    } else if (!rate.read_back) {
+    } else if (finding == RateFinding::not_read_back) {
         line.reason = "the driver does not say which rate the line runs at";
         line.fix = "try the adapter with a K-line tool";
-    } else if (!rate.within_tolerance) {
+    } else if (finding == RateFinding::off_rate) {
         line.answer = Readiness::no;
         line.reason = "the line runs at " + std::to_string(*rate.read_back) + " baud, not the " +
                       asked + " asked: the echo comes back, but an ECU will not understand it";

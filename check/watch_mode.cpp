@@ -1,6 +1,7 @@
 #include "check/watch_mode.h"
 
 #include "app/core/port_candidates.h"
+#include "base/deadline.h"
 #include "base/owners.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
@@ -50,13 +51,10 @@ class Watch {
         greet();
         while (!interruption_requested() && !output_closed()) {
             // Standard output is watched too: a reader that goes (the end of
-            // "| head -1") ends the watch at once. poll passes over a
-            // descriptor of -1.
-            pollfd watch[3] = {{changes.get(), POLLIN, 0},
-                               {interruption_descriptor(), POLLIN, 0},
-                               {STDOUT_FILENO, 0, 0}};
-            const int ready = poll(watch, 3, timeout_ms());
-            if (ready < 0 && errno != EINTR) {
+            // "| head -1") ends the watch at once.
+            pollfd watch[2] = {{changes.get(), POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+            const WaitEnd end = poll_until(watch, next_due(), interruption_stop_request());
+            if (end == WaitEnd::failed) {
                 // The ports plugged in from now on would never be tested:
                 // the watch is over, and no success.
                 const int error = errno;
@@ -67,7 +65,7 @@ class Watch {
                              escaped(folder_).c_str(), std::strerror(error));
                 return worse_status(tally_.status, EXIT_NOT_OPENED);
             }
-            if (ready > 0 && (watch[0].revents & POLLIN)) {
+            if (watch[0].revents & POLLIN) {
                 take_changes(changes.get());
             }
             test_overdue();
@@ -120,16 +118,12 @@ class Watch {
     }
 
     // Until the earliest node waiting for udev is due; forever when none is.
-    int timeout_ms() const {
-        if (waiting_.empty()) {
-            return -1;
-        }
+    Deadline next_due() const {
         Clock::time_point due = Clock::time_point::max();
         for (const auto& [path, wait] : waiting_) {
             due = std::min(due, wait.due);
         }
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
-        return static_cast<int>(std::max<long long>(left.count(), 0));
+        return Deadline(due);
     }
 
     void take_changes(int changes) {

@@ -9,7 +9,7 @@
 // Sets the line's input and output speed to rate baud (BOTHER), leaving every
 // other setting as it is. True when the driver took the call; what it really
 // runs at is line_rate's answer. Any thread; no lock.
-bool set_line_rate(int descriptor, int rate);
+[[nodiscard]] bool set_line_rate(int descriptor, int rate);
 
 // The output speed the line runs at, as TCGETS2 reports it; none on error.
 std::optional<int> line_rate(int descriptor);
@@ -23,9 +23,13 @@ struct SavedLine {
 std::optional<SavedLine> save_line(int descriptor);
 
 // Puts saved settings back at once. False when the line refused them.
-bool restore_line(int descriptor, const SavedLine& saved);
+[[nodiscard]] bool restore_line(int descriptor, const SavedLine& saved);
 
 // Sets and clears input-mode flags (termios values: PARMRK, IGNBRK, ...),
 // leaving the rest of the line, a rate of its own included, as it is. False
 // when the line refused the change.
-bool change_input_flags(int descriptor, unsigned set, unsigned clear);
+[[nodiscard]] bool change_input_flags(int descriptor, unsigned set, unsigned clear);
+
+// Ends a break (TIOCCBRK). False when the line refused: it may be held low
+// still. Async-signal-safe: one system call.
+[[nodiscard]] bool clear_break(int descriptor);

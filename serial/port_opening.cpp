@@ -149,7 +149,8 @@ OwnedDescriptor open_node(const std::string& path, const OwnedDescriptor& node,
 
 OpenPort& OpenPort::operator=(OpenPort&& other) noexcept {
     if (this != &other) {
-        close_now();
+        // As in the destructor: a caller that must know closes first.
+        (void)close_now();
         descriptor_ = std::move(other.descriptor_);
         saved_ = other.saved_;
         line_set_ = other.line_set_;
@@ -157,10 +158,8 @@ OpenPort& OpenPort::operator=(OpenPort&& other) noexcept {
     return *this;
 }
 
-void OpenPort::close_now() {
-    if (descriptor_) {
-        port_close(descriptor_.release(), saved_, line_set_);
-    }
+bool OpenPort::close_now() {
+    return !descriptor_ || port_close(descriptor_.release(), saved_, line_set_);
 }
 
 namespace {
@@ -340,7 +339,9 @@ PortOpening port_open(const PortRequest& request) {
         opening.failure = OpeningFailure::refused_rate;
         opening.error = errno;
         opening.refused_rate = request.rate;
-        opening.port.close_now();
+        // The refused rate is what this opening tells; the line it leaves
+        // is told by the next opening, which finds it as it is.
+        (void)opening.port.close_now();
         return opening;
     }
     if (request.line) {
@@ -350,15 +351,29 @@ PortOpening port_open(const PortRequest& request) {
     return opening;
 }
 
-void port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output) {
+namespace {
+
+// Whether a call on the line failed while the line is still there: one that
+// was unplugged, hung up or let go (its descriptor a dead end) has nothing
+// left to put back.
+bool refused_by_line(bool done) {
+    return !done && errno != EIO && errno != ENODEV && errno != ENXIO && errno != ENOTTY &&
+           errno != EBADF;
+}
+
+} // namespace
+
+bool port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output) {
+    bool put_back = true;
     if (discard_output) {
         // A test interrupted while it held the line low must not leave it so.
-        ioctl(descriptor, TIOCCBRK);
+        put_back = !refused_by_line(clear_break(descriptor));
         tcflush(descriptor, TCOFLUSH);
     }
-    if (saved) {
-        restore_line(descriptor, *saved);
+    if (saved && refused_by_line(restore_line(descriptor, *saved))) {
+        put_back = false;
     }
     serial_release_port(descriptor);
     close(descriptor);
+    return put_back;
 }

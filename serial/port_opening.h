@@ -61,7 +61,9 @@ class OpenPort {
         : descriptor_(std::move(descriptor)), saved_(saved), line_set_(line_set) {}
     OpenPort(OpenPort&&) = default;
     OpenPort& operator=(OpenPort&& other) noexcept;
-    ~OpenPort() { close_now(); }
+    // A destructor has no one to tell whether the line went back: a caller
+    // that must know closes with close_now first.
+    ~OpenPort() { (void)close_now(); }
 
     explicit operator bool() const { return static_cast<bool>(descriptor_); }
     int descriptor() const { return descriptor_.get(); }
@@ -70,7 +72,8 @@ class OpenPort {
     // Hands the descriptor over (to the serial table, which closes it with
     // port_close and saved()).
     int release() { return descriptor_.release(); }
-    void close_now();
+    // Closes now, as port_close does; true when it held no port.
+    [[nodiscard]] bool close_now();
 
   private:
     OwnedDescriptor descriptor_;
@@ -120,8 +123,12 @@ PortOpening port_open(const PortRequest& request);
 // Closes a port handed over by OpenPort::release: clears a break and
 // discards unsent output (a stuck adapter's close would wait for it) unless
 // told to leave the line alone, puts the saved line back, gives the hold up and closes. Any thread;
-// no lock; only system calls, so it may run in a signal handler.
-void port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output = true);
+// no lock; only system calls, so it may run in a signal handler. False when
+// the line, still there, could not be put back: the break not cleared, or
+// the saved settings refused; true for a line unplugged, hung up or let go,
+// which has nothing left to put back.
+[[nodiscard]] bool port_close(int descriptor, const std::optional<SavedLine>& saved,
+                              bool discard_output = true);
 
 // Whether the character device is a terminal by its class in sysfs (a
 // pseudo-terminal slave has no sysfs entry and counts by its major).

@@ -1,5 +1,6 @@
 #include "serial/serial_port.h"
 
+#include "base/deadline.h"
 #include "base/owners.h"
 #include "serial/line_settings.h"
 #include "serial/port_opening.h"
@@ -11,7 +12,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -53,8 +53,8 @@ SerialRecord* find_port_locked(object_number number) {
 // Closes a port whose record is already gone, outside the table's lock: unsent
 // output discarded (a USB serial port's close otherwise waits for it to drain,
 // up to 30 s on a stuck adapter), the line put back, the hold given up.
-void close_released_port(const ReleasedPort& port) {
-    port_close(port.descriptor, port.saved);
+bool close_released_port(const ReleasedPort& port) {
+    return port_close(port.descriptor, port.saved);
 }
 
 // Each 8-bit character as a 16-bit unit, low byte first.
@@ -70,7 +70,9 @@ std::string wide_form(const char* text) {
 } // namespace
 
 void serial_init() {
-    registry_create_once(&serial_table, sizeof(SerialRecord), 16, serial_close);
+    // The table's release runs where no one waits for an answer.
+    registry_create_once(&serial_table, sizeof(SerialRecord), 16,
+                         [](object_number number) { (void)serial_close(number); });
 }
 
 object_number serial_open(object_number number, const char* path, int baud_rate, int parity,
@@ -118,7 +120,9 @@ object_number serial_adopt(object_number number, OpenPort port) {
         }
     }
     if (replaced) {
-        close_released_port(*replaced);
+        // The number now names the new port, whose opening set its own line;
+        // the replaced one's line concerns no one who could be told.
+        (void)close_released_port(*replaced);
     }
     // A port the table could not take closes here, as it came.
     return result;
@@ -175,8 +179,7 @@ int serial_wait_input(object_number number, int timeout_ms) {
     if (serial_table == nullptr) {
         return 0;
     }
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const Deadline until = Deadline::after(std::chrono::milliseconds(timeout_ms));
     int waiting = 0;
     {
         auto hold = registry_hold(serial_table);
@@ -184,27 +187,16 @@ int serial_wait_input(object_number number, int timeout_ms) {
         if (port == nullptr) {
             return 0;
         }
-        for (;;) {
-            const auto left = std::max(Clock::duration::zero(), until - Clock::now());
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-            const timespec span{static_cast<time_t>(seconds.count()),
-                                static_cast<long>((left - seconds) / std::chrono::nanoseconds(1))};
-            pollfd watch{port->descriptor, POLLIN, 0};
-            int ready = ppoll(&watch, 1, &span, nullptr);
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0 || (watch.revents & POLLIN) == 0 ||
-                ioctl(port->descriptor, FIONREAD, &waiting) != 0 || waiting < 0) {
-                waiting = 0;
-            }
-            break;
+        pollfd watch{port->descriptor, POLLIN, 0};
+        if (poll_until({&watch, 1}, until) != WaitEnd::ready || (watch.revents & POLLIN) == 0 ||
+            ioctl(port->descriptor, FIONREAD, &waiting) != 0 || waiting < 0) {
+            waiting = 0;
         }
     }
     // An error or a hang-up ends the wait at once without input; the rest of
     // the timeout is slept away, without holding the table.
     if (waiting == 0) {
-        std::this_thread::sleep_until(until);
+        std::this_thread::sleep_until(until.at());
     }
     return waiting;
 }
@@ -239,25 +231,25 @@ int serial_read(object_number number, void* buffer, int length) {
     return got < 0 ? 0 : static_cast<int>(got);
 }
 
-void serial_close(object_number number) {
+bool serial_close(object_number number) {
     if (serial_table == nullptr) {
-        return;
+        return true;
     }
     if (number == -1) {
         serial_close_all();
-        return;
+        return true;
     }
     ReleasedPort closing{};
     {
         auto hold = registry_hold(serial_table);
         SerialRecord* port = find_port_locked(number);
         if (port == nullptr) {
-            return;
+            return true;
         }
         closing = released(*port);
         registry_release(serial_table, number);
     }
-    close_released_port(closing);
+    return close_released_port(closing);
 }
 
 void serial_close_all() {
@@ -272,7 +264,8 @@ void serial_close_all() {
         registry_release(serial_table, number);
         return true;
     });
+    // At shutdown no one is left to tell of a line that did not go back.
     for (const ReleasedPort& port : ports) {
-        close_released_port(port);
+        (void)close_released_port(port);
     }
 }

@@ -110,8 +110,10 @@ int serial_read(object_number number, void* buffer, int length);
 // and the hold on the port ends with it. -1 closes every open
 // port: explicit numbers ascending, then automatic ones oldest first. Does
 // nothing for a number that names no open port. Any thread; holds the table
-// only to give the record up, and closes after dropping it.
-void serial_close(object_number number);
+// only to give the record up, and closes after dropping it. False when the
+// port's line, still there, could not be put back (as port_close); true
+// otherwise, and for -1.
+[[nodiscard]] bool serial_close(object_number number);
 
 // Closes every open port, as serial_close(-1). Called once at shutdown, while
 // a test worker may still be using its port; its later calls return 0.

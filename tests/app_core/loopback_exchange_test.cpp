@@ -129,7 +129,7 @@ TEST_P(LoopbackExchange, GivesItsVerdictBytesAndTiming) {
     const Clock::time_point start = Clock::now();
     const LoopbackResult result = loopback_exchange(port, nullptr, row.bounds);
     const Clock::duration took = Clock::now() - start;
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
 
     EXPECT_EQ(result.verdict, row.verdict);
     EXPECT_EQ(result.port_gone, row.port_gone);

@@ -491,6 +491,12 @@ TEST_F(CheckProgram, KlineChecksSayWhatTheDriverCanDo) {
          4,
          {"\"verdict\" : \"cannot do what was asked\""}},
         {"", {"--kline", "--json"}, 5, {"\"verdict\" : \"not proven: test again\""}},
+        // The line refuses its old rate back at the close.
+        {"refused-rate=38400",
+         {"--kline"},
+         4,
+         {"could not be put back as it was after the test"},
+         {}},
         {"rate=4000000:9600", {"--baud=4000000"}, 4, {"rate: the line runs at 9600 baud, not"}},
         {"refused-rate=10400",
          {"--baud=10400", "--count=3"},

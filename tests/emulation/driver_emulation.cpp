@@ -276,6 +276,19 @@ bool has_injected() {
     return !state.injected.empty();
 }
 
+// SIGINT 5 ms into the first wait for input on the port at 360 baud.
+void interrupt_at_360(const pollfd* entries, nfds_t count) {
+    termios2 line{};
+    if (emulation().sigint_at_360 && count == 1 && is_port(entries[0].fd) &&
+        real_ioctl(entries[0].fd, TCGETS2, &line) == 0 && line.c_ospeed == 360) {
+        emulation().sigint_at_360 = false;
+        std::thread([] {
+            usleep(5000);
+            kill(getpid(), SIGINT);
+        }).detach();
+    }
+}
+
 // Marks injected input on the port's entries; how many entries it marked
 // that the real poll had not.
 int mark_injected(pollfd* entries, nfds_t count) {
@@ -359,15 +372,7 @@ ssize_t read(int descriptor, void* buffer, size_t length) {
 
 int poll(pollfd* entries, nfds_t count, int timeout) {
     static auto call = next<int (*)(pollfd*, nfds_t, int)>("poll");
-    termios2 line{};
-    if (emulation().sigint_at_360 && count == 1 && is_port(entries[0].fd) &&
-        real_ioctl(entries[0].fd, TCGETS2, &line) == 0 && line.c_ospeed == 360) {
-        emulation().sigint_at_360 = false;
-        std::thread([] {
-            usleep(5000);
-            kill(getpid(), SIGINT);
-        }).detach();
-    }
+    interrupt_at_360(entries, count);
     const int result = call(entries, count, has_injected() ? 0 : timeout);
     return result < 0 ? result : result + mark_injected(entries, count);
 }
@@ -393,6 +398,7 @@ int access(const char* path, int mode) {
 
 int ppoll(pollfd* entries, nfds_t count, const timespec* timeout, const sigset_t* mask) {
     static auto call = next<int (*)(pollfd*, nfds_t, const timespec*, const sigset_t*)>("ppoll");
+    interrupt_at_360(entries, count);
     const timespec now{0, 0};
     const int result = call(entries, count, has_injected() ? &now : timeout, mask);
     return result < 0 ? result : result + mark_injected(entries, count);

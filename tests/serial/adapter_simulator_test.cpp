@@ -50,7 +50,7 @@ class AdapterSimulatorTest : public testing::Test {
         EXPECT_NE(port, 0);
         EXPECT_EQ(serial_write_string(port, test_text.c_str()), 15);
         std::string answer = read_port(port, count, deadline);
-        serial_close(port);
+        EXPECT_TRUE(serial_close(port));
         return answer;
     }
 
@@ -126,7 +126,7 @@ TEST_F(AdapterSimulatorTest, PaceSpreadsTheEchoOverTheWireTime) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 33ms) << "one byte takes 33 ms";
     EXPECT_EQ(read_port(port, 14), test_text.substr(1));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
 }
 
 TEST_F(AdapterSimulatorTest, EndlessTrailKeepsSendingDots) {
@@ -166,7 +166,7 @@ TEST_F(AdapterSimulatorTest, ShortWriteMakesTheTestTextComeOutShort) {
         object_number port = open_adapter(adapter.link());
         ASSERT_NE(port, 0);
         EXPECT_EQ(serial_write_string(port, test_text.c_str()), std::atoi(room));
-        serial_close(port);
+        EXPECT_TRUE(serial_close(port));
     }
 }
 

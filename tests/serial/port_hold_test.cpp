@@ -52,7 +52,7 @@ TEST(PortHold, RefusesAPortThatAnotherProgramHoldsAndOnlyThen) {
             EXPECT_EQ(terminal.slave_settings().c_cflag & CBAUD, static_cast<tcflag_t>(B9600))
                 << "the test did not set its own line";
         }
-        serial_close(port);
+        EXPECT_TRUE(serial_close(port));
 
         TerminalHolder::Seen after = other_program.seen();
         EXPECT_EQ(after.waiting, 13) << "the other program's input was taken";
@@ -89,12 +89,12 @@ TEST(PortHold, TheHoldLastsFromTheOpenToTheCloseAndNoLonger) {
     EXPECT_TRUE(held.flock_refused);
     EXPECT_TRUE(held.exclusive);
 
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
     Meets released = what_another_program_meets(terminal.slave_path());
     EXPECT_FALSE(released.flock_refused);
     EXPECT_FALSE(released.exclusive) << "the terminal stayed exclusive after the close";
     EXPECT_NE(port = open_port(terminal.slave_path()), 0) << "the next test cannot open it";
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
 }
 
 } // namespace

@@ -138,7 +138,7 @@ void close_while_in_use(object_number old_number, object_number new_number) {
         object_number new_handle = new_number == OBJECT_ANY ? new_port : new_number;
         EXPECT_TRUE(wait_until([&] { return serial_input_available(new_handle) == 5; }))
             << "the old number read from the new device";
-        serial_close(new_handle);
+        EXPECT_TRUE(serial_close(new_handle));
     }
 }
 

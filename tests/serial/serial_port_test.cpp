@@ -73,7 +73,7 @@ TEST_F(SerialPortTest, OtherLineSettingsReachTheLine) {
     EXPECT_EQ(line.c_cflag & (CMSPAR | PARODD), static_cast<tcflag_t>(CMSPAR | PARODD));
     EXPECT_TRUE(line.c_cflag & CSTOPB);
     EXPECT_TRUE(line.c_cflag & CRTSCTS);
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
 
     // Space parity and 1.5 stop bits (which means two).
     ASSERT_NE(serial_open(OBJECT_ANY, pty.slave_path().c_str(), 50, 4, 8, 1.5f, 1, 1, 1), 0);
@@ -82,21 +82,21 @@ TEST_F(SerialPortTest, OtherLineSettingsReachTheLine) {
     EXPECT_EQ(line.c_cflag & (CMSPAR | PARODD), static_cast<tcflag_t>(CMSPAR));
     EXPECT_TRUE(line.c_cflag & CSTOPB);
     EXPECT_FALSE(line.c_cflag & CRTSCTS);
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
 
     // Parity code 7 opens without parity; 0 baud is taken as B0.
     ASSERT_NE(serial_open(OBJECT_ANY, pty.slave_path().c_str(), 0, 7, 8, 1.0f, 0, 1, 1), 0);
     line = pty.slave_settings();
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B0));
     EXPECT_FALSE(line.c_cflag & (PARODD | CMSPAR));
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
 
     // Software flow control keeps the speed.
     ASSERT_NE(serial_open(OBJECT_ANY, pty.slave_path().c_str(), 9600, 0, 8, 1.0f, 3, 1, 1), 0);
     line = pty.slave_settings();
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B9600));
     EXPECT_EQ(line.c_iflag, static_cast<tcflag_t>(IGNPAR | IXON | IXOFF | IXANY));
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
 
     // Rates as a user picks them from the usual list.
     for (auto [rate, speed] : std::initializer_list<std::pair<int, speed_t>>{
@@ -104,7 +104,7 @@ TEST_F(SerialPortTest, OtherLineSettingsReachTheLine) {
         ASSERT_NE(serial_open(OBJECT_ANY, pty.slave_path().c_str(), rate, 0, 8, 1.0f, 0, 1, 1), 0);
         line = pty.slave_settings();
         EXPECT_EQ(cfgetospeed(&line), speed) << rate;
-        serial_close(-1);
+        EXPECT_TRUE(serial_close(-1));
     }
 }
 
@@ -267,18 +267,18 @@ TEST_F(SerialPortTest, NumbersThatNameNoPortDoNothing) {
         EXPECT_EQ(serial_write_string(none, "x"), 0) << none;
         EXPECT_EQ(serial_input_available(none), 0) << none;
         EXPECT_EQ(serial_read(none, buffer, sizeof buffer), 0) << none;
-        serial_close(none);
+        EXPECT_TRUE(serial_close(none));
     }
     object_number port = open_port(OBJECT_ANY, pty.slave_path());
     ASSERT_NE(port, 0);
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
     EXPECT_EQ(ports_on(pty), 0);
     ASSERT_TRUE(pty.write_master("late"));
     ASSERT_TRUE(pty.wait_slave_input(4));
     EXPECT_EQ(serial_write_string(port, "x"), 0);
     EXPECT_EQ(serial_input_available(port), 0);
     EXPECT_EQ(serial_read(port, buffer, sizeof buffer), 0);
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
     EXPECT_EQ(pty.read_master_now(), "");
 }
 
@@ -294,7 +294,7 @@ TEST_F(SerialPortTest, CloseDiscardsOutputNotYetSent) {
     }
     // The master's line buffer holds 4095 bytes; the rest waits in the queue.
     ASSERT_GT(accepted, 3 * 4096u) << "the queue did not fill";
-    serial_close(port);
+    EXPECT_TRUE(serial_close(port));
     std::string arrived = pty.read_master(accepted, std::chrono::seconds(1));
     EXPECT_LE(arrived.size(), 4096u) << "output queued before the close was still sent";
 }
@@ -308,7 +308,7 @@ TEST_F(SerialPortTest, ASlowCloseKeepsNoOtherPortWaiting) {
         ASSERT_TRUE(look);
         ASSERT_GT(open_port(1, stuck), 0);
         ASSERT_GT(open_port(2, pty.slave_path()), 0);
-        std::thread closing([] { serial_close(1); });
+        std::thread closing([] { EXPECT_TRUE(serial_close(1)); });
         // The exclusive hold ends right before the descriptor's close.
         EXPECT_TRUE(wait_until([&] {
             int held = 1;
@@ -356,7 +356,7 @@ TEST_F(SerialPortTest, CloseMinusOneClosesEveryPort) {
         EXPECT_EQ(ports_on(*each), 1);
     }
 
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
     for (const PtyPair* each : {&pty, &second, &third, &fourth}) {
         EXPECT_EQ(ports_on(*each), 0);
     }
@@ -364,7 +364,7 @@ TEST_F(SerialPortTest, CloseMinusOneClosesEveryPort) {
          {object_number{0}, object_number{7}, automatic_first, automatic_second}) {
         EXPECT_EQ(serial_write_string(closed, "x"), 0) << closed;
     }
-    serial_close(-1);
+    EXPECT_TRUE(serial_close(-1));
     serial_close_all();
 
     // Explicit slots are reusable afterwards.
@@ -405,8 +405,8 @@ TEST_F(SerialPortTest, APortOpenedAsDescriptorZeroStillCountsAsOpen) {
     EXPECT_EQ(zero_target, -1) << "descriptor 0 was left open";
     EXPECT_EQ(serial_write_string(4, "z"), 1);
     EXPECT_EQ(pty.read_master(1), "z");
-    serial_close(4);
-    serial_close(automatic);
+    EXPECT_TRUE(serial_close(4));
+    EXPECT_TRUE(serial_close(automatic));
     EXPECT_EQ(ports_on(pty), 0);
     EXPECT_EQ(ports_on(second), 0);
 }
