@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <poll.h>
 #include <span>
-#include <cstddef>
 
 // A point on the monotonic clock by which a wait ends, or never.
 class Deadline {
