@@ -149,9 +149,10 @@ void add_holders(Document& document, const PortHolders& holders) {
     document.number("input_waiting_bytes", holders.input_waiting);
 }
 
-void add_rate(Document& document, const char* name, std::optional<int> rate) {
-    if (rate) {
-        document.number(name, *rate);
+// A number that may be unknown (null): a rate, a count of breaks, a latency.
+void add_number_or_null(Document& document, const char* name, std::optional<int> value) {
+    if (value) {
+        document.number(name, *value);
     } else {
         document.null(name);
     }
@@ -172,7 +173,7 @@ void add_run(Document& document, const TestRun& test_run) {
     if (test_run.outcome == Verdict::not_opened) {
         add_open(document, test_run.open);
     }
-    add_rate(document, "line_rate", test_run.line_rate);
+    add_number_or_null(document, "line_rate", test_run.line_rate);
     document.number("waiting_before_bytes", run.waiting_before);
     document.number("bytes_written", run.bytes_written);
     document.text("sent_text", sent);
@@ -195,9 +196,9 @@ void add_run(Document& document, const TestRun& test_run) {
 void add_rate_check(Document& document, const char* name, const RateCheck& rate) {
     document.begin_object(name);
     document.number("asked", rate.asked);
-    add_rate(document, "read_back", rate.read_back);
+    add_number_or_null(document, "read_back", rate.read_back);
     document.flag("within_tolerance", rate.within_tolerance);
-    add_rate(document, "chip_lowest_rate", rate.chip_lowest_rate);
+    add_number_or_null(document, "chip_lowest_rate", rate.chip_lowest_rate);
     document.end_object();
 }
 
@@ -249,8 +250,7 @@ void add_soak(Document& document, const SoakFacts& soak) {
     document.end_object();
 }
 
-// Opens a check's object with what every check has: why it was not measured,
-// and for a break check whether the driver took the break.
+// Opens a check's object with what every check has: why it was not measured.
 void begin_check(Document& document, const char* name, const std::string& not_measured) {
     document.begin_object(name);
     document.text("not_measured", not_measured);
@@ -271,7 +271,7 @@ void add_break(Document& document, const BreakCheck& fast) {
     document.flag("simulated", break_simulated(fast));
     document.text("received_hex", hex_bytes(fast.received));
     document.flag("line_went_low", fast.line_went_low);
-    add_rate(document, "counted_breaks", fast.counted_breaks);
+    add_number_or_null(document, "counted_breaks", fast.counted_breaks);
     document.end_object();
 }
 
@@ -321,7 +321,7 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.begin_object("echo_latency");
     document.milliseconds("last_byte_ms", readiness.echo_last_byte);
     document.milliseconds("wire_time_ms", readiness.echo_wire_time);
-    add_rate(document, "latency_timer_ms", readiness.latency_timer_ms);
+    add_number_or_null(document, "latency_timer_ms", readiness.latency_timer_ms);
     document.end_object();
     document.begin_array("summary");
     for (const ReadinessLine& line : readiness.summary) {
@@ -358,7 +358,7 @@ std::string listing_json(const PortListing& listing, int exit_status) {
                                   {"product", &UsbIdentity::product},
                                   {"serial", &UsbIdentity::serial},
                                   {"driver", &UsbIdentity::driver}});
-            add_rate(document, "latency_timer_ms", usb->latency_timer_ms);
+            add_number_or_null(document, "latency_timer_ms", usb->latency_timer_ms);
             document.end_object();
         } else {
             document.null("usb");
@@ -401,7 +401,7 @@ std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
         document.begin_object();
         document.path(test.path);
         document.number("baud", test.baud_rate);
-        add_rate(document, "line_rate", test.line_rate);
+        add_number_or_null(document, "line_rate", test.line_rate);
         add_rate_check(document, "rate", test.rate);
         add_open(document, test.open);
         add_holders(document, test.holders);

@@ -169,6 +169,37 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
     return status;
 }
 
+// --help and --version, printed at once; false for every other mode.
+bool answers_at_once(const CheckOptions& options) {
+    if (!options.help.empty()) {
+        std::fputs(options.help.c_str(), stdout);
+        return true;
+    }
+    if (!options.version) {
+        return false;
+    }
+    if (options.json) {
+        std::fputs(version_json().c_str(), stdout);
+    } else {
+        std::printf("lantoric-check %s\n", LANTORIC_VERSION);
+    }
+    return true;
+}
+
+// The watch, the listing or the tests of the ports, as the options ask; the
+// JSON document when asked for one, status their exit status.
+std::string run_mode(const CheckOptions& options, BlockOutput& output, int& status) {
+    std::vector<AdapterTest> tests;
+    if (options.watch) {
+        status = watch_ports(options, output, tests);
+    } else if (options.ports.empty() && !options.all) {
+        return list_the_ports(options);
+    } else {
+        status = test_the_ports(options, output, tests);
+    }
+    return options.json ? tests_json(tests, status) : "";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -182,16 +213,7 @@ int main(int argc, char** argv) {
         complain(escaped(error));
         return EXIT_USAGE;
     }
-    if (!options->help.empty()) {
-        std::fputs(options->help.c_str(), stdout);
-        return finish(EXIT_SUCCESS_STATUS);
-    }
-    if (options->version) {
-        if (options->json) {
-            std::fputs(version_json().c_str(), stdout);
-        } else {
-            std::printf("lantoric-check %s\n", LANTORIC_VERSION);
-        }
+    if (answers_at_once(*options)) {
         return finish(EXIT_SUCCESS_STATUS);
     }
     ReportFiles report;
@@ -211,18 +233,8 @@ int main(int argc, char** argv) {
     // Text goes out block by block (JSON at the end); what --report needs of
     // it is kept.
     BlockOutput output(!options->report.empty(), !options->json);
-    std::vector<AdapterTest> tests;
     int status = EXIT_SUCCESS_STATUS;
-    std::string json;
-    if (options->watch) {
-        status = watch_ports(*options, output, tests);
-        json = options->json ? tests_json(tests, status) : "";
-    } else if (options->ports.empty() && !options->all) {
-        json = list_the_ports(*options);
-    } else {
-        status = test_the_ports(*options, output, tests);
-        json = options->json ? tests_json(tests, status) : "";
-    }
+    const std::string json = run_mode(*options, output, status);
     std::fputs(json.c_str(), stdout);
     if (!options->report.empty()) {
         std::string report_error;
