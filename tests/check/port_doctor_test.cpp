@@ -349,6 +349,7 @@ TEST(PortDoctor, WatchTestsEachAdapterAsItComes) {
 // --all: the first Ctrl-C ends the watch after the test under way, the ports
 // not yet tested left alone. A wait that fails ends the watch as no success.
 TEST(PortDoctor, WatchEndsOnCtrlCDuringAllAndOnAFailedWait) {
+    DeviceLink no_serial_line(unique_device_link(), "/dev/null"); // first, and not tested
     SimulatedAdapter first(unique_device_link(), {"--silent"});
     SimulatedAdapter second(unique_device_link(), {"--silent"});
     ASSERT_TRUE(first.ready() && second.ready());
