@@ -9,6 +9,8 @@
 #include "check/time_text.h"
 
 #include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
 
 namespace {
 
@@ -55,6 +57,22 @@ bool port_is_locked(const std::string& path) {
     return false;
 }
 
+// A lock file that names no live process but changed a moment ago is being
+// written: a program that takes its lock again writes it in place, empty or
+// half-written for a moment, and its hold goes on meanwhile.
+constexpr std::time_t LOCK_BEING_WRITTEN_SECONDS = 3;
+
+bool lock_being_written(const std::string& path) {
+    for (const std::string& lock_file : uucp_lock_files(path)) {
+        struct stat status {};
+        if (lstat(lock_file.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+            std::abs(std::time(nullptr) - status.st_mtime) < LOCK_BEING_WRITTEN_SECONDS) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void show_counts(const AdapterTest& test, SteadyClock::duration ran, std::FILE* out, bool live) {
     std::fprintf(out, "%s  soak: %lld tests, %lld successes%s; %s%s", live ? "\r\033[K" : "",
                  test.run_count, test.outcomes[Verdict::success], failed_run_counts(test).c_str(),
@@ -83,14 +101,16 @@ class Soak {
     }
 
     // Before a run: while the port is away or another program holds it, one
-    // step of the wait for it; false when a run may go ahead.
+    // step of the wait for it; false when a run may go ahead. A hold lasts
+    // while a lock file is being written again.
     bool waiting() {
         if (away_ && still_away()) {
             away_changes_->wait_until(std::min(SteadyClock::now() + AWAY_RECHECK, end_));
             return true;
         }
         if (port_is_locked(test_.path) ||
-            (held_since_ && !plan_.force && !port_holders(test_.path).processes.empty())) {
+            (held_since_ && (lock_being_written(test_.path) ||
+                             (!plan_.force && !port_holders(test_.path).processes.empty())))) {
             wait_while_held();
             return true;
         }

@@ -94,7 +94,9 @@ class Watch {
             // The first Ctrl-C ends the watch after the test under way.
             for (auto path = present.begin(); path != present.end() && !interruption_requested();
                  ++path) {
-                test_port(*path);
+                if (tested_by_all(*path)) {
+                    test_port(*path);
+                }
             }
         }
     }
@@ -179,6 +181,19 @@ class Watch {
                 test_port(path);
             }
         }
+    }
+
+    // Whether --all tests a port there at the start, as it does without the
+    // watch: one that opens and, unless forced, no other program has open.
+    // The look takes the port's hold for a moment.
+    bool tested_by_all(const std::string& path) const {
+        {
+            SignalsDeferred deferred;
+            if (!check_open(path).opens()) {
+                return false;
+            }
+        }
+        return !left_alone(port_holders(path), options_.force);
     }
 
     // Whether this user may not open the node (yet). The look takes the

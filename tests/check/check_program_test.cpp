@@ -419,9 +419,15 @@ TEST_F(CheckProgram, ASoakWaitsOutWhatKeepsThePortFromIt) {
          0, "another program held the port 1 time"},
         {"an unseen program holds its lock", true, [&] { open_other(true); },
          [&] { other.reset(); }, 0, "another program held the port 1 time"},
-        {"a UUCP lock file of a live process", false,
-         [&] { std::ofstream(lock_file) << getpid() << "\n"; }, [&] { unlink(lock_file.c_str()); },
-         0, "another program held the port 1 time"},
+        {"a UUCP lock file of a live process, taken again in place", false,
+         [&] {
+             std::ofstream(lock_file) << getpid() << "\n";
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             std::ofstream again(lock_file); // empty for a moment: still one hold
+             std::this_thread::sleep_for(std::chrono::milliseconds(300));
+             again << getpid() << "\n";
+         },
+         [&] { unlink(lock_file.c_str()); }, 0, "another program held the port 1 time"},
         {"closed to the user (udev has not set the mode yet)", true,
          [&] { chmod(adapter.slave().c_str(), 0600); },
          [&] { chmod(adapter.slave().c_str(), 0666); }, 3, "could not open: 1\n"},
