@@ -1,6 +1,6 @@
 #include "app/main_event_loop.h"
 
-#include "app/loopback_test.h"
+#include "app/loopback_worker.h"
 #include "app/main_window.h"
 #include "gui/event_queue.h"
 #include "gui/gadget.h"

@@ -5,7 +5,7 @@
 // the ISO-8859-1 character of that value.
 #pragma once
 
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 #include "check/port_listing.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 #include "check/block_output.h"
 #include "check/byte_text.h"
 #include "check/interruption.h"
@@ -9,7 +9,7 @@
 #include "check/options.h"
 #include "check/port_listing.h"
 #include "check/report_file.h"
-#include "check/soak_test.h"
+#include "check/soak.h"
 #include "check/text_printer.h"
 #include "check/watch_mode.h"
 #include "serial/serial_port.h"

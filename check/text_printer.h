@@ -1,7 +1,7 @@
 // lantoric-check's output for people: one fact per line.
 #pragma once
 
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 #include "check/port_listing.h"
 
 #include <cstdio>

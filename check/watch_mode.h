@@ -3,7 +3,7 @@
 // when nothing happens: no timer wakes it while it waits.
 #pragma once
 
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 #include "check/block_output.h"
 #include "check/options.h"
 

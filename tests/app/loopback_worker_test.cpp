@@ -2,7 +2,7 @@
 // adapters on pseudo-terminals linked in a temporary folder; and the main loop
 // that starts it.
 #include "app/core/loopback_exchange.h"
-#include "app/loopback_test.h"
+#include "app/loopback_worker.h"
 #include "app/main_event_loop.h"
 #include "app/main_window.h"
 #include "app/text_list.h"

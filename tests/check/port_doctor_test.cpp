@@ -2,7 +2,7 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "base/owners.h"
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 #include "check/open_diagnosis.h"
 #include "tests/support/device_links.h"
 #include "tests/support/processes.h"

@@ -1,4 +1,4 @@
-#include "app/loopback_test.h"
+#include "app/loopback_worker.h"
 
 #include "app/main_window.h"
 #include "gui/event_queue.h"

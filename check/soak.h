@@ -2,7 +2,7 @@
 // time or until it fails, with a live count, while memory stays flat.
 #pragma once
 
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "check/soak_test.h"
+#include "check/soak.h"
 
 #include "check/block_output.h"
 #include "check/byte_text.h"

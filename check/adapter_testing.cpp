@@ -1,4 +1,4 @@
-#include "check/adapter_test.h"
+#include "check/adapter_testing.h"
 
 #include "check/byte_text.h"
 #include "check/interruption.h"
