@@ -1,17 +1,17 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
-#include "check/adapter_testing.h"
-#include "check/block_output.h"
-#include "check/byte_text.h"
-#include "check/interruption.h"
-#include "check/json_document.h"
-#include "check/options.h"
-#include "check/port_listing.h"
-#include "check/report_file.h"
-#include "check/soak.h"
-#include "check/text_printer.h"
-#include "check/watch_mode.h"
+#include "check/line/adapter_testing.h"
+#include "check/output/block_output.h"
+#include "check/common/byte_text.h"
+#include "check/port/interruption.h"
+#include "check/output/json_document.h"
+#include "check/command_line/options.h"
+#include "check/port/port_listing.h"
+#include "check/output/report_file.h"
+#include "check/workbench/soak.h"
+#include "check/output/text_printer.h"
+#include "check/workbench/watch_mode.h"
 #include "serial/serial_port.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // pseudo-terminals linked in a temporary folder: what it prints, what it
 // leaves on the line and the exit status scripts rely on.
 #include "base/owners.h"
-#include "check/exit_status.h"
+#include "check/common/exit_status.h"
 #include "serial/line_rate.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"

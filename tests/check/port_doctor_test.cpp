@@ -2,8 +2,8 @@
 // names no real device has, an unprivileged user, exclusive holds, locks and
 // other processes holding a port.
 #include "base/owners.h"
-#include "check/adapter_testing.h"
-#include "check/open_diagnosis.h"
+#include "check/line/adapter_testing.h"
+#include "check/port/open_diagnosis.h"
 #include "tests/support/device_links.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"

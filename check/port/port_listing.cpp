@@ -1,0 +1,33 @@
+#include "check/port/port_listing.h"
+
+#include "app/core/port_candidates.h"
+#include "check/port/interruption.h"
+#include "check/port/node_path.h"
+
+PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_root) {
+    PortListing listing;
+    std::vector<std::string> paths =
+        port_candidates(dev_folder, {USB_PORT_PATTERN, ACM_PORT_PATTERN});
+    // Every name is collected before the first open, and each open is closed
+    // before the next, as the window's discovery does.
+    sort_ports(paths);
+    for (const std::string& path : paths) {
+        ListedPort port;
+        port.path = path;
+        port.kind = base_name(path).substr(0, 6);
+        {
+            // The look takes the port's hold for a moment, which a signal
+            // must not end the program with.
+            SignalsDeferred deferred;
+            port.open = check_open(port.path);
+        }
+        if (holders_matter(port.open.failure)) {
+            port.holders = port_holders(port.path);
+            port.holders.input_waiting = port.open.input_waiting;
+        }
+        port.identity = identify_port(path, sysfs_root);
+        listing.ports.push_back(std::move(port));
+    }
+    listing.unbound = unbound_converters(sysfs_root);
+    return listing;
+}
