@@ -2,6 +2,7 @@
 
 #include "base/owners.h"
 #include "check/common/exit_status.h"
+#include "check/ecu/ecu_meaning.h"
 #include "check/line/kline_readiness.h"
 
 #include <algorithm>
@@ -31,6 +32,9 @@ struct Parse {
     bool count_given = false;
     bool report_given = false;
     bool help = false;
+    // --ecu given without "=PROTOCOL".
+    bool ecu_without_value = false;
+    std::optional<int> address;
 };
 
 // Takes an option's value (nullptr for a flag) into the parse; the usage
@@ -46,6 +50,8 @@ struct CommandOption {
     Take take;
     // The value is a file name, taken as its bytes rather than as UTF-8.
     bool file_name = false;
+    // The value may be left out, and is given only after "=" (value nullptr then).
+    bool optional_value = false;
 };
 
 std::string take_baud(Parse& parse, const char* value) {
@@ -80,6 +86,34 @@ std::string take_duration(Parse& parse, const char* value) {
     return {};
 }
 
+std::string take_ecu(Parse& parse, const char* value) {
+    EcuRequest request;
+    // Given on its own, --ecu comes with an empty value (parse_check_options).
+    parse.ecu_without_value = value == nullptr || *value == '\0';
+    if (!parse.ecu_without_value && std::string(value) != ECU_AUTO_WORD) {
+        request.protocol = protocol_named(value);
+        if (!request.protocol) {
+            return std::string("bad --ecu \"") + value + "\": give one of " + ecu_protocol_words();
+        }
+    }
+    parse.options.ecu = request;
+    return {};
+}
+
+// An address as 0x33 (hex) or 51 (decimal), from 0 to 255.
+std::string take_address(Parse& parse, const char* value) {
+    const bool hex = g_ascii_strncasecmp(value, "0x", 2) == 0;
+    const char* digits = value + (hex ? 2 : 0);
+    guint64 address = 0;
+    if (!g_ascii_isxdigit(digits[0]) ||
+        !g_ascii_string_to_unsigned(digits, hex ? 16 : 10, 0, 0xff, &address, nullptr)) {
+        return std::string("bad --address \"") + value +
+               "\": give a whole number from 0 to 255, in decimal or as 0x hex, such as 0x33";
+    }
+    parse.address = static_cast<int>(address);
+    return {};
+}
+
 std::string take_report(Parse& parse, const char* value) {
     parse.options.report = value;
     parse.report_given = true;
@@ -109,6 +143,14 @@ const CommandOption COMMAND_OPTIONS[] = {
      "Also check what K-line diagnostics need: the rate, a break for fast init, 360 baud, "
      "slow init timing and the echo latency (default rate 10400)",
      take_flag<&CheckOptions::kline>},
+    {"ecu", 0, "PROTOCOL",
+     "Wake the car's ECU instead of the echo test and say why it stays silent: "
+     "--ecu=auto (the default: fast init, then 5 baud), iso9141, kwp-slow, kwp-fast or kw1281",
+     take_ecu, false, true},
+    {"address", 0, "N",
+     "With --ecu, the ECU address to wake (0x33 for the OBD protocols, 0x01 for kw1281; "
+     "decimal or 0x hex)",
+     take_address},
     {"watch", 'w', nullptr, "Test each adapter as it is plugged in, until interrupted",
      take_flag<&CheckOptions::watch>},
     {"duration", 'd', "TIME",
@@ -122,6 +164,27 @@ const CommandOption COMMAND_OPTIONS[] = {
     {"version", 'V', nullptr, "Print the version", take_flag<&CheckOptions::version>},
     {"help", 'h', nullptr, "Show this help", take_help},
 };
+
+// Whether an argument is an option whose value is the next argument: a long
+// or short name of an option that takes a value, without "=".
+bool takes_value(const std::string& argument) {
+    for (const CommandOption& option : COMMAND_OPTIONS) {
+        if (option.value_name != nullptr && !option.optional_value &&
+            (argument == std::string("--") + option.long_name ||
+             (option.short_name != 0 && argument == std::string("-") + option.short_name))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a long name is of an option whose value may be left out.
+bool optional_value_named(const std::string& name) {
+    return std::any_of(std::begin(COMMAND_OPTIONS), std::end(COMMAND_OPTIONS),
+                       [&](const CommandOption& option) {
+                           return option.optional_value && name == option.long_name;
+                       });
+}
 
 // Our own errors, told apart from the parser's (an unknown option), which get
 // a pointer to --help.
@@ -148,9 +211,48 @@ gboolean take_option(const gchar* name, const gchar* value, gpointer data, GErro
     return FALSE;
 }
 
+// What does not go with --ecu, and the address it takes; empty when sound.
+std::string ecu_combination_error(const Parse& parse) {
+    const CheckOptions& options = parse.options;
+    if (!options.ecu) {
+        return parse.address ? "--address goes with --ecu, such as --ecu=kw1281 --address=0x01"
+                             : "";
+    }
+    const char* other = options.kline            ? "--kline"
+                        : parse.count_given      ? "--count"
+                        : options.duration       ? "--duration"
+                        : options.until_fail     ? "--until-fail"
+                        : options.watch          ? "--watch"
+                        : parse.baud_given       ? "--baud"
+                                                 : nullptr;
+    if (other != nullptr) {
+        return std::string("--ecu wakes the ECU once, at the rate its protocol runs: not "
+                           "together with ") +
+               other;
+    }
+    if (parse.ecu_without_value && !options.ports.empty() &&
+        (options.ports.front() == ECU_AUTO_WORD || protocol_named(options.ports.front()))) {
+        return "--ecu takes its protocol after an equals sign, such as --ecu=" +
+               options.ports.front();
+    }
+    const EcuProtocol protocol = options.ecu->protocol.value_or(EcuProtocol::kwp_fast);
+    if (parse.address && *parse.address > highest_address(protocol)) {
+        return "--address " + std::to_string(*parse.address) + " is too high for " +
+               (options.ecu->protocol ? protocol_word(protocol) : ECU_AUTO_WORD) +
+               ": its addresses go from 0 to " + std::to_string(highest_address(protocol));
+    }
+    if (!parse.help && options.ports.empty() && !options.all) {
+        return "--ecu wakes the ECU behind a port: give the port or --all";
+    }
+    return {};
+}
+
 // The options that do not go together, and what a soak needs; empty when the
 // combination is sound.
 std::string combination_error(const Parse& parse) {
+    if (std::string ecu = ecu_combination_error(parse); !ecu.empty()) {
+        return ecu;
+    }
     const CheckOptions& options = parse.options;
     const bool soak = options.duration || options.until_fail;
     if (options.watch && soak) {
@@ -202,7 +304,7 @@ std::string exit_status_help() {
         const bool last = &exit == &EXIT_STATUS_MEANINGS[std::size(EXIT_STATUS_MEANINGS) - 1];
         add(std::to_string(exit.status) + " ", exit.meaning + std::string(last ? ";" : ","));
     }
-    add("", "the worst of several ports (1 to 4 before 5).");
+    add("", "the worst of several ports (1 to 4, the higher the worse, before 6, 6 before 5).");
     return text + "\n";
 }
 
@@ -212,12 +314,14 @@ OwnedContext option_context(Parse& parse, gchar*** ports) {
         context.get(),
         "Without a port: lists every /dev/ttyUSB* and /dev/ttyACM* port, whether it opens and\n"
         "why not, who holds it and its USB identity, and USB serial converters without a port.\n"
-        "With a port: sends \"This is a test!\" and checks the echo, as the Lantoric window does.");
+        "With a port: sends \"This is a test!\" and checks the echo, as the Lantoric window does.\n"
+        "With --ecu: wakes the car's ECU through the adapter, and says why when it stays silent.");
     g_option_context_set_description(context.get(), exit_status_help().c_str());
     std::vector<GOptionEntry> entries;
     for (const CommandOption& option : COMMAND_OPTIONS) {
         const int flags = (option.value_name == nullptr ? G_OPTION_FLAG_NO_ARG : 0) |
-                          (option.file_name ? G_OPTION_FLAG_FILENAME : 0);
+                          (option.file_name ? G_OPTION_FLAG_FILENAME : 0) |
+                          (option.optional_value ? G_OPTION_FLAG_OPTIONAL_ARG : 0);
         entries.push_back({option.long_name, option.short_name, flags, G_OPTION_ARG_CALLBACK,
                            reinterpret_cast<gpointer>(take_option), option.description,
                            option.value_name});
@@ -256,8 +360,16 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     // The parser removes (and frees) what it took from its own copy of the
     // arguments; argv stays as it was.
     gchar** arguments = g_new0(gchar*, argc + 1);
+    bool options_end = false;
     for (int i = 0; i < argc; ++i) {
-        arguments[i] = g_strdup(argv[i]);
+        const std::string argument = argv[i];
+        // GOption takes the word after an option whose value may be left out
+        // as its value: "--ecu /dev/ttyUSB0" would lose the port. Given on
+        // its own, the option gets an empty value instead.
+        const bool bare = !options_end && i > 0 && !takes_value(argv[i - 1]) &&
+                          argument.rfind("--", 0) == 0 && optional_value_named(argument.substr(2));
+        options_end = options_end || argument == "--";
+        arguments[i] = g_strdup((argument + (bare ? "=" : "")).c_str());
     }
     GError* raw_error = nullptr;
     const gboolean parsed = g_option_context_parse_strv(context.get(), &arguments, &raw_error);
@@ -278,8 +390,11 @@ std::optional<CheckOptions> parse_check_options(int argc, char** argv, std::stri
     if (error = combination_error(parse); !error.empty()) {
         return std::nullopt;
     }
-    if (options.kline && !parse.baud_given) {
+    if ((options.kline || options.ecu) && !parse.baud_given) {
         options.baud_rate = KLINE_RATE;
+    }
+    if (options.ecu) {
+        options.ecu->address = parse.address;
     }
     if (parse.help) {
         // GLib's own words carry typographic punctuation (the ellipsis of

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/core/loopback_exchange.h"
+#include "check/ecu/ecu_check.h"
 
 #include <chrono>
 #include <optional>
@@ -25,6 +26,9 @@ struct CheckOptions {
     // Repeat the test for this long, or until the first failure.
     std::optional<std::chrono::seconds> duration;
     bool until_fail = false;
+    // Wake the car's ECU behind each port instead of the echo test: the
+    // protocol and address asked (--ecu, --address).
+    std::optional<EcuRequest> ecu;
     // Also write the facts to this file, for a seller or a forum.
     std::string report;
     // --help was given: the help text to print, and nothing else to do.
