@@ -2,6 +2,7 @@
 
 #include "base/owners.h"
 #include "check/common/byte_text.h"
+#include "check/ecu/ecu_meaning.h"
 #include "serial/text_utf8.h"
 
 #include <cstdio>
@@ -336,6 +337,120 @@ void add_kline(Document& document, const KlineReadiness& readiness) {
     document.end_object();
 }
 
+// What every test says of its port: the path, the rate, the opening and
+// whether it was tested.
+void add_port(Document& document, const AdapterTest& test) {
+    document.path(test.path);
+    document.number("baud", test.baud_rate);
+    add_number_or_null(document, "line_rate", test.line_rate);
+    add_rate_check(document, "rate", test.rate);
+    add_open(document, test.open);
+    add_holders(document, test.holders);
+    document.flag("tested", test.open.opens() && !test.held_elsewhere);
+}
+
+// Raw bytes as hex pairs, or null when there are none to tell.
+void add_hex_or_null(Document& document, const char* name, const std::optional<std::string>& bytes) {
+    if (bytes) {
+        document.text(name, hex_bytes(*bytes));
+    } else {
+        document.null(name);
+    }
+}
+
+void add_step(Document& document, const EcuStep& step) {
+    document.begin_object();
+    document.text("what", step.what);
+    document.text("sent", hex_bytes(step.sent));
+    document.text("received", hex_bytes(step.received));
+    document.flag("ok", step.ok);
+    if (step.timing) {
+        const StepTiming& timing = *step.timing;
+        document.begin_object("timing");
+        document.text("name", timing.name);
+        document.milliseconds("at_least_ms", timing.at_least);
+        document.milliseconds("at_most_ms", timing.at_most);
+        document.milliseconds("window_from_ms", timing.window_from);
+        // A window that ends nowhere (the idle before a wake-up) has no end.
+        document.milliseconds("window_to_ms",
+                              timing.window_to > timing.window_from
+                                  ? std::optional(timing.window_to)
+                                  : std::nullopt);
+        document.text("judged", readiness_word(timing.judged));
+        document.end_object();
+    } else {
+        document.null("timing");
+    }
+    document.end_object();
+}
+
+void add_steps(Document& document, const std::vector<EcuStep>& steps) {
+    document.begin_array("steps");
+    for (const EcuStep& step : steps) {
+        add_step(document, step);
+    }
+    document.end_array();
+}
+
+void add_attempt(Document& document, const EcuAttempt& attempt) {
+    document.begin_object();
+    document.text("protocol", protocol_word(attempt.protocol));
+    document.number("address", attempt.address);
+    document.text("diagnosis", meaning_of(attempt.diagnosis).word);
+    document.text("detail", attempt.detail);
+    add_hex_or_null(document, "key_bytes", attempt.key_bytes);
+    add_number_or_null(document, "suggested_rate", attempt.suggested_rate);
+    add_number_or_null(document, "ecu_rate", attempt.ecu_rate);
+    document.flag("session_held", attempt.session_held);
+    document.flag("ended", attempt.ended);
+    add_steps(document, attempt.steps);
+    document.end_object();
+}
+
+// The ECU check: what was asked, what answered and why not, the deciding
+// attempt's steps, and every attempt (auto tries several).
+void add_ecu(Document& document, const EcuCheck& ecu) {
+    document.begin_object("ecu");
+    document.text("asked", ecu.request.protocol ? protocol_word(*ecu.request.protocol)
+                                                : ECU_AUTO_WORD);
+    add_number_or_null(document, "asked_address", ecu.request.address);
+    document.text("not_checked", ecu.not_checked);
+    const EcuAttempt* deciding = ecu.deciding();
+    document.flag("answered", deciding != nullptr && ecu.answered());
+    if (deciding == nullptr) {
+        for (const char* name : {"protocol", "address", "key_bytes", "diagnosis"}) {
+            document.null(name);
+        }
+    } else {
+        const EcuDiagnosisMeaning meaning = meaning_of(ecu.diagnosis());
+        if (ecu.answered()) {
+            document.text("protocol", protocol_word(deciding->protocol));
+        } else {
+            document.null("protocol");
+        }
+        document.number("address", deciding->address);
+        add_hex_or_null(document, "key_bytes", deciding->key_bytes);
+        document.text("key_bytes_meaning", key_bytes_meaning(deciding->key_bytes.value_or("")));
+        document.text("diagnosis", meaning.word);
+        document.text("sentence", meaning.sentence);
+        document.text("fix", meaning.fix);
+        document.text("detail", deciding->detail);
+        add_number_or_null(document, "suggested_rate", deciding->suggested_rate);
+        add_number_or_null(document, "ecu_rate", deciding->ecu_rate);
+        document.flag("session_held", deciding->session_held);
+        document.flag("ended", deciding->ended);
+        add_steps(document, deciding->steps);
+    }
+    document.flag("echo_seen", ecu.echo_seen);
+    add_rate_check(document, "handshake_rate", ecu.rate);
+    document.begin_array("attempts");
+    for (const EcuAttempt& attempt : ecu.attempts) {
+        add_attempt(document, attempt);
+    }
+    document.end_array();
+    document.end_object();
+}
+
 } // namespace
 
 std::string listing_json(const PortListing& listing, int exit_status) {
@@ -393,19 +508,21 @@ std::string version_json() {
     return document.finish();
 }
 
-std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status) {
+std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status,
+                       const std::vector<EcuCheck>& ecu_checks) {
     Document document;
     add_header(document);
     document.begin_array("tests");
-    for (const AdapterTest& test : tests) {
+    for (std::size_t index = 0; index < tests.size(); ++index) {
+        const AdapterTest& test = tests[index];
         document.begin_object();
-        document.path(test.path);
-        document.number("baud", test.baud_rate);
-        add_number_or_null(document, "line_rate", test.line_rate);
-        add_rate_check(document, "rate", test.rate);
-        add_open(document, test.open);
-        add_holders(document, test.holders);
-        document.flag("tested", test.open.opens() && !test.held_elsewhere);
+        add_port(document, test);
+        if (index < ecu_checks.size()) {
+            add_ecu(document, ecu_checks[index]);
+            document.number("exit_status", test.exit_status);
+            document.end_object();
+            continue;
+        }
         document.text("verdict", meaning_of(overall_verdict(test)).word);
         document.text("setup_failure",
                       test.rate_refused() ? test.first_open_failure->reason : std::string());

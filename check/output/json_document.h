@@ -5,6 +5,7 @@
 // the ISO-8859-1 character of that value.
 #pragma once
 
+#include "check/ecu/ecu_check.h"
 #include "check/line/adapter_testing.h"
 #include "check/port/port_listing.h"
 
@@ -12,6 +13,10 @@
 #include <vector>
 
 std::string listing_json(const PortListing& listing, int exit_status);
-std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status);
+// With --ecu, ecu_checks holds the ECU check of each test, in the same order:
+// each test then has an object "ecu" instead of its runs, and its exit
+// status is the ECU check's.
+std::string tests_json(const std::vector<AdapterTest>& tests, int exit_status,
+                       const std::vector<EcuCheck>& ecu_checks = {});
 // The program and its version, for --json --version.
 std::string version_json();

@@ -360,7 +360,7 @@ std::string failed_run_counts(const AdapterTest& test) {
     return counts;
 }
 
-void print_test(const AdapterTest& test, std::FILE* out) {
+bool print_test_heading(const AdapterTest& test, std::FILE* out) {
     std::fprintf(out, "%s at %d baud", escaped(test.path).c_str(), test.baud_rate);
     if (test.line_rate && *test.line_rate != test.baud_rate) {
         std::fprintf(out, " (the line runs at %d)", *test.line_rate);
@@ -374,7 +374,11 @@ void print_test(const AdapterTest& test, std::FILE* out) {
                      "(sudo lantoric-check %s shows it)\n",
                      escaped(test.path).c_str());
     }
-    if (print_untested(test, out)) {
+    return !print_untested(test, out);
+}
+
+void print_test(const AdapterTest& test, std::FILE* out) {
+    if (!print_test_heading(test, out)) {
         return;
     }
     const int rate = test.line_rate.value_or(test.baud_rate);
@@ -395,6 +399,10 @@ void print_test(const AdapterTest& test, std::FILE* out) {
     if (test.kline) {
         print_kline(*test.kline, out);
     }
+    print_test_holders(test, out);
+}
+
+void print_test_holders(const AdapterTest& test, std::FILE* out) {
     print_holders(test.holders, out, true);
 }
 

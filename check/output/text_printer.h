@@ -19,6 +19,14 @@ void print_usb(const PortIdentity& port, std::FILE* out);
 // printed escaped.
 void print_test(const AdapterTest& test, std::FILE* out);
 
+// The first lines of print_test: the port and its rate, whether a program
+// this user cannot see may have it open, and, for a port that was not tested,
+// why. False when it was not tested (nothing more to print then).
+bool print_test_heading(const AdapterTest& test, std::FILE* out);
+
+// The last lines of print_test: who else has the tested port open.
+void print_test_holders(const AdapterTest& test, std::FILE* out);
+
 // Why a port whose echo came back cannot do what was asked (the rate, a
 // K-line check), one line; empty when nothing failed.
 std::string cannot_do_reason(const AdapterTest& test);
