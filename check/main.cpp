@@ -1,8 +1,11 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
+#include "check/ecu/ecu_meaning.h"
+#include "check/ecu/ecu_testing.h"
 #include "check/line/adapter_testing.h"
 #include "check/output/block_output.h"
+#include "check/output/ecu_printer.h"
 #include "check/common/byte_text.h"
 #include "check/port/interruption.h"
 #include "check/output/json_document.h"
@@ -138,10 +141,47 @@ AdapterTest test_one_port(const CheckOptions& options, const std::string& path) 
     return soak_adapter(path, plan, options.json ? nullptr : stdout, live);
 }
 
+// With --ecu: the port's ECU check, printed, its exit status the port's own
+// when the port was not tested, else the check's; the check goes to
+// ecu_checks, the port is returned.
+AdapterTest check_one_ecu(const CheckOptions& options, const std::string& path,
+                          BlockOutput& output, std::vector<EcuCheck>& ecu_checks) {
+    EcuTest checked = test_ecu(path, *options.ecu, options.force);
+    const bool untested = checked.port.refusal() != nullptr || checked.port.held_elsewhere;
+    if (!untested) {
+        checked.port.exit_status = ecu_exit_status(checked.ecu);
+    }
+    output.block([&](std::FILE* out) { print_ecu_test(checked.port, checked.ecu, out); });
+    if (const std::string line = untested ? trouble_line(checked.port)
+                                          : ecu_trouble(checked.port, checked.ecu);
+        !line.empty()) {
+        complain(line);
+    }
+    ecu_checks.push_back(std::move(checked.ecu));
+    return std::move(checked.port);
+}
+
+// One port's test as the options ask, printed, with what kept the port from
+// being tested on standard error too, as one line for scripts that only show
+// errors.
+AdapterTest test_and_print(const CheckOptions& options, const std::string& path,
+                           BlockOutput& output, std::vector<EcuCheck>& ecu_checks) {
+    if (options.ecu) {
+        return check_one_ecu(options, path, output, ecu_checks);
+    }
+    AdapterTest test = test_one_port(options, path);
+    output.block([&](std::FILE* out) { print_test(test, out); });
+    if (const std::string line = trouble_line(test); !line.empty()) {
+        complain(line);
+    }
+    return test;
+}
+
 // The ports named, or all with --all, one after the other; the highest exit
-// status of them.
+// status of them. With --ecu, ecu_checks gets each port's check, a port left
+// alone one that says why it was not checked.
 int test_the_ports(const CheckOptions& options, BlockOutput& output,
-                   std::vector<AdapterTest>& tests) {
+                   std::vector<AdapterTest>& tests, std::vector<EcuCheck>& ecu_checks) {
     std::vector<std::string> paths = options.ports;
     int status = EXIT_SUCCESS_STATUS;
     if (options.all) {
@@ -152,16 +192,15 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
             status = EXIT_NOT_OPENED;
         }
     }
+    while (options.ecu && ecu_checks.size() < tests.size()) {
+        EcuCheck left_alone;
+        left_alone.request = *options.ecu;
+        left_alone.not_checked = "another process has the port open";
+        ecu_checks.push_back(left_alone);
+    }
     for (const std::string& path : paths) {
-        tests.push_back(test_one_port(options, path));
-        const AdapterTest& test = tests.back();
-        status = worse_status(status, test.exit_status);
-        output.block([&](std::FILE* out) { print_test(test, out); });
-        // Whatever kept the port from being tested also goes to standard
-        // error, as one line, for scripts that only show errors.
-        if (const std::string line = trouble_line(test); !line.empty()) {
-            complain(line);
-        }
+        tests.push_back(test_and_print(options, path, output, ecu_checks));
+        status = worse_status(status, tests.back().exit_status);
         if (interruption_requested() || output_closed()) {
             break;
         }
@@ -190,14 +229,15 @@ bool answers_at_once(const CheckOptions& options) {
 // JSON document when asked for one, status their exit status.
 std::string run_mode(const CheckOptions& options, BlockOutput& output, int& status) {
     std::vector<AdapterTest> tests;
+    std::vector<EcuCheck> ecu_checks;
     if (options.watch) {
         status = watch_ports(options, output, tests);
     } else if (options.ports.empty() && !options.all) {
         return list_the_ports(options);
     } else {
-        status = test_the_ports(options, output, tests);
+        status = test_the_ports(options, output, tests, ecu_checks);
     }
-    return options.json ? tests_json(tests, status) : "";
+    return options.json ? tests_json(tests, status, ecu_checks) : "";
 }
 
 } // namespace
