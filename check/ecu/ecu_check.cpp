@@ -112,6 +112,11 @@ const EcuAttempt* EcuCheck::deciding() const {
             return &attempt;
         }
     }
+    for (auto attempt = attempts.rbegin(); attempt != attempts.rend(); ++attempt) {
+        if (attempt->diagnosis != EcuDiagnosis::silent) {
+            return &*attempt;
+        }
+    }
     return attempts.empty() ? nullptr : &attempts.back();
 }
 
