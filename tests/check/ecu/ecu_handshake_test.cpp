@@ -5,15 +5,20 @@
 // pseudo-terminal.
 #include "base/owners.h"
 #include "check/ecu/kline_wire.h"
+#include "serial/line_rate.h"
 #include "tests/support/processes.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/simulated_adapter.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wait_until.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 
@@ -174,6 +179,44 @@ TEST(EcuHandshake, EachFaultHasItsDiagnosis) {
          "08 08",
          6},
     });
+}
+
+// A signal in the middle of the 5-baud address, the line low: the break
+// cleared, the port neither exclusive nor in the program's settings.
+TEST(EcuHandshake, ASignalMidWakeUpGivesThePortBack) {
+    TempFolder folder;
+    SimulatedAdapter adapter(folder.path_of("port"));
+    ASSERT_TRUE(adapter.ready());
+    OwnedDescriptor slave(open(adapter.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(slave);
+    ASSERT_TRUE(set_line_rate(slave.get(), 12345));
+    const std::string breaks = folder.path_of("breaks");
+    const auto last_break = [&] {
+        std::ifstream log(breaks);
+        std::string line, last;
+        while (std::getline(log, line)) {
+            last = line.substr(0, line.find(' '));
+        }
+        return last;
+    };
+    ChildSetup setup;
+    setup.arguments =
+        under_driver_emulation(LANTORIC_DRIVER_EMULATION_PATH, adapter.link(), "none", breaks);
+    setup.arguments.insert(setup.arguments.end(),
+                           {LANTORIC_CHECK_PATH, "--ecu=iso9141", "--force", adapter.link()});
+    const pid_t child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(wait_until([&] { return last_break() == "on"; }));
+    kill(child, SIGINT);
+    const std::optional<int> status = wait_for_child(child, std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGINT)
+        << describe_wait_status(*status);
+    EXPECT_EQ(last_break(), "off");
+    int held = 0;
+    EXPECT_EQ(ioctl(slave.get(), TIOCGEXCL, &held), 0);
+    EXPECT_EQ(held, 0) << "the port stayed exclusive";
+    EXPECT_EQ(line_rate(slave.get()), 12345);
 }
 
 // What the test's side of the wire sends, piece by piece, after the program
