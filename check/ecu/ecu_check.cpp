@@ -122,8 +122,7 @@ const EcuAttempt* EcuCheck::deciding() const {
 
 bool EcuCheck::answered() const {
     const EcuAttempt* attempt = deciding();
-    return attempt != nullptr && attempt->diagnosis == EcuDiagnosis::answered &&
-           attempt->session_held;
+    return attempt != nullptr && attempt->diagnosis == EcuDiagnosis::answered;
 }
 
 EcuDiagnosis EcuCheck::diagnosis() const {
