@@ -61,7 +61,8 @@ std::string hex(unsigned char byte) {
 }
 
 long whole_ms(EcuClock::duration span) {
-    return static_cast<long>(std::chrono::duration_cast<milliseconds>(span).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<milliseconds>(span + std::chrono::microseconds(500)).count());
 }
 
 unsigned char checksum(const std::string& bytes) {
@@ -264,8 +265,8 @@ void EcuModel::end_five_baud() {
     const EcuTime stop_end = start + 10 * FIVE_BAUD_BIT;
     phase_ = Phase::idle;
     timer_.reset();
-    say(stop_end, "5BAUD " + hex(value) + " worst edge " + std::to_string(worst_ms) +
-                      " ms idle " + std::to_string(whole_ms(idle_before_)) + " ms");
+    say(stop_end, "5BAUD " + hex(value) + " worst edge " + std::to_string(worst_ms) + " ms idle " +
+                      std::to_string(whole_ms(idle_before_)) + " ms");
     if (line_low_ || !level_at(stop_end - FIVE_BAUD_BIT / 2)) {
         ignore(stop_end, "5-baud address without its stop bit");
     } else if (five_baud_acceptable(value, worst_ms)) {
@@ -312,7 +313,7 @@ void EcuModel::answer_five_baud(EcuTime stop_end) {
 }
 
 void EcuModel::take_inverted_kb2(const HeardByte& byte) {
-    const unsigned char kb2 = settings_.kind == EcuKind::kw1281 ? 0x8A
+    const unsigned char kb2 = settings_.kind == EcuKind::kw1281    ? 0x8A
                               : settings_.kind == EcuKind::iso9141 ? 0x08
                                                                    : 0x8F;
     if (byte.start < kb2_end_ + W4_MIN) {
@@ -521,8 +522,8 @@ void EcuModel::iso_request() {
     frame_.clear();
     timer_.reset();
     say(frame_end_, "REQUEST " + hex(frame));
-    if (frame.size() < 5 || checksum(frame.substr(0, frame.size() - 1)) !=
-                                static_cast<unsigned char>(frame.back())) {
+    if (frame.size() < 5 ||
+        checksum(frame.substr(0, frame.size() - 1)) != static_cast<unsigned char>(frame.back())) {
         ignore(frame_end_, "a request with a wrong checksum");
         return;
     }
@@ -544,15 +545,15 @@ void EcuModel::iso_request() {
 // the NAK `title` asks for) goes out byte by byte from `at`.
 void EcuModel::kw1281_send(std::string title_and_data, EcuTime at) {
     if (title_and_data.empty()) {
-        title_and_data = identification_left_ > 0
-                             ? "\xF6" + std::string(IDENTIFICATION[std::size(IDENTIFICATION) -
-                                                                   identification_left_--])
-                             : std::string(1, static_cast<char>(KW1281_ACK_TITLE));
+        title_and_data =
+            identification_left_ > 0
+                ? "\xF6" + std::string(
+                               IDENTIFICATION[std::size(IDENTIFICATION) - identification_left_--])
+                : std::string(1, static_cast<char>(KW1281_ACK_TITLE));
     }
     ++counter_;
     out_block_ = std::string(1, static_cast<char>(title_and_data.size() + 2)) +
-                 static_cast<char>(counter_) + title_and_data +
-                 static_cast<char>(KW1281_BLOCK_END);
+                 static_cast<char>(counter_) + title_and_data + static_cast<char>(KW1281_BLOCK_END);
     out_index_ = 0;
     kw1281_next_byte(at);
 }

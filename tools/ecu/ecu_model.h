@@ -25,13 +25,13 @@ enum class EcuKind { silent, iso9141, kwp_slow, kwp_fast, kw1281 };
 std::optional<EcuKind> ecu_kind_named(const std::string& word);
 
 struct EcuFaults {
-    bool late_sync = false;           // the sync byte after W1's end (310 ms)
-    bool bad_checksum = false;        // every answer's checksum one off
-    bool no_inverted_address = false; // the session begins without ~address
-    bool slow_init_only = false;      // a KWP2000 ECU that ignores fast init
-    bool kb1_differs = false;         // ISO 9141-2 key bytes 94 08
-    bool repeat_sync = false;         // a late ~KB2 brings the sync again
-    bool drop_after_p3 = false;       // only TesterPresent keeps the session
+    bool late_sync = false;                // the sync byte after W1's end (310 ms)
+    bool bad_checksum = false;             // every answer's checksum one off
+    bool no_inverted_address = false;      // the session begins without ~address
+    bool slow_init_only = false;           // a KWP2000 ECU that ignores fast init
+    bool kb1_differs = false;              // ISO 9141-2 key bytes 94 08
+    bool repeat_sync = false;              // a late ~KB2 brings the sync again
+    bool drop_after_p3 = false;            // only TesterPresent keeps the session
     std::optional<unsigned char> negative; // StartCommunication refused
 };
 
@@ -93,15 +93,15 @@ class EcuModel {
 
   private:
     enum class Phase {
-        idle,          // waiting for a wake-up
-        low,           // the line went low: fast init or a 5-baud start bit
-        five_baud,     // taking the 5-baud address's edges
-        inverted_kb2,  // waiting for the tester's ~KB2 (KW1281: ~8A)
-        fast_woken,    // fast init's low was right: StartCommunication next
-        kwp_session,   // KWP2000 frames
-        iso_session,   // ISO 9141-2 frames
+        idle,              // waiting for a wake-up
+        low,               // the line went low: fast init or a 5-baud start bit
+        five_baud,         // taking the 5-baud address's edges
+        inverted_kb2,      // waiting for the tester's ~KB2 (KW1281: ~8A)
+        fast_woken,        // fast init's low was right: StartCommunication next
+        kwp_session,       // KWP2000 frames
+        iso_session,       // ISO 9141-2 frames
         kw1281_complement, // our byte went out, its complement comes back
-        kw1281_block,  // waiting for the tester's block
+        kw1281_block,      // waiting for the tester's block
     };
 
     bool wakes_on_five_baud() const;
@@ -142,7 +142,7 @@ class EcuModel {
     std::vector<std::pair<EcuTime, bool>> edges_; // 5-baud: time, line high
     std::optional<EcuTime> timer_;
     std::optional<EcuTime> session_deadline_;
-    EcuTime wake_end_;   // the 5-baud stop bit's or the fast init low's end
+    EcuTime wake_end_; // the 5-baud stop bit's or the fast init low's end
     EcuTime kb2_end_;
     int sync_repeats_ = 0;
     std::string frame_;
