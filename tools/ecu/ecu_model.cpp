@@ -38,7 +38,8 @@ constexpr milliseconds KW1281_COMPLEMENT_AFTER{2};
 constexpr milliseconds KW1281_BLOCK_MAX{1000};
 constexpr milliseconds KW1281_BLOCK_AFTER{30};
 constexpr int MAX_SYNC_REPEATS = 3;
-// KWP2000: the ECU's own address, which physical requests name.
+// KWP2000: the ECU's own address, which physical requests name (as well as
+// the address it wakes on) and its answers come from.
 constexpr unsigned char ECU_ADDRESS = 0x10;
 constexpr unsigned char KW1281_END_TITLE = 0x06;
 constexpr unsigned char KW1281_ACK_TITLE = 0x09;
@@ -454,7 +455,8 @@ void EcuModel::kwp_request(const std::string& frame) {
     const unsigned char target = frame.size() > 1 ? static_cast<unsigned char>(frame[1]) : 0;
     const bool for_us = (format & 0xC0) == 0 ||
                         ((format & 0xC0) == 0xC0 && target == (settings_.address & 0xFF)) ||
-                        ((format & 0xC0) == 0x80 && target == ECU_ADDRESS);
+                        ((format & 0xC0) == 0x80 &&
+                         (target == ECU_ADDRESS || target == (settings_.address & 0xFF)));
     if (checksum(frame.substr(0, frame.size() - 1)) != static_cast<unsigned char>(frame.back())) {
         ignore(frame_end_, "a request with a wrong checksum");
     } else if (!for_us || data.empty()) {
@@ -496,7 +498,10 @@ void EcuModel::kwp_answer(const std::string& frame, const std::string& data) {
     const unsigned char format = static_cast<unsigned char>(frame[0]);
     std::string out;
     if ((format & 0xC0) != 0) {
-        out = {static_cast<char>(0x80 | answer.size()), frame[2], static_cast<char>(ECU_ADDRESS)};
+        // Physically addressed, the ECU answers as the address it was asked at.
+        const bool physical = (format & 0xC0) == 0x80;
+        out = {static_cast<char>(0x80 | answer.size()), frame[2],
+               physical ? frame[1] : static_cast<char>(ECU_ADDRESS)};
     } else {
         out = {static_cast<char>(answer.size())};
     }

@@ -7,6 +7,32 @@
 // The model does no input or output and reads no clock: the line's changes,
 // the bytes it hears and the time come in as arguments, and the bytes it
 // sends go out with the moment each starts on the wire.
+//
+// What it accepts and answers (ms; ISO's windows are narrower, USB needs more):
+// - 5-baud address (iso9141, kwp-slow, kw1281): after >= 300 idle, bits of
+//   200, each edge within 40 of the grid from the start bit's fall, LSB
+//   first, stop bit high; bit 7 0 or odd parity (kw1281: odd parity only).
+//   Then 55 after W1 = 100 from the stop bit's end and the key bytes with
+//   W2 = W3 = 10: 08 08 (iso9141), EF 8F (kwp-slow), 01 8A (kw1281); ~KB2
+//   awaited 25-100 after KB2 ends; ~address 30 after it (not kw1281).
+// - Fast init (kwp-fast): after >= 300 idle, a low of 22-30, then the first
+//   byte of StartCommunication 20-100 after the low ends, functional to the
+//   address or physical to 10 (or the address); 83 F1 10 C1 EF 8F C3.
+// - KWP2000 frames (any header form, checksum checked, bytes up to 50 apart)
+//   answered after P2 = 30: 81 -> C1 EF 8F, 3E -> 7E, 01 00 -> 41 00 BE 3E
+//   B8 11, 82 -> C2 and the end, else 7F sid 11. ISO 9141-2: 68 6A F1 01 00
+//   C4 -> 48 6B 10 41 00 BE 3E B8 11 C9, a request ending after 20 quiet.
+//   5000 without a request (P3max) ends a session; so does a new wake-up.
+// - KW1281: two identification blocks (0F cnt F6 <12 ASCII> 03), each byte
+//   but the last complemented by the tester within 100, the next 5 after;
+//   the tester's bytes complemented 2 after each; an ACK (09) block gets the
+//   next identification or an ACK, the end block (06) ends the session,
+//   another title a NAK (0A); 1000 without the tester's block ends it.
+// The log lines (after the steady clock's milliseconds): "5BAUD <byte> worst
+// edge N ms idle N ms", "FASTINIT low N ms idle N ms", "RX <byte>" (with
+// "(sent <byte> at R baud)" when the tester's rate garbled it), "REQUEST
+// <bytes>", "SESSION <protocol>", "END <why>", "REPEAT sync", "IGNORE <why>";
+// the bus adds "TX <byte>" (with "read as <byte> at R baud").
 #pragma once
 
 #include <chrono>
