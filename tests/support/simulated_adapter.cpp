@@ -54,9 +54,8 @@ SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> op
     start(std::move(options));
 }
 
-SimulatedAdapter::SimulatedAdapter(std::string link, const SimulatedCar& car)
-    : link_(std::move(link)), breaks_fifo_(car.folder + "/breaks"),
-      ecu_log_(car.folder + "/ecu.log") {
+SimulatedAdapter::SimulatedAdapter(const SimulatedCar& car)
+    : link_(car.link), breaks_fifo_(car.folder + "/breaks"), ecu_log_(car.folder + "/ecu.log") {
     std::vector<std::string> options{"--ecu=" + car.protocol, "--breaks-from=" + breaks_fifo_,
                                      "--ecu-log=" + ecu_log_};
     options.insert(options.end(), car.options.begin(), car.options.end());

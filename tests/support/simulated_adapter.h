@@ -10,10 +10,11 @@
 #include <sys/types.h>
 #include <vector>
 
-// A car on the simulated K-line: an ECU and its faults and the adapter's
-// (for example {"--ecu-fault=late-sync"}, {"--no-echo"}), the FIFO its break
-// changes come through and its log made in folder.
+// A car on the simulated K-line behind link: an ECU and its faults and the
+// adapter's (for example {"--ecu-fault=late-sync"}, {"--no-echo"}), the FIFO
+// its break changes come through and its log made in folder.
 struct SimulatedCar {
+    std::string link;
     std::string protocol; // "iso9141", "kwp-slow", "kwp-fast", "kw1281", "silent"
     std::vector<std::string> options;
     std::string folder;
@@ -30,7 +31,7 @@ class SimulatedAdapter {
     explicit SimulatedAdapter(std::string link, std::vector<std::string> options = {});
     // The same with a car on the line: folder/breaks (a FIFO) and
     // folder/ecu.log exist once ready() is true.
-    SimulatedAdapter(std::string link, const SimulatedCar& car);
+    explicit SimulatedAdapter(const SimulatedCar& car);
     // Stops the simulator with SIGTERM, waits for it (SIGKILL after five
     // seconds) and fails the test if it left its link behind (then removes it).
     ~SimulatedAdapter();

@@ -103,8 +103,8 @@ class EcuWakeUp : public testing::TestWithParam<FastInit> {};
 // pseudo-terminal: the ECU answers only the wake-up inside its window.
 TEST_P(EcuWakeUp, ByBreakLinesThroughItsFifo) {
     TempFolder folder;
-    SimulatedAdapter adapter(unique_device_link(folder.path()),
-                             SimulatedCar{"kwp-fast", {}, folder.path()});
+    SimulatedAdapter adapter(
+        SimulatedCar{unique_device_link(folder.path()), "kwp-fast", {}, folder.path()});
     ASSERT_TRUE(adapter.ready());
     const int port = open_tester(adapter.link());
     ASSERT_GE(port, 0);
