@@ -463,9 +463,13 @@ void EcuModel::kwp_request(const std::string& frame) {
         ignore(frame_end_, "a request for another address");
     } else if (phase_ == Phase::fast_woken && data[0] != '\x81') {
         ignore(frame_end_, "a request before StartCommunication");
-        phase_ = Phase::idle;
     } else {
         kwp_answer(frame, data);
+    }
+    // A fast init is answered by its first request or not at all.
+    if (phase_ == Phase::fast_woken) {
+        phase_ = Phase::idle;
+        timer_.reset();
     }
 }
 
