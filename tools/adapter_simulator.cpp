@@ -50,10 +50,19 @@
 //                         (ignition off); every byte is echoed paced at the
 //                         tester's rate first, as on the single wire
 //   --address=N           the address it wakes on (default 0x33; 0x01 kw1281)
-//   --ecu-fault=FAULT     repeatable: late-sync, bad-checksum,
-//                         no-inverted-address, slow-init-only, kb1-differs,
-//                         repeat-sync, drop-after-p3, rate=N, negative=CODE,
-//                         idle-check (always so)
+//   --ecu-fault=FAULT     repeatable: late-sync (0x55 310 ms after the
+//                         address), bad-checksum (every answer's one off),
+//                         no-inverted-address (no ~address, a session all
+//                         the same), slow-init-only (kwp-fast wakes on the
+//                         5-baud address only), kb1-differs (ISO 9141-2 key
+//                         bytes 94 08), repeat-sync (a late or wrong ~KB2
+//                         brings 55 and the key bytes again), drop-after-p3
+//                         (only TesterPresent keeps a session past P3max,
+//                         5 s; without it any request does), rate=N (the ECU
+//                         talks and listens at N baud, default 10400),
+//                         negative=CODE (StartCommunication answered
+//                         7F 81 CODE), idle-check (always so: a wake-up after
+//                         less than 300 ms of idle is ignored)
 //   --no-echo             no +12 V: nothing comes back, the ECU hears nothing
 //   --held-low            a zero byte every frame time, no echo, the ECU hears
 //                         nothing

@@ -1,6 +1,7 @@
 #include "tests/support/simulated_adapter.h"
 
 #include "tests/support/processes.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/wait_until.h"
 
 #include <cerrno>
@@ -50,6 +51,27 @@ std::string read_line(int descriptor) {
 
 SimulatedAdapter::SimulatedAdapter(std::string link, std::vector<std::string> options)
     : link_(std::move(link)) {
+    start(std::move(options));
+}
+
+SimulatedAdapter::SimulatedAdapter(const SimulatedCar& car)
+    : link_(car.link), breaks_fifo_(car.folder + "/breaks"), ecu_log_(car.folder + "/ecu.log") {
+    std::vector<std::string> options{"--ecu=" + car.protocol, "--breaks-from=" + breaks_fifo_,
+                                     "--ecu-log=" + ecu_log_};
+    options.insert(options.end(), car.options.begin(), car.options.end());
+    start(std::move(options));
+}
+
+std::string SimulatedAdapter::ecu_log_text() const {
+    return file_text(ecu_log_);
+}
+
+std::vector<std::string> SimulatedAdapter::under_emulation(const std::string& library,
+                                                           const std::string& driver) const {
+    return under_driver_emulation(library, link_, driver, breaks_fifo_);
+}
+
+void SimulatedAdapter::start(std::vector<std::string> options) {
     std::vector<std::string> arguments{LANTORIC_SIMULATOR_PATH};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(link_);

@@ -188,8 +188,7 @@ void EcuBus::log_line(EcuTime at, const std::string& text) {
     if (log_ < 0) {
         return;
     }
-    const long long ms =
-        std::chrono::duration_cast<milliseconds>(at.time_since_epoch()).count();
+    const long long ms = std::chrono::duration_cast<milliseconds>(at.time_since_epoch()).count();
     const std::string line = std::to_string(ms) + " " + text + "\n";
     [[maybe_unused]] const ssize_t written = write(log_, line.data(), line.size());
 }
@@ -199,8 +198,9 @@ bool EcuBus::ecu_hears() const {
 }
 
 void EcuBus::schedule(const Outgoing& byte) {
-    auto after = std::upper_bound(outgoing_.begin(), outgoing_.end(), byte.due,
-                                  [](EcuTime due, const Outgoing& other) { return due < other.due; });
+    auto after =
+        std::upper_bound(outgoing_.begin(), outgoing_.end(), byte.due,
+                         [](EcuTime due, const Outgoing& other) { return due < other.due; });
     outgoing_.insert(after, byte);
 }
 

@@ -36,8 +36,9 @@ struct EcuBusOptions {
     bool asked_address = false;
     bool asked_faults = false;
     // Whether any bus option was given.
-    bool given() const { return asked_kind || no_echo || held_low || !breaks_from.empty() ||
-                                  !log_path.empty(); }
+    bool given() const {
+        return asked_kind || no_echo || held_low || !breaks_from.empty() || !log_path.empty();
+    }
 };
 
 // Takes one command-line argument if it is a bus option: none when it is not

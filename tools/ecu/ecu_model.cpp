@@ -38,7 +38,8 @@ constexpr milliseconds KW1281_COMPLEMENT_AFTER{2};
 constexpr milliseconds KW1281_BLOCK_MAX{1000};
 constexpr milliseconds KW1281_BLOCK_AFTER{30};
 constexpr int MAX_SYNC_REPEATS = 3;
-// KWP2000: the ECU's own address, which physical requests name.
+// KWP2000: the ECU's own address, which physical requests name (as well as
+// the address it wakes on) and its answers come from.
 constexpr unsigned char ECU_ADDRESS = 0x10;
 constexpr unsigned char KW1281_END_TITLE = 0x06;
 constexpr unsigned char KW1281_ACK_TITLE = 0x09;
@@ -61,7 +62,8 @@ std::string hex(unsigned char byte) {
 }
 
 long whole_ms(EcuClock::duration span) {
-    return static_cast<long>(std::chrono::duration_cast<milliseconds>(span).count());
+    return static_cast<long>(
+        std::chrono::duration_cast<milliseconds>(span + std::chrono::microseconds(500)).count());
 }
 
 unsigned char checksum(const std::string& bytes) {
@@ -264,8 +266,8 @@ void EcuModel::end_five_baud() {
     const EcuTime stop_end = start + 10 * FIVE_BAUD_BIT;
     phase_ = Phase::idle;
     timer_.reset();
-    say(stop_end, "5BAUD " + hex(value) + " worst edge " + std::to_string(worst_ms) +
-                      " ms idle " + std::to_string(whole_ms(idle_before_)) + " ms");
+    say(stop_end, "5BAUD " + hex(value) + " worst edge " + std::to_string(worst_ms) + " ms idle " +
+                      std::to_string(whole_ms(idle_before_)) + " ms");
     if (line_low_ || !level_at(stop_end - FIVE_BAUD_BIT / 2)) {
         ignore(stop_end, "5-baud address without its stop bit");
     } else if (five_baud_acceptable(value, worst_ms)) {
@@ -312,7 +314,7 @@ void EcuModel::answer_five_baud(EcuTime stop_end) {
 }
 
 void EcuModel::take_inverted_kb2(const HeardByte& byte) {
-    const unsigned char kb2 = settings_.kind == EcuKind::kw1281 ? 0x8A
+    const unsigned char kb2 = settings_.kind == EcuKind::kw1281    ? 0x8A
                               : settings_.kind == EcuKind::iso9141 ? 0x08
                                                                    : 0x8F;
     if (byte.start < kb2_end_ + W4_MIN) {
@@ -453,16 +455,21 @@ void EcuModel::kwp_request(const std::string& frame) {
     const unsigned char target = frame.size() > 1 ? static_cast<unsigned char>(frame[1]) : 0;
     const bool for_us = (format & 0xC0) == 0 ||
                         ((format & 0xC0) == 0xC0 && target == (settings_.address & 0xFF)) ||
-                        ((format & 0xC0) == 0x80 && target == ECU_ADDRESS);
+                        ((format & 0xC0) == 0x80 &&
+                         (target == ECU_ADDRESS || target == (settings_.address & 0xFF)));
     if (checksum(frame.substr(0, frame.size() - 1)) != static_cast<unsigned char>(frame.back())) {
         ignore(frame_end_, "a request with a wrong checksum");
     } else if (!for_us || data.empty()) {
         ignore(frame_end_, "a request for another address");
     } else if (phase_ == Phase::fast_woken && data[0] != '\x81') {
         ignore(frame_end_, "a request before StartCommunication");
-        phase_ = Phase::idle;
     } else {
         kwp_answer(frame, data);
+    }
+    // A fast init is answered by its first request or not at all.
+    if (phase_ == Phase::fast_woken) {
+        phase_ = Phase::idle;
+        timer_.reset();
     }
 }
 
@@ -495,7 +502,10 @@ void EcuModel::kwp_answer(const std::string& frame, const std::string& data) {
     const unsigned char format = static_cast<unsigned char>(frame[0]);
     std::string out;
     if ((format & 0xC0) != 0) {
-        out = {static_cast<char>(0x80 | answer.size()), frame[2], static_cast<char>(ECU_ADDRESS)};
+        // Physically addressed, the ECU answers as the address it was asked at.
+        const bool physical = (format & 0xC0) == 0x80;
+        out = {static_cast<char>(0x80 | answer.size()), frame[2],
+               physical ? frame[1] : static_cast<char>(ECU_ADDRESS)};
     } else {
         out = {static_cast<char>(answer.size())};
     }
@@ -521,8 +531,8 @@ void EcuModel::iso_request() {
     frame_.clear();
     timer_.reset();
     say(frame_end_, "REQUEST " + hex(frame));
-    if (frame.size() < 5 || checksum(frame.substr(0, frame.size() - 1)) !=
-                                static_cast<unsigned char>(frame.back())) {
+    if (frame.size() < 5 ||
+        checksum(frame.substr(0, frame.size() - 1)) != static_cast<unsigned char>(frame.back())) {
         ignore(frame_end_, "a request with a wrong checksum");
         return;
     }
@@ -544,15 +554,15 @@ void EcuModel::iso_request() {
 // the NAK `title` asks for) goes out byte by byte from `at`.
 void EcuModel::kw1281_send(std::string title_and_data, EcuTime at) {
     if (title_and_data.empty()) {
-        title_and_data = identification_left_ > 0
-                             ? "\xF6" + std::string(IDENTIFICATION[std::size(IDENTIFICATION) -
-                                                                   identification_left_--])
-                             : std::string(1, static_cast<char>(KW1281_ACK_TITLE));
+        title_and_data =
+            identification_left_ > 0
+                ? "\xF6" + std::string(
+                               IDENTIFICATION[std::size(IDENTIFICATION) - identification_left_--])
+                : std::string(1, static_cast<char>(KW1281_ACK_TITLE));
     }
     ++counter_;
     out_block_ = std::string(1, static_cast<char>(title_and_data.size() + 2)) +
-                 static_cast<char>(counter_) + title_and_data +
-                 static_cast<char>(KW1281_BLOCK_END);
+                 static_cast<char>(counter_) + title_and_data + static_cast<char>(KW1281_BLOCK_END);
     out_index_ = 0;
     kw1281_next_byte(at);
 }

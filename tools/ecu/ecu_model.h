@@ -7,6 +7,32 @@
 // The model does no input or output and reads no clock: the line's changes,
 // the bytes it hears and the time come in as arguments, and the bytes it
 // sends go out with the moment each starts on the wire.
+//
+// What it accepts and answers (ms; ISO's windows are narrower, USB needs more):
+// - 5-baud address (iso9141, kwp-slow, kw1281): after >= 300 idle, bits of
+//   200, each edge within 40 of the grid from the start bit's fall, LSB
+//   first, stop bit high; bit 7 0 or odd parity (kw1281: odd parity only).
+//   Then 55 after W1 = 100 from the stop bit's end and the key bytes with
+//   W2 = W3 = 10: 08 08 (iso9141), EF 8F (kwp-slow), 01 8A (kw1281); ~KB2
+//   awaited 25-100 after KB2 ends; ~address 30 after it (not kw1281).
+// - Fast init (kwp-fast): after >= 300 idle, a low of 22-30, then the first
+//   byte of StartCommunication 20-100 after the low ends, functional to the
+//   address or physical to 10 (or the address); 83 F1 10 C1 EF 8F C3.
+// - KWP2000 frames (any header form, checksum checked, bytes up to 50 apart)
+//   answered after P2 = 30: 81 -> C1 EF 8F, 3E -> 7E, 01 00 -> 41 00 BE 3E
+//   B8 11, 82 -> C2 and the end, else 7F sid 11. ISO 9141-2: 68 6A F1 01 00
+//   C4 -> 48 6B 10 41 00 BE 3E B8 11 C9, a request ending after 20 quiet.
+//   5000 without a request (P3max) ends a session; so does a new wake-up.
+// - KW1281: two identification blocks (0F cnt F6 <12 ASCII> 03), each byte
+//   but the last complemented by the tester within 100, the next 5 after;
+//   the tester's bytes complemented 2 after each; an ACK (09) block gets the
+//   next identification or an ACK, the end block (06) ends the session,
+//   another title a NAK (0A); 1000 without the tester's block ends it.
+// The log lines (after the steady clock's milliseconds): "5BAUD <byte> worst
+// edge N ms idle N ms", "FASTINIT low N ms idle N ms", "RX <byte>" (with
+// "(sent <byte> at R baud)" when the tester's rate garbled it), "REQUEST
+// <bytes>", "SESSION <protocol>", "END <why>", "REPEAT sync", "IGNORE <why>";
+// the bus adds "TX <byte>" (with "read as <byte> at R baud").
 #pragma once
 
 #include <chrono>
@@ -25,13 +51,13 @@ enum class EcuKind { silent, iso9141, kwp_slow, kwp_fast, kw1281 };
 std::optional<EcuKind> ecu_kind_named(const std::string& word);
 
 struct EcuFaults {
-    bool late_sync = false;           // the sync byte after W1's end (310 ms)
-    bool bad_checksum = false;        // every answer's checksum one off
-    bool no_inverted_address = false; // the session begins without ~address
-    bool slow_init_only = false;      // a KWP2000 ECU that ignores fast init
-    bool kb1_differs = false;         // ISO 9141-2 key bytes 94 08
-    bool repeat_sync = false;         // a late ~KB2 brings the sync again
-    bool drop_after_p3 = false;       // only TesterPresent keeps the session
+    bool late_sync = false;                // the sync byte after W1's end (310 ms)
+    bool bad_checksum = false;             // every answer's checksum one off
+    bool no_inverted_address = false;      // the session begins without ~address
+    bool slow_init_only = false;           // a KWP2000 ECU that ignores fast init
+    bool kb1_differs = false;              // ISO 9141-2 key bytes 94 08
+    bool repeat_sync = false;              // a late ~KB2 brings the sync again
+    bool drop_after_p3 = false;            // only TesterPresent keeps the session
     std::optional<unsigned char> negative; // StartCommunication refused
 };
 
@@ -93,15 +119,15 @@ class EcuModel {
 
   private:
     enum class Phase {
-        idle,          // waiting for a wake-up
-        low,           // the line went low: fast init or a 5-baud start bit
-        five_baud,     // taking the 5-baud address's edges
-        inverted_kb2,  // waiting for the tester's ~KB2 (KW1281: ~8A)
-        fast_woken,    // fast init's low was right: StartCommunication next
-        kwp_session,   // KWP2000 frames
-        iso_session,   // ISO 9141-2 frames
+        idle,              // waiting for a wake-up
+        low,               // the line went low: fast init or a 5-baud start bit
+        five_baud,         // taking the 5-baud address's edges
+        inverted_kb2,      // waiting for the tester's ~KB2 (KW1281: ~8A)
+        fast_woken,        // fast init's low was right: StartCommunication next
+        kwp_session,       // KWP2000 frames
+        iso_session,       // ISO 9141-2 frames
         kw1281_complement, // our byte went out, its complement comes back
-        kw1281_block,  // waiting for the tester's block
+        kw1281_block,      // waiting for the tester's block
     };
 
     bool wakes_on_five_baud() const;
@@ -142,7 +168,7 @@ class EcuModel {
     std::vector<std::pair<EcuTime, bool>> edges_; // 5-baud: time, line high
     std::optional<EcuTime> timer_;
     std::optional<EcuTime> session_deadline_;
-    EcuTime wake_end_;   // the 5-baud stop bit's or the fast init low's end
+    EcuTime wake_end_; // the 5-baud stop bit's or the fast init low's end
     EcuTime kb2_end_;
     int sync_repeats_ = 0;
     std::string frame_;
