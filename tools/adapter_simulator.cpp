@@ -45,10 +45,26 @@
 //                         start T milliseconds of silence: what arrives then
 //                         is dropped
 //   --help                print this text
+// A car on the K-line (tools/ecu/), with no other mode:
+//   --ecu=KIND            an ECU: iso9141, kwp-slow, kwp-fast, kw1281 or silent
+//                         (ignition off); every byte is echoed paced at the
+//                         tester's rate first, as on the single wire
+//   --address=N           the address it wakes on (default 0x33; 0x01 kw1281)
+//   --ecu-fault=FAULT     repeatable: late-sync, bad-checksum,
+//                         no-inverted-address, slow-init-only, kb1-differs,
+//                         repeat-sync, drop-after-p3, rate=N, negative=CODE,
+//                         idle-check (always so)
+//   --no-echo             no +12 V: nothing comes back, the ECU hears nothing
+//   --held-low            a zero byte every frame time, no echo, the ECU hears
+//                         nothing
+//   --breaks-from=FIFO    the tester's break changes, lines "on MS" / "off MS"
+//                         (the driver emulation's log); made if missing
+//   --ecu-log=FILE        one line per thing the ECU saw and did
 // Vanishing is a device unplugged: the pseudo-terminal closes, the link goes,
 // the program ends with status 0. --change, --before, --trail=N and --pace
 // (or --follow-line) combine.
 #include "serial/line_rate.h"
+#include "tools/ecu/ecu_bus.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -94,6 +110,16 @@ const char usage_text[] =
     "  --return-after-ms=T    after vanishing, come back under the same link T ms later\n"
     "  --wrong-every=N        echo, the first byte of every Nth 15-byte exchange changed\n"
     "  --silence-every=N:T    echo, but every Nth exchange starts T ms of silence\n"
+    "  --ecu=KIND             an ECU on the K-line: iso9141, kwp-slow, kwp-fast,\n"
+    "                         kw1281 or silent; the echo paced at the tester's rate\n"
+    "  --address=N            the address it wakes on (default 0x33, kw1281 0x01)\n"
+    "  --ecu-fault=FAULT      late-sync, bad-checksum, no-inverted-address,\n"
+    "                         slow-init-only, kb1-differs, repeat-sync, drop-after-p3,\n"
+    "                         rate=N, negative=CODE, idle-check; repeatable\n"
+    "  --no-echo              no +12 V: no echo, the ECU hears nothing\n"
+    "  --held-low             the bus held low: zero bytes, no echo\n"
+    "  --breaks-from=FIFO     the tester's break changes (\"on MS\", \"off MS\")\n"
+    "  --ecu-log=FILE         one line per thing the ECU saw and did\n"
     "  --help                 print this text\n"
     "Prints \"adapter_simulator: ready at LINK (slave PATH)\" once the link exists;\n"
     "ends with status 0 on SIGTERM, SIGINT, SIGHUP or after vanishing, removing LINK.\n";
@@ -116,6 +142,8 @@ struct Options {
     std::optional<unsigned long> wrong_every;
     std::optional<unsigned long> silence_every;
     long silence_ms = 0;
+    // A car's K-line: an ECU and the adapter's faults (tools/ecu/).
+    EcuBusOptions bus;
     std::string link;
 
     bool paced() const { return pace || follow_line; }
@@ -258,6 +286,10 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
                 return false;
             }
             options.vanish_after_ms = static_cast<long>(*ms);
+        } else if (auto bus = parse_bus_option(argument, options.bus)) {
+            if (!*bus) {
+                return false;
+            }
         } else if (argument.size() > 1 && argument[0] == '-') {
             fail("unknown option " + argument);
             return false;
@@ -287,7 +319,12 @@ bool parse_options(int argc, char** argv, Options& options, bool& help) {
         fail("--change, --before and --trail go with echo only");
         return false;
     }
-    return true;
+    if (options.bus.given() && (echo_options || options.mode != Mode::echo ||
+                                options.vanish_after_bytes || options.vanish_after_ms)) {
+        fail("--ecu, --no-echo and --held-low go with no other mode");
+        return false;
+    }
+    return finish_bus_options(options.bus);
 }
 
 class Descriptor {
@@ -726,6 +763,12 @@ Appearance appear(const Options& options, int signals) {
         fail("could not calibrate the short write");
         return Appearance::failed;
     }
+    // The break changes' FIFO and the ECU's log exist before the ready line,
+    // so a tester started on it finds them.
+    std::optional<EcuBus> bus;
+    if (options.bus.given() && !bus.emplace(options.bus).open()) {
+        return Appearance::failed;
+    }
     DeviceLink link(options.link, slave_path);
     if (!link.create()) {
         return Appearance::failed;
@@ -733,7 +776,7 @@ Appearance appear(const Options& options, int signals) {
     std::printf("adapter_simulator: ready at %s (slave %s)\n", options.link.c_str(), slave_path);
     std::fflush(stdout);
     Simulator simulator(options, master.get(), signals);
-    bool ended_well = simulator.run();
+    bool ended_well = bus ? bus->run(master.get(), signals) : simulator.run();
     // Our own slave end goes before the device end: held for a moment without
     // its master, it looks like another program that has the line open to a
     // tester that opened the port just before. Then the device goes, then its

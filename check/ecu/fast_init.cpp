@@ -1,0 +1,106 @@
+#include "check/ecu/fast_init.h"
+
+#include "check/common/byte_text.h"
+#include "check/ecu/kwp_session.h"
+#include "check/port/interruption.h"
+#include "serial/line_rate.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds WAKE_LOW{25};
+constexpr milliseconds WAKE_HIGH{25};
+constexpr unsigned char START_COMMUNICATION = 0x81;
+constexpr unsigned char START_COMMUNICATION_ANSWER = 0xC1;
+
+bool wait_until(Clock::time_point then) {
+    return poll_until({}, Deadline(then), interruption_stop_request()) != WaitEnd::stopped;
+}
+
+LineMoment moment_of(const LineCall& call) { return {call.called, call.returned}; }
+
+// The low phase and the high phase; false when the driver refused the break
+// or a stop came, the line high again either way.
+bool wake_up(Handshake& handshake, LineCall& raise) {
+    EcuStep& step = handshake.add_step("fast-init wake-up");
+    const int descriptor = handshake.wire.descriptor();
+    raise.called = Clock::now();
+    if (ioctl(descriptor, TIOCSBRK) != 0) {
+        const int error = errno;
+        (void)clear_break(descriptor);
+        return handshake.fail(EcuDiagnosis::silent,
+                              std::string("the driver refused the break: ") + std::strerror(error));
+    }
+    raise.returned = Clock::now();
+    const bool waited = wait_until(raise.returned + WAKE_LOW);
+    LineCall clear{Clock::now(), {}};
+    const bool cleared = clear_break(descriptor);
+    clear.returned = Clock::now();
+    if (!waited) {
+        return false;
+    }
+    if (!cleared) {
+        return handshake.fail(EcuDiagnosis::silent, "the driver did not end the break");
+    }
+    step.timing = step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
+    step.ok = true;
+    return wait_until(clear.returned + WAKE_HIGH);
+}
+
+} // namespace
+
+void fast_init_attempt(Handshake& handshake) {
+    EcuAttempt& attempt = handshake.attempt;
+    if (!wait_quiet(handshake.wire, BUS_IDLE)) {
+        if (!handshake.cut()) {
+            handshake.fail(EcuDiagnosis::busy, "the bus did not fall quiet for 300 ms");
+        }
+        return;
+    }
+    LineCall raise{};
+    if (!wake_up(handshake, raise)) {
+        return;
+    }
+    const KwpTarget target{attempt.address, std::nullopt};
+    EcuStep& start = handshake.add_step("StartCommunication");
+    WireSend sent;
+    const std::optional<KwpFrame> answer =
+        kwp_exchange(handshake, start, target.request(std::string(1, static_cast<char>(START_COMMUNICATION))), &sent);
+    if (sent.written) {
+        EcuStep& pattern = handshake.add_step("wake-up pattern");
+        pattern.timing = step_timing(TWUP, moment_of(raise), sent.start, handshake.wire.uncertainty());
+        pattern.ok = pattern.timing->judged != Readiness::no;
+    }
+    if (!answer) {
+        return;
+    }
+    if (const std::optional<NegativeAnswer> refusal = negative_answer(answer->data)) {
+        handshake.fail(EcuDiagnosis::refused, refusal_text(*refusal));
+        return;
+    }
+    const std::string& data = answer->data;
+    if (data.size() < 3 || static_cast<unsigned char>(data[0]) != START_COMMUNICATION_ANSWER) {
+        handshake.fail(EcuDiagnosis::broken, "StartCommunication answered with " + hex_bytes(data));
+        return;
+    }
+    const auto kb1 = static_cast<unsigned char>(data[1]);
+    const auto kb2 = static_cast<unsigned char>(data[2]);
+    attempt.key_bytes = data.substr(1, 2);
+    attempt.ended = false;
+    attempt.ecu_rate = handshake.wire.rate();
+    KwpTarget session = target;
+    session.kb1 = kb1;
+    if (!kwp_key_bytes(kb1, kb2)) {
+        handshake.fail(EcuDiagnosis::broken,
+                       "key bytes " + hex_bytes(*attempt.key_bytes) + " are no KWP2000 key bytes");
+    } else {
+        (void)prove_kwp_session(handshake, session);
+    }
+    end_kwp_session(handshake, session);
+}
