@@ -98,7 +98,7 @@ TEST(EcuPrinter, EachDiagnosisHasItsWordStatusAndText) {
         {{attempt(EcuProtocol::kwp_fast, EcuDiagnosis::silent), iso}, "answered", 0,
          "    gave: silent\n"},
         {{iso}, "answered", 0, "key bytes: 94 94: keyword 2580: ISO 9141-2\n"},
-        {{unheld}, "answered", 5, "protocol: ISO 9141-2 (iso9141), address 0x33\n"},
+        {{unheld}, "answered", 5, "session: it did not hold (test again); ended\n"},
         {{attempt(EcuProtocol::kwp_fast, EcuDiagnosis::no_echo)}, "no-echo", 1,
          "fix: check the adapter's power"},
         {{attempt(EcuProtocol::kwp_fast, EcuDiagnosis::held_low)}, "held-low", 4,
