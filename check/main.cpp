@@ -142,13 +142,13 @@ AdapterTest test_one_port(const CheckOptions& options, const std::string& path) 
 
 // With --ecu: the port's ECU check, printed; the check goes to ecu_checks,
 // the port (with the check's exit status) is returned.
-AdapterTest check_one_ecu(const CheckOptions& options, const std::string& path,
-                          BlockOutput& output, std::vector<EcuCheck>& ecu_checks) {
+AdapterTest check_one_ecu(const CheckOptions& options, const std::string& path, BlockOutput& output,
+                          std::vector<EcuCheck>& ecu_checks) {
     EcuTest checked = test_ecu(path, *options.ecu, options.force);
     const bool untested = checked.port.refusal() != nullptr || checked.port.held_elsewhere;
     output.block([&](std::FILE* out) { print_ecu_test(checked.port, checked.ecu, out); });
-    if (const std::string line = untested ? trouble_line(checked.port)
-                                          : ecu_trouble(checked.port, checked.ecu);
+    if (const std::string line =
+            untested ? trouble_line(checked.port) : ecu_trouble(checked.port, checked.ecu);
         !line.empty()) {
         complain(line);
     }
@@ -190,7 +190,7 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
     while (options.ecu && ecu_checks.size() < tests.size()) {
         EcuCheck left_alone;
         left_alone.request = *options.ecu;
-        left_alone.not_checked = "another process has the port open";
+        left_alone.not_checked = "another program has the port open";
         ecu_checks.push_back(left_alone);
     }
     for (const std::string& path : paths) {
