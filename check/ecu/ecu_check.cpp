@@ -81,6 +81,15 @@ void run_attempt(KlineWire& wire, EcuCheck& check, EcuProtocol protocol, int add
     }
 }
 
+// Whether another wake-up may still find the ECU: nothing answered this one,
+// or it answered at another rate. An ECU that talked (refused, broken, late)
+// has said what it is, and an adapter that does not echo or a bus held low
+// or busy fails every wake-up alike.
+bool worth_another_wake_up(EcuDiagnosis diagnosis) {
+    return diagnosis == EcuDiagnosis::silent || diagnosis == EcuDiagnosis::adapter_rate ||
+           diagnosis == EcuDiagnosis::other_rate;
+}
+
 // Why no more wake-ups may follow; empty when they may.
 std::string reason_to_stop(const KlineWire& wire, const StoppedSince& stops) {
     if (!interruption_port_kept()) {
@@ -101,6 +110,11 @@ const EcuAttempt* EcuCheck::deciding() const {
     for (const EcuAttempt& attempt : attempts) {
         if (attempt.diagnosis == EcuDiagnosis::answered) {
             return &attempt;
+        }
+    }
+    for (auto attempt = attempts.rbegin(); attempt != attempts.rend(); ++attempt) {
+        if (attempt->diagnosis != EcuDiagnosis::silent) {
+            return &*attempt;
         }
     }
     return attempts.empty() ? nullptr : &attempts.back();
@@ -149,7 +163,7 @@ EcuCheck check_ecu(const OpenPort& port, const EcuRequest& request,
                         pseudo_terminal);
             check.not_checked = reason_to_stop(wire, stops);
             const EcuAttempt& last = check.attempts.back();
-            if (!check.not_checked.empty() || last.diagnosis == EcuDiagnosis::answered) {
+            if (!check.not_checked.empty() || !worth_another_wake_up(last.diagnosis)) {
                 break;
             }
             // In auto, a garbled sync byte names the ECU's rate: woken again there.

@@ -120,7 +120,9 @@ struct EcuCheck {
     // The rate asked of the driver for the handshake and the one read back.
     RateCheck rate;
 
-    // The attempt that answered, else the last; none when none was tried.
+    // The attempt that answered, else the last that found more than
+    // silence (the adapter's rate, a garbled sync byte), else the last; none
+    // when none was tried.
     const EcuAttempt* deciding() const;
     bool answered() const;
     EcuDiagnosis diagnosis() const;

@@ -1,11 +1,9 @@
 #include "check/ecu/ecu_testing.h"
 
-#include "check/common/byte_text.h"
 #include "check/ecu/ecu_meaning.h"
+#include "check/line/line_guard.h"
 #include "check/port/interruption.h"
 #include "serial/line_settings.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -21,35 +19,24 @@ PortRequest ecu_port_request(const std::string& path, bool force) {
     return request;
 }
 
-// The handshake's opening: signals held back until the interruption knows
-// the port, and from the close until it forgets it.
+// The handshake's one opening, given back by the guard on every path.
 void open_check_close(EcuTest& test, const EcuRequest& request, bool force) {
     const PortRequest port_request = ecu_port_request(test.port.path, force);
-    std::optional<SignalsDeferred> deferred;
-    deferred.emplace();
-    PortOpening opening = port_open(port_request);
-    if (!opening.port) {
-        test.port.open = describe_opening(test.port.path, opening);
+    LineGuard line(port_request,
+                   port_request.refuse_shared ? AfterStop::take_back_alone : AfterStop::take_back,
+                   "the ECU check");
+    if (!line.opened()) {
+        test.port.open = describe_opening(test.port.path, line.opening());
         test.port.first_open_failure = test.port.open;
         test.port.exit_status = EXIT_NOT_OPENED;
         test.ecu.not_checked = "the port did not open for the handshake: " + test.port.open.reason;
         return;
     }
-    test.port.line_rate = opening.rate;
-    test.port.rate = check_rate(KLINE_RATE, opening.rate, test.port.identity.chip());
-    interruption_watch(opening.port.descriptor(), opening.port.saved(),
-                       port_request.refuse_shared ? AfterStop::take_back_alone : AfterStop::take_back);
-    deferred.reset();
-    test.ecu = check_ecu(opening.port, request, test.port.identity.latency_timer_ms(),
-                         opening.input_ours);
-    deferred.emplace();
-    if (!opening.port.close_now()) {
-        std::fprintf(stderr,
-                     "lantoric-check: %s: the line could not be put back as it was after the "
-                     "ECU check; unplug the adapter and plug it in again\n",
-                     escaped(test.port.path).c_str());
-    }
-    interruption_clear();
+    test.port.line_rate = line.opening().rate;
+    test.port.rate = check_rate(KLINE_RATE, line.opening().rate, test.port.identity.chip());
+    test.ecu = check_ecu(line.port(), request, test.port.identity.latency_timer_ms(),
+                         line.opening().input_ours);
+    line.give_back();
     test.ecu.rate.chip_lowest_rate = test.port.rate.chip_lowest_rate;
     test.ecu.rate.chip = test.port.rate.chip;
     test.port.exit_status = ecu_exit_status(test.ecu);

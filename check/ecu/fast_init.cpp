@@ -73,9 +73,11 @@ void fast_init_attempt(Handshake& handshake) {
     const std::optional<KwpFrame> answer =
         kwp_exchange(handshake, start, target.request(std::string(1, static_cast<char>(START_COMMUNICATION))), &sent);
     if (sent.written) {
-        EcuStep& pattern = handshake.add_step("wake-up pattern");
+        EcuStep pattern;
+        pattern.what = "wake-up pattern";
         pattern.timing = step_timing(TWUP, moment_of(raise), sent.start, handshake.wire.uncertainty());
         pattern.ok = pattern.timing->judged != Readiness::no;
+        attempt.steps.insert(attempt.steps.end() - 1, pattern);
     }
     if (!answer) {
         return;

@@ -36,8 +36,9 @@ struct Handshake {
     bool cut() const { return wire.cut(); }
 };
 
-// The bus idle before a wake-up or after a session (W5, P3): at least 300 ms.
-inline constexpr std::chrono::milliseconds BUS_IDLE{300};
+// The bus idle before a wake-up (W5, TIdle): at least 300 ms, waited with a
+// margin for a clock that counts from the last byte's end on the wire.
+inline constexpr std::chrono::milliseconds BUS_IDLE{320};
 // Between an answer and the next request (P3min, 55 ms), with a margin.
 inline constexpr std::chrono::milliseconds BEFORE_REQUEST{60};
 

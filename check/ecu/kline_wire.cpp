@@ -17,6 +17,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds SLACK{200};
 // One bulk-in transfer in flight and the next frame's.
 constexpr milliseconds USB_TRANSFER{2};
+// How long one look at the line waits at most.
+constexpr std::chrono::microseconds WAIT_SLICE{1000};
 // A receiver has a byte after nine of its ten bits.
 constexpr int TENTHS_BEFORE_ARRIVAL = 9;
 
@@ -34,8 +36,8 @@ LineMoment byte_start(const WireByte& byte, LineSpan byte_time) {
 }
 
 KlineWire::KlineWire(int descriptor, int rate, LineSpan uncertainty)
-    : descriptor_(descriptor), rate_(rate), uncertainty_(uncertainty), last_read_(Clock::now()),
-      last_heard_(last_read_) {}
+    : descriptor_(descriptor), rate_(rate), uncertainty_(uncertainty), known_empty_(Clock::now()),
+      last_heard_(known_empty_) {}
 
 bool KlineWire::set_rate(int rate) {
     rate_ = rate;
@@ -66,8 +68,8 @@ void KlineWire::decode(const unsigned char* raw, std::size_t count, Clock::time_
         }
     }
     // The bytes of one read left the line one after the other, the last no
-    // later than the read; each no sooner than the read before it, less
-    // what the adapter may have held back.
+    // later than the read; each no sooner than the line was last seen empty,
+    // less what the adapter may have held back.
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto behind = static_cast<long>(bytes.size() - 1 - i);
         bytes[i].end.latest = seen - byte_time() * behind;
@@ -79,17 +81,29 @@ void KlineWire::decode(const unsigned char* raw, std::size_t count, Clock::time_
     }
 }
 
+// The wait goes in short slices: a slice that ends with nothing to read
+// proves the line brought nothing until it began, which bounds the next
+// byte's arrival from below far closer than the start of the whole wait.
 bool KlineWire::fill(Deadline deadline) {
     while (pending_.empty()) {
         if (cut()) {
             return false;
         }
         pollfd watch{descriptor_, POLLIN, 0};
+        const Clock::time_point slice_start = Clock::now();
+        const Deadline slice(std::min(deadline.at(), slice_start + WAIT_SLICE));
         const WaitEnd end =
-            poll_until({&watch, 1}, deadline, ending_ ? StopRequest{} : interruption_stop_request());
+            poll_until({&watch, 1}, slice, ending_ ? StopRequest{} : interruption_stop_request());
         if (end == WaitEnd::stopped) {
             stopped_ = true;
             return false;
+        }
+        if (end == WaitEnd::timed_out) {
+            known_empty_ = std::max(known_empty_, slice_start);
+            if (deadline.passed()) {
+                return false;
+            }
+            continue;
         }
         if (end != WaitEnd::ready) {
             return false;
@@ -108,8 +122,7 @@ bool KlineWire::fill(Deadline deadline) {
             gone_ = true;
             return false;
         }
-        decode(raw, static_cast<std::size_t>(got), last_read_, seen);
-        last_read_ = seen;
+        decode(raw, static_cast<std::size_t>(got), known_empty_, seen);
     }
     return true;
 }

@@ -91,7 +91,8 @@ class KlineWire {
     std::deque<WireByte> pending_;
     // What the last read left of a PARMRK mark: 0 none, 1 after FF, 2 after FF 00.
     int mark_state_ = 0;
-    Clock::time_point last_read_;
+    // The last moment the line is known to have brought nothing more.
+    Clock::time_point known_empty_;
     Clock::time_point last_heard_;
     bool ending_ = false;
     bool stopped_ = false;

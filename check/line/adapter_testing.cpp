@@ -1,13 +1,12 @@
 #include "check/line/adapter_testing.h"
 
 #include "check/common/byte_text.h"
+#include "check/line/line_guard.h"
 #include "check/port/interruption.h"
 #include "serial/line_settings.h"
-#include "serial/serial_port.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -42,15 +41,6 @@ PortRequest test_request(const AdapterTest& test, bool force) {
     return request;
 }
 
-// A line left low or in this program's settings misleads the next program
-// that uses it, and no verdict covers it: said on standard error at once.
-void tell_line_not_put_back(const std::string& path, const char* after) {
-    std::fprintf(stderr,
-                 "lantoric-check: %s: the line could not be put back as it was after %s; "
-                 "unplug the adapter and plug it in again\n",
-                 escaped(path).c_str(), after);
-}
-
 // One more open at the rate, for the readiness checks.
 void run_kline_checks(AdapterTest& test, bool force) {
     KlineReadiness& readiness = test.kline.emplace();
@@ -68,30 +58,22 @@ void run_kline_checks(AdapterTest& test, bool force) {
         return;
     }
     const PortRequest request = test_request(test, force);
-    std::optional<SignalsDeferred> deferred;
-    deferred.emplace();
-    PortOpening opening = port_open(request);
-    if (!opening.port) {
+    LineGuard line(request, request.refuse_shared ? AfterStop::take_back_alone : AfterStop::take_back,
+                   "the K-line checks");
+    if (!line.opened()) {
         readiness.not_measured = "the port did not open again for the K-line checks: " +
-                                 describe_opening(test.path, opening).reason;
+                                 describe_opening(test.path, line.opening()).reason;
         readiness.reopened = false;
-        readiness.measured.port_gone =
-            opening.failure == OpeningFailure::gone || opening.failure == OpeningFailure::missing;
+        readiness.measured.port_gone = line.opening().failure == OpeningFailure::gone ||
+                                       line.opening().failure == OpeningFailure::missing;
         readiness.summary = readiness_summary(readiness);
         return;
     }
-    interruption_watch(opening.port.descriptor(), opening.port.saved(),
-                       request.refuse_shared ? AfterStop::take_back_alone : AfterStop::take_back);
     // The checks take about three seconds; a signal meanwhile clears the
     // break and puts the line back.
-    deferred.reset();
-    readiness.measured =
-        measure_kline(opening.port, test.baud_rate, readiness.latency_timer_ms, opening.input_ours);
-    deferred.emplace();
-    if (!opening.port.close_now()) {
-        tell_line_not_put_back(test.path, "the K-line checks");
-    }
-    interruption_clear();
+    readiness.measured = measure_kline(line.port(), test.baud_rate, readiness.latency_timer_ms,
+                                       line.opening().input_ours);
+    line.give_back();
     readiness.summary = readiness_summary(readiness);
 }
 
@@ -141,50 +123,37 @@ void keep_run(AdapterTest& test, TestRun run) {
 namespace {
 
 // One open, exchange and close. The port is held and its line saved by the
-// opening; the close (in serial_close) puts the line back. When a stop came
-// during the exchange, what came back is the stop's doing: cut_until is then
-// the end of the time the exchange would have listened for its echo.
+// opening; the close puts the line back. When a stop came during the
+// exchange, what came back is the stop's doing: cut_until is then the end of
+// the time the exchange would have listened for its echo.
 TestRun open_exchange_close(AdapterTest& test, long long number, bool force,
                             std::optional<std::chrono::steady_clock::time_point>& cut_until) {
     TestRun run;
     run.number = number;
-    const PortRequest request = test_request(test, force);
-    std::optional<SignalsDeferred> deferred;
-    deferred.emplace();
-    PortOpening opening = port_open(request);
-    if (!opening.port) {
-        run.open = describe_opening(test.path, opening);
+    LineGuard line(test_request(test, force), AfterStop::let_go, "the test");
+    if (!line.opened()) {
+        run.open = describe_opening(test.path, line.opening());
         return run;
     }
-    run.line_rate = opening.rate;
+    run.line_rate = line.opening().rate;
     if (!test.line_rate) {
-        test.line_rate = opening.rate;
+        test.line_rate = line.opening().rate;
     }
-    // An interruption from here on puts the line back before the program dies.
-    interruption_watch(opening.port.descriptor(), opening.port.saved(), AfterStop::let_go);
-    const StoppedSince stops;
-    const object_number port = serial_adopt(OBJECT_ANY, std::move(opening.port));
+    const object_number port = line.adopt();
     if (port == 0) {
-        interruption_clear();
         run.open = {OpeningFailure::failed,
                     escaped(test.path) +
                         " opened, but lantoric-check had no memory left to keep it open",
                     "close programs that need much memory, then test again"};
         return run;
     }
-    deferred.reset();
     const ExchangeBounds bounds = bounds_for_rate(test.baud_rate);
     const auto listened_until = std::chrono::steady_clock::now() + bounds.time_limit;
     run.result = loopback_exchange(port, nullptr, bounds);
     run.outcome = outcome_of(run.result);
-    deferred.emplace();
-    if (stops.stopped()) {
+    if (line.stopped()) {
         cut_until = listened_until;
     }
-    if (!serial_close(port)) {
-        tell_line_not_put_back(test.path, "the test");
-    }
-    interruption_clear();
     return run;
 }
 
@@ -209,15 +178,9 @@ TestRun run_test_once(AdapterTest& test, long long number, bool force) {
 
 bool prepare_test(AdapterTest& test, bool force) {
     test.identity = identify_port(test.path);
-    {
-        // The look takes the port's hold for a moment.
-        SignalsDeferred deferred;
-        test.open = check_open(test.path);
-    }
-    if (holders_matter(test.open.failure)) {
-        test.holders = port_holders(test.path);
-        test.holders.input_waiting = test.open.input_waiting;
-    }
+    PortLook look = look_at_port(test.path);
+    test.open = std::move(look.open);
+    test.holders = std::move(look.holders);
     if (!test.open.opens()) {
         return false;
     }

@@ -66,6 +66,11 @@ bool port_went_away(int error) {
 
 constexpr const char* GONE = "the port went away during the check";
 
+template <typename Check> void went_away_during(Check& check) {
+    check.not_measured = GONE;
+    check.port_went_away = true;
+}
+
 // The driver's break counter; none where the driver keeps none.
 std::optional<int> break_count(int descriptor) {
     serial_icounter_struct counters{};
@@ -150,7 +155,7 @@ BreakCheck check_break(int descriptor) {
         check.clear_took = clear.returned - clear.called;
     }
     if (port_went_away(check.error)) {
-        check.not_measured = GONE;
+        went_away_during(check);
         return check;
     }
     check.accepted = check.error == 0;
@@ -170,7 +175,7 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
     check.earliest_echo = check.expected * TENTHS_BEFORE_ARRIVAL / 10;
     const bool set = set_line_rate(descriptor, FALLBACK_INIT_RATE);
     if (!set && port_went_away(errno)) {
-        check.not_measured = GONE;
+        went_away_during(check);
         return check;
     }
     check.rate = check_rate(FALLBACK_INIT_RATE, set ? line_rate(descriptor) : std::nullopt,
@@ -182,7 +187,7 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
         const ssize_t sent = write(descriptor, &zero, 1);
         check.written = sent == 1;
         if (sent < 0 && port_went_away(errno)) {
-            check.not_measured = GONE;
+            went_away_during(check);
         }
         if (check.written) {
             const LineSpan wait = check.expected + milliseconds(latency_ms.value_or(0)) + LISTEN;
@@ -195,7 +200,7 @@ ZeroByteCheck check_zero_byte(int descriptor, int asked_rate, std::optional<int>
                         check.received.push_back(byte);
                     }
                 } else {
-                    check.not_measured = GONE;
+                    went_away_during(check);
                 }
             }
             check.sooner_than_the_wire = check.echo_time && *check.echo_time < check.earliest_echo;
@@ -263,9 +268,26 @@ SlowInitCheck check_slow_init(int descriptor) {
     }
     if (port_went_away(check.error)) {
         check.accepted = false;
-        check.not_measured = GONE;
+        went_away_during(check);
     }
     return check;
+}
+
+// Lets breaks show, sets waiting input aside and listens before anything is
+// sent: whether the line is held low before the checks begin.
+void listen_before_sending(int descriptor, bool input_ours, KlineMeasurement& measured) {
+    // Breaks then read as FF 00 00 where the driver reports line status; the
+    // CP210x driver reports them at all only with INPCK, which on a line
+    // without parity changes nothing else.
+    // Refused, breaks show as the line's own flags let them: a break not seen
+    // is told as not come back.
+    (void)change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
+    set_aside_input(descriptor, input_ours);
+    const std::optional<int> breaks_before = break_count(descriptor);
+    measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
+    const std::optional<int> breaks_after = break_count(descriptor);
+    measured.line_held_low = shows_line_low(measured.before_sending) ||
+                             (breaks_before && breaks_after && *breaks_after > *breaks_before);
 }
 
 } // namespace
@@ -291,7 +313,7 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
     // Runs one check unless it may not start, and notes a stop during it.
     const auto run = [&](auto& check, auto measure) {
         if (went_away()) {
-            check.not_measured = GONE;
+            went_away_during(check);
             return;
         }
         if (std::string reason = reason_not_to_start(); !reason.empty()) {
@@ -303,23 +325,12 @@ KlineMeasurement measure_kline(const OpenPort& port, int asked_rate,
         check = measure();
         if (stops.stopped()) {
             check.not_measured = STOPPED;
+            measured.interrupted = true;
         }
-        measured.interrupted |= check.not_measured == STOPPED;
-        measured.port_gone |= check.not_measured == GONE;
+        measured.port_gone |= check.port_went_away;
     };
     const std::optional<SavedLine> line = save_line(descriptor);
-    // Breaks then read as FF 00 00 where the driver reports line status; the
-    // CP210x driver reports them at all only with INPCK, which on a line
-    // without parity changes nothing else.
-    // Refused, breaks show as the line's own flags let them: a break not seen
-    // is told as not come back.
-    (void)change_input_flags(descriptor, PARMRK | INPCK, IGNBRK | BRKINT | IGNPAR | ISTRIP);
-    set_aside_input(descriptor, input_ours);
-    const std::optional<int> breaks_before = break_count(descriptor);
-    measured.before_sending = bytes_within(descriptor, LISTEN_BEFORE_SENDING, 16);
-    const std::optional<int> breaks_after = break_count(descriptor);
-    measured.line_held_low = shows_line_low(measured.before_sending) ||
-                             (breaks_before && breaks_after && *breaks_after > *breaks_before);
+    listen_before_sending(descriptor, input_ours, measured);
     run(measured.fast_break, [&] { return check_break(descriptor); });
     if (line) {
         // Marked breaks change nothing the later checks read; the close puts

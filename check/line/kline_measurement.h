@@ -29,6 +29,8 @@ using LineSpan = std::chrono::steady_clock::duration;
 struct BreakCheck {
     // Why the check did not run or was cut short; empty when it was measured.
     std::string not_measured;
+    // The port went away under the check (not_measured says so).
+    bool port_went_away = false;
     bool accepted = false;
     int error = 0; // errno of a refused break
     // The line was low no shorter than from the raise's return to the clear's
@@ -51,6 +53,8 @@ struct BreakCheck {
 // One zero byte at FALLBACK_INIT_RATE.
 struct ZeroByteCheck {
     std::string not_measured;
+    // The port went away under the check (not_measured says so).
+    bool port_went_away = false;
     RateCheck rate;
     bool written = false;
     std::string received;
@@ -86,6 +90,8 @@ EdgeRange span_between(const LineCall& first, const LineCall& second,
 // A break toggled through SLOW_INIT_SLOTS bit slots.
 struct SlowInitCheck {
     std::string not_measured;
+    // The port went away under the check (not_measured says so).
+    bool port_went_away = false;
     bool accepted = false;
     int error = 0;
     // Per edge after the first.

@@ -184,7 +184,7 @@ ReadinessLine slow_init_line(const KlineReadiness& readiness) {
 
 } // namespace
 
-ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
+std::optional<ReadinessLine> rate_problem(const RateCheck& rate) {
     const std::string asked = std::to_string(rate.asked);
     ReadinessLine line;
     line.item = asked + " baud";
@@ -206,7 +206,19 @@ ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
         line.reason = "the line runs at " + std::to_string(*rate.read_back) + " baud, not the " +
                       asked + " asked: the echo comes back, but an ECU will not understand it";
         line.fix = other_adapter;
-    } else if (!echo_succeeded) {
+    } else {
+        return std::nullopt;
+    }
+    return line;
+}
+
+ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded) {
+    if (std::optional<ReadinessLine> problem = rate_problem(rate)) {
+        return *problem;
+    }
+    ReadinessLine line;
+    line.item = std::to_string(rate.asked) + " baud";
+    if (!echo_succeeded) {
         line.answer = Readiness::no;
         line.reason = "the line runs at " + std::to_string(*rate.read_back) +
                       " baud, but the echo did not come back";

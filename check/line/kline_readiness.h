@@ -53,7 +53,13 @@ struct KlineReadiness {
     std::vector<ReadinessLine> summary;
 };
 
-// The rate's line of the summary: whether the line runs the rate asked.
+// The rate's line when the rate check alone decides it: the chip cannot be
+// trusted at the rate, the driver did not say or runs another; none when the
+// line runs the rate asked.
+std::optional<ReadinessLine> rate_problem(const RateCheck& rate);
+
+// The rate's line of the summary: whether the line runs the rate asked, and
+// the echo came back at it.
 ReadinessLine rate_summary(const RateCheck& rate, bool echo_succeeded);
 
 // The summary of the checks, from the measurements alone.

@@ -147,13 +147,23 @@ bool print_not_measured(const char* check, const std::string& why, std::FILE* ou
     return true;
 }
 
+// A break check that did not run, or whose break the driver refused, is said
+// so in one line; false when there is more to say.
+bool print_break_not_done(const char* check, const char* refused, const std::string& not_measured,
+                          bool accepted, int error, std::FILE* out) {
+    if (print_not_measured(check, not_measured, out)) {
+        return true;
+    }
+    if (!accepted) {
+        std::fprintf(out, "    %s: %s (%s)\n", check, refused, std::strerror(error));
+    }
+    return !accepted;
+}
+
 void print_break(const KlineMeasurement& measured, std::FILE* out) {
     const BreakCheck& fast = measured.fast_break;
-    if (print_not_measured("break", fast.not_measured, out)) {
-        return;
-    }
-    if (!fast.accepted) {
-        std::fprintf(out, "    break: refused by the driver (%s)\n", std::strerror(fast.error));
+    if (print_break_not_done("break", "refused by the driver", fast.not_measured, fast.accepted,
+                             fast.error, out)) {
         return;
     }
     std::fprintf(out,
@@ -187,11 +197,8 @@ void print_zero_byte(const ZeroByteCheck& zero, std::FILE* out) {
 }
 
 void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
-    if (print_not_measured("slow init", slow.not_measured, out)) {
-        return;
-    }
-    if (!slow.accepted) {
-        std::fprintf(out, "    slow init: the break was refused (%s)\n", std::strerror(slow.error));
+    if (print_break_not_done("slow init", "the break was refused", slow.not_measured,
+                             slow.accepted, slow.error, out)) {
         return;
     }
     std::fprintf(out,
@@ -392,7 +399,7 @@ void print_test(const AdapterTest& test, std::FILE* out) {
         print_soak(*test.soak, out);
     }
     if (rate_fails(test.rate)) {
-        const ReadinessLine rate_line = rate_summary(test.rate, true);
+        const ReadinessLine rate_line = *rate_problem(test.rate);
         std::fprintf(out, "  rate: %s\n", rate_line.reason.c_str());
         std::fprintf(out, "  fix: %s\n", rate_line.fix.c_str());
     }
@@ -408,7 +415,7 @@ void print_test_holders(const AdapterTest& test, std::FILE* out) {
 
 std::string cannot_do_reason(const AdapterTest& test) {
     if (rate_fails(test.rate)) {
-        return rate_summary(test.rate, true).reason;
+        return rate_problem(test.rate)->reason;
     }
     if (test.kline) {
         for (const ReadinessLine& line : test.kline->summary) {

@@ -3,6 +3,7 @@
 #include "base/owners.h"
 #include "base/small_file.h"
 #include "check/common/byte_text.h"
+#include "check/port/interruption.h"
 #include "check/port/node_path.h"
 #include "check/common/verdict.h"
 
@@ -273,6 +274,9 @@ std::vector<std::string> uucp_lock_files(const std::string& path, const std::str
 }
 
 OpenReport check_open(const std::string& path, const std::string& lock_folder) {
+    // The look takes the port's hold for a moment, which a signal must not
+    // end the program with.
+    SignalsDeferred deferred;
     PortRequest request;
     request.path = path;
     request.serial_lines_only = true;
@@ -291,6 +295,16 @@ OpenReport check_open(const std::string& path, const std::string& lock_folder) {
     OpenReport opened = opens();
     opened.input_waiting = opening.holders.input_waiting;
     return opened;
+}
+
+PortLook look_at_port(const std::string& path) {
+    PortLook look;
+    look.open = check_open(path);
+    if (holders_matter(look.open.failure)) {
+        look.holders = port_holders(path);
+        look.holders.input_waiting = look.open.input_waiting;
+    }
+    return look;
 }
 
 bool holders_matter(OpeningFailure failure) {

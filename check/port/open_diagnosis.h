@@ -28,9 +28,18 @@ struct OpenReport {
 
 // Looks at the port the way a test opens it (serial lines only, never one of
 // this program's own terminals, never blocking) and closes it again at once,
-// its line untouched. An open that succeeds still counts as busy when a live
-// process owns its UUCP lock file in lock_folder.
+// its line untouched, with signals held back meanwhile. An open that
+// succeeds still counts as busy when a live process owns its UUCP lock file
+// in lock_folder.
 OpenReport check_open(const std::string& path, const std::string& lock_folder = "/run/lock");
+
+// A look at a port before a test or in a listing: whether it opens
+// (check_open) and, where it matters, who else has it open.
+struct PortLook {
+    OpenReport open;
+    PortHolders holders;
+};
+PortLook look_at_port(const std::string& path);
 
 // The report for an opening that failed (or, for OpeningFailure::none, "opens").
 OpenReport describe_opening(const std::string& path, const PortOpening& opening);

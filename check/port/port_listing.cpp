@@ -1,7 +1,6 @@
 #include "check/port/port_listing.h"
 
 #include "app/core/port_candidates.h"
-#include "check/port/interruption.h"
 #include "check/port/node_path.h"
 
 PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_root) {
@@ -15,16 +14,9 @@ PortListing list_ports(const std::string& dev_folder, const std::string& sysfs_r
         ListedPort port;
         port.path = path;
         port.kind = base_name(path).substr(0, 6);
-        {
-            // The look takes the port's hold for a moment, which a signal
-            // must not end the program with.
-            SignalsDeferred deferred;
-            port.open = check_open(port.path);
-        }
-        if (holders_matter(port.open.failure)) {
-            port.holders = port_holders(port.path);
-            port.holders.input_waiting = port.open.input_waiting;
-        }
+        PortLook look = look_at_port(port.path);
+        port.open = std::move(look.open);
+        port.holders = std::move(look.holders);
         port.identity = identify_port(path, sysfs_root);
         listing.ports.push_back(std::move(port));
     }

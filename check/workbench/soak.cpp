@@ -185,7 +185,6 @@ class Soak {
     // The look takes the port's hold for a moment, and only when its node
     // has changed or a while has passed.
     bool still_away() const {
-        SignalsDeferred deferred;
         return port_is_away(check_open(test_.path).failure);
     }
 

@@ -187,11 +187,8 @@ class Watch {
     // watch: one that opens and, unless forced, no other program has open.
     // The look takes the port's hold for a moment.
     bool tested_by_all(const std::string& path) const {
-        {
-            SignalsDeferred deferred;
-            if (!check_open(path).opens()) {
-                return false;
-            }
+        if (!check_open(path).opens()) {
+            return false;
         }
         return !left_alone(port_holders(path), options_.force);
     }
@@ -199,7 +196,6 @@ class Watch {
     // Whether this user may not open the node (yet). The look takes the
     // port's hold for a moment.
     static bool denied(const std::string& path) {
-        SignalsDeferred deferred;
         return check_open(path).failure == OpeningFailure::permission_denied;
     }
 
