@@ -75,8 +75,8 @@ void run_attempt(KlineWire& wire, EcuCheck& check, EcuProtocol protocol, int add
     if (protocol == EcuProtocol::kwp_fast && attempt.diagnosis == EcuDiagnosis::silent &&
         check.echo_seen && check.rate.read_back && !check.rate.within_tolerance) {
         attempt.diagnosis = EcuDiagnosis::adapter_rate;
-        attempt.detail = "the adapter runs " + std::to_string(*check.rate.read_back) + " baud for " +
-                         std::to_string(check.rate.asked) + ", which no ECU at " +
+        attempt.detail = "the adapter runs " + std::to_string(*check.rate.read_back) +
+                         " baud for " + std::to_string(check.rate.asked) + ", which no ECU at " +
                          std::to_string(check.rate.asked) + " reads";
     }
 }
@@ -122,7 +122,8 @@ const EcuAttempt* EcuCheck::deciding() const {
 
 bool EcuCheck::answered() const {
     const EcuAttempt* attempt = deciding();
-    return attempt != nullptr && attempt->diagnosis == EcuDiagnosis::answered && attempt->session_held;
+    return attempt != nullptr && attempt->diagnosis == EcuDiagnosis::answered &&
+           attempt->session_held;
 }
 
 EcuDiagnosis EcuCheck::diagnosis() const {

@@ -5,6 +5,7 @@
 #include "check/port/interruption.h"
 #include "serial/line_rate.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/ioctl.h>
@@ -16,6 +17,8 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds WAKE_LOW{25};
 constexpr milliseconds WAKE_HIGH{25};
+// A raise slower than twice this is no guide to where the clear will land.
+constexpr milliseconds MOST_CENTRING{5};
 constexpr unsigned char START_COMMUNICATION = 0x81;
 constexpr unsigned char START_COMMUNICATION_ANSWER = 0xC1;
 
@@ -23,7 +26,9 @@ bool wait_until(Clock::time_point then) {
     return poll_until({}, Deadline(then), interruption_stop_request()) != WaitEnd::stopped;
 }
 
-LineMoment moment_of(const LineCall& call) { return {call.called, call.returned}; }
+LineMoment moment_of(const LineCall& call) {
+    return {call.called, call.returned};
+}
 
 // The low phase and the high phase; false when the driver refused the break
 // or a stop came, the line high again either way.
@@ -38,7 +43,12 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
                               std::string("the driver refused the break: ") + std::strerror(error));
     }
     raise.returned = Clock::now();
-    const bool waited = wait_until(raise.returned + WAKE_LOW);
+    // Timed from the raise's return, where the line went low at the latest
+    // (timed from its call, a slow raise leaves a low the ECU takes for
+    // none), with the clear's call centred there: a clear that takes as long
+    // as the raise reaches the line within half of it either way of TiniL.
+    const auto half_raise = std::min<LineSpan>((raise.returned - raise.called) / 2, MOST_CENTRING);
+    const bool waited = wait_until(raise.returned + WAKE_LOW - half_raise);
     LineCall clear{Clock::now(), {}};
     const bool cleared = clear_break(descriptor);
     clear.returned = Clock::now();
@@ -48,9 +58,14 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
     if (!cleared) {
         return handshake.fail(EcuDiagnosis::silent, "the driver did not end the break");
     }
-    step.timing = step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
+    step.timing =
+        step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
     step.ok = true;
-    return wait_until(clear.returned + WAKE_HIGH);
+    // A looped line brings the break back as a zero byte: no part of the echo.
+    if (handshake.wire.drop_until(clear.returned + WAKE_HIGH)) {
+        handshake.check.echo_seen = true;
+    }
+    return !handshake.cut();
 }
 
 } // namespace
@@ -71,11 +86,13 @@ void fast_init_attempt(Handshake& handshake) {
     EcuStep& start = handshake.add_step("StartCommunication");
     WireSend sent;
     const std::optional<KwpFrame> answer =
-        kwp_exchange(handshake, start, target.request(std::string(1, static_cast<char>(START_COMMUNICATION))), &sent);
+        kwp_exchange(handshake, start,
+                     target.request(std::string(1, static_cast<char>(START_COMMUNICATION))), &sent);
     if (sent.written) {
         EcuStep pattern;
         pattern.what = "wake-up pattern";
-        pattern.timing = step_timing(TWUP, moment_of(raise), sent.start, handshake.wire.uncertainty());
+        pattern.timing =
+            step_timing(TWUP, moment_of(raise), sent.start, handshake.wire.uncertainty());
         pattern.ok = pattern.timing->judged != Readiness::no;
         attempt.steps.insert(attempt.steps.end() - 1, pattern);
     }

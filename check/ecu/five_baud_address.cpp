@@ -30,7 +30,9 @@ FiveBaudPlan five_baud_plan(unsigned char byte) {
     return low;
 }
 
-bool odd_parity(unsigned char byte) { return std::popcount(byte) % 2 == 1; }
+bool odd_parity(unsigned char byte) {
+    return std::popcount(byte) % 2 == 1;
+}
 
 unsigned char with_odd_parity(int address) {
     const auto seven = static_cast<unsigned char>(address & 0x7F);

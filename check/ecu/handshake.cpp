@@ -40,7 +40,8 @@ std::optional<WireSend> Handshake::send(EcuStep& step, const std::string& bytes)
     if (sent.echo_low) {
         fail(EcuDiagnosis::held_low, "zero bytes came back in place of " + hex_bytes(bytes));
     } else if (!sent.echo.empty()) {
-        fail(EcuDiagnosis::busy, hex_bytes(sent.echo) + " came back in place of " + hex_bytes(bytes));
+        fail(EcuDiagnosis::busy,
+             hex_bytes(sent.echo) + " came back in place of " + hex_bytes(bytes));
     } else if (!sent.written) {
         fail(EcuDiagnosis::no_echo, "the adapter did not take " + hex_bytes(bytes));
     } else {

@@ -32,7 +32,8 @@ LineSpan arrival_uncertainty(bool pseudo_terminal, std::optional<int> latency_ti
 }
 
 LineMoment byte_start(const WireByte& byte, LineSpan byte_time) {
-    return {byte.end.earliest - byte_time, byte.end.latest - byte_time * TENTHS_BEFORE_ARRIVAL / 10};
+    return {byte.end.earliest - byte_time,
+            byte.end.latest - byte_time * TENTHS_BEFORE_ARRIVAL / 10};
 }
 
 KlineWire::KlineWire(int descriptor, int rate, LineSpan uncertainty)
@@ -44,7 +45,9 @@ bool KlineWire::set_rate(int rate) {
     return set_line_rate(descriptor_, rate);
 }
 
-LineSpan KlineWire::byte_time() const { return wire_time(rate_, 1); }
+LineSpan KlineWire::byte_time() const {
+    return wire_time(rate_, 1);
+}
 
 // With PARMRK, a byte read with an error comes as FF 00 byte (a break as
 // FF 00 00) and a plain FF doubled; a mark may be split across reads.
@@ -136,19 +139,6 @@ std::optional<WireByte> KlineWire::next(Deadline deadline) {
     return byte;
 }
 
-std::vector<WireByte> KlineWire::until_quiet(LineSpan quiet, Deadline until, std::size_t limit) {
-    std::vector<WireByte> bytes;
-    while (bytes.size() < limit) {
-        const Deadline quiet_end = Deadline::after(quiet);
-        const std::optional<WireByte> byte = next(quiet_end.at() < until.at() ? quiet_end : until);
-        if (!byte) {
-            break;
-        }
-        bytes.push_back(*byte);
-    }
-    return bytes;
-}
-
 bool KlineWire::drop_until(Clock::time_point then) {
     bool any = false;
     while (next(Deadline(then))) {
@@ -188,7 +178,8 @@ WireSend KlineWire::send(const std::string& bytes) {
     }
     sent.echoed = !garbled && sent.echo == bytes;
     if (first) {
-        sent.start.latest = std::max(called, first->end.latest - byte_time() * TENTHS_BEFORE_ARRIVAL / 10);
+        sent.start.latest =
+            std::max(called, first->end.latest - byte_time() * TENTHS_BEFORE_ARRIVAL / 10);
         sent.end.latest = std::max(sent.end.earliest, last->end.latest);
     }
     return sent;

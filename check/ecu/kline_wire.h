@@ -6,8 +6,8 @@
 // bounded and ends on a stop request.
 #pragma once
 
-#include "check/ecu/step_timing.h"
 #include "base/deadline.h"
+#include "check/ecu/step_timing.h"
 
 #include <chrono>
 #include <cstddef>
@@ -63,9 +63,6 @@ class KlineWire {
     // The next byte from the line; none when the deadline passed, a stop was
     // asked for or the port went away first.
     std::optional<WireByte> next(Deadline deadline);
-    // Bytes until none came for quiet, at most limit of them, and none after
-    // until.
-    std::vector<WireByte> until_quiet(LineSpan quiet, Deadline until, std::size_t limit = 64);
     // Reads and drops what the line brings until then; true when it brought
     // any byte.
     bool drop_until(Clock::time_point then);

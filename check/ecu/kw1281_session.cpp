@@ -20,7 +20,9 @@ constexpr milliseconds BYTE_WAIT{20 + 200};
 // More identification blocks than any ECU sends: a talker that never stops.
 constexpr int MOST_BLOCKS = 16;
 
-unsigned char inverse(unsigned char byte) { return static_cast<unsigned char>(~byte); }
+unsigned char inverse(unsigned char byte) {
+    return static_cast<unsigned char>(~byte);
+}
 
 class Kw1281Session {
   public:
@@ -78,7 +80,8 @@ class Kw1281Session {
                 step.sent = block.substr(0, i + 1);
                 return handshake_.cut() ? false
                                         : handshake_.fail(EcuDiagnosis::broken,
-                                                          "the ECU did not complement " + hex_bytes(block.substr(i, 1)) +
+                                                          "the ECU did not complement " +
+                                                              hex_bytes(block.substr(i, 1)) +
                                                               " of our " + hex_bytes(block));
             }
             step.received.push_back(static_cast<char>(complement->value));
@@ -94,8 +97,8 @@ class Kw1281Session {
         if (!handshake_.cut()) {
             handshake_.fail(EcuDiagnosis::broken,
                             came ? "the ECU's block " + hex_bytes(block) + " is malformed"
-                                 : block.empty() ? "the ECU sent no block"
-                                                 : "the ECU's block stopped after " + hex_bytes(block));
+                            : block.empty() ? "the ECU sent no block"
+                                            : "the ECU's block stopped after " + hex_bytes(block));
         }
         return std::nullopt;
     }
@@ -149,7 +152,8 @@ std::string kw1281_block(unsigned char counter, unsigned char title, std::string
 
 void kw1281_attempt(Handshake& handshake) {
     EcuAttempt& attempt = handshake.attempt;
-    const std::optional<FiveBaudWake> wake = wake_by_five_baud(handshake, with_odd_parity(attempt.address));
+    const std::optional<FiveBaudWake> wake =
+        wake_by_five_baud(handshake, with_odd_parity(attempt.address));
     if (!wake) {
         return;
     }

@@ -36,8 +36,9 @@ std::optional<KwpFrame> read_frame(Handshake& handshake, EcuStep& step, Deadline
             first = byte;
         }
         if (byte->garbled) {
-            handshake.fail(EcuDiagnosis::other_rate,
-                           "the answer arrived garbled (framing errors): the ECU talks at another rate");
+            handshake.fail(
+                EcuDiagnosis::other_rate,
+                "the answer arrived garbled (framing errors): the ECU talks at another rate");
             return std::nullopt;
         }
         bytes.push_back(static_cast<char>(byte->value));
@@ -46,10 +47,10 @@ std::optional<KwpFrame> read_frame(Handshake& handshake, EcuStep& step, Deadline
             return frame;
         }
         if (frame.state != FrameState::incomplete) {
-            handshake.fail(EcuDiagnosis::broken, "the answer " + hex_bytes(bytes) +
-                                                     (frame.state == FrameState::bad_checksum
-                                                          ? " has a wrong checksum"
-                                                          : " is no KWP2000 frame"));
+            handshake.fail(EcuDiagnosis::broken,
+                           "the answer " + hex_bytes(bytes) +
+                               (frame.state == FrameState::bad_checksum ? " has a wrong checksum"
+                                                                        : " is no KWP2000 frame"));
             return std::nullopt;
         }
         by = Deadline::after(BETWEEN_BYTES + handshake.wire.uncertainty());
@@ -74,8 +75,9 @@ std::optional<KwpFrame> kwp_exchange(Handshake& handshake, EcuStep& step,
         std::optional<KwpFrame> frame =
             read_frame(handshake, step, handshake.answer_by(written->end.latest, P2), first);
         if (first) {
-            step.timing = step_timing(P2, written->end, byte_start(*first, handshake.wire.byte_time()),
-                                      handshake.wire.uncertainty());
+            step.timing =
+                step_timing(P2, written->end, byte_start(*first, handshake.wire.byte_time()),
+                            handshake.wire.uncertainty());
         }
         std::optional<NegativeAnswer> refusal = frame ? negative_answer(frame->data) : std::nullopt;
         while (refusal && refusal->code == RESPONSE_PENDING && pending++ < MOST_PENDING) {
@@ -126,8 +128,8 @@ void end_kwp_session(Handshake& handshake, const KwpTarget& target) {
     (void)wait_quiet(handshake.wire, BEFORE_REQUEST);
     EcuStep& step = handshake.add_step("StopCommunication");
     const EcuAttempt kept = handshake.attempt;
-    const std::optional<KwpFrame> answer =
-        kwp_exchange(handshake, step, target.request(std::string(1, static_cast<char>(STOP_COMMUNICATION))));
+    const std::optional<KwpFrame> answer = kwp_exchange(
+        handshake, step, target.request(std::string(1, static_cast<char>(STOP_COMMUNICATION))));
     // The session's verdict is the proving request's; the end only adds its step.
     const bool ok = answer && !answer->data.empty() &&
                     static_cast<unsigned char>(answer->data[0]) == (STOP_COMMUNICATION | 0x40);

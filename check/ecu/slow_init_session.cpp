@@ -23,7 +23,9 @@ constexpr unsigned char ISO_ANSWER_HEADER[] = {0x48, 0x6B};
 constexpr std::size_t ISO_POSITIVE_SIZE = 10;
 constexpr std::size_t ISO_NEGATIVE_SIZE = 7;
 
-std::string hex_byte(unsigned char byte) { return hex_bytes(std::string(1, static_cast<char>(byte))); }
+std::string hex_byte(unsigned char byte) {
+    return hex_bytes(std::string(1, static_cast<char>(byte)));
+}
 
 // A garbled sync byte: the rate it suggests, or the adapter's own rate when
 // that is what the ECU talks and the adapter runs another.
@@ -46,8 +48,8 @@ bool garbled_sync(Handshake& handshake, const WireByte& sync) {
     return handshake.fail(EcuDiagnosis::other_rate, detail);
 }
 
-bool key_byte(Handshake& handshake, const char* what, const WireByte& after, const StepWindow& window,
-              std::optional<WireByte>& byte) {
+bool key_byte(Handshake& handshake, const char* what, const WireByte& after,
+              const StepWindow& window, std::optional<WireByte>& byte) {
     EcuStep& step = handshake.add_step(what);
     byte = handshake.receive(step, handshake.answer_by(after.end.latest, window));
     if (!byte) {
@@ -81,17 +83,20 @@ bool inverted_address(Handshake& handshake, const WireSend& inverted, const Step
         return false;
     }
     if (byte && byte->value == SYNC) {
-        return handshake.fail(EcuDiagnosis::late, "the ECU sent its sync byte again: our inverted key byte went out at " +
-                                                      timing_text(ours));
+        return handshake.fail(
+            EcuDiagnosis::late,
+            "the ECU sent its sync byte again: our inverted key byte went out at " +
+                timing_text(ours));
     }
     if (!byte && ours.judged != Readiness::yes) {
-        return handshake.fail(EcuDiagnosis::late, "the ECU went quiet: our inverted key byte went out at " +
-                                                      timing_text(ours));
+        return handshake.fail(EcuDiagnosis::late,
+                              "the ECU went quiet: our inverted key byte went out at " +
+                                  timing_text(ours));
     }
-    return handshake.fail(EcuDiagnosis::broken, byte ? "the ECU sent " + hex_byte(byte->value) +
-                                                           " in place of the inverted address " + hex_byte(expected)
-                                                     : "the ECU did not send the inverted address " +
-                                                           hex_byte(expected));
+    return handshake.fail(EcuDiagnosis::broken,
+                          byte ? "the ECU sent " + hex_byte(byte->value) +
+                                     " in place of the inverted address " + hex_byte(expected)
+                               : "the ECU did not send the inverted address " + hex_byte(expected));
 }
 
 // Mode 01 PID 00 in ISO 9141-2's framing; its answer's length by its fourth
@@ -113,8 +118,9 @@ void prove_iso9141(Handshake& handshake) {
         if (!byte) {
             if (!handshake.cut()) {
                 handshake.fail(EcuDiagnosis::silent,
-                               answer.empty() ? "the ECU woke but did not answer mode 01 PID 00 within P2"
-                                              : "the answer stopped after " + hex_bytes(answer));
+                               answer.empty()
+                                   ? "the ECU woke but did not answer mode 01 PID 00 within P2"
+                                   : "the answer stopped after " + hex_bytes(answer));
             }
             return;
         }
@@ -176,7 +182,8 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
         handshake.check.echo_seen = true;
     }
     EcuStep& sync_step = handshake.add_step("sync byte");
-    const std::optional<WireByte> sync = handshake.receive(sync_step, handshake.answer_by(sending.end.latest, W1));
+    const std::optional<WireByte> sync =
+        handshake.receive(sync_step, handshake.answer_by(sending.end.latest, W1));
     if (!sync) {
         if (!handshake.cut()) {
             const bool no_echo = !handshake.check.echo_seen && !handshake.pseudo_terminal;
@@ -199,12 +206,14 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
         !key_byte(handshake, "key byte 2", *kb1, W3, kb2)) {
         return std::nullopt;
     }
-    handshake.attempt.key_bytes = std::string{static_cast<char>(kb1->value), static_cast<char>(kb2->value)};
+    handshake.attempt.key_bytes =
+        std::string{static_cast<char>(kb1->value), static_cast<char>(kb2->value)};
     handshake.attempt.ecu_rate = handshake.wire.rate();
     return FiveBaudWake{kb1->value, *kb2};
 }
 
-std::optional<WireSend> send_inverted(Handshake& handshake, EcuStep& step, const WireByte& answered) {
+std::optional<WireSend> send_inverted(Handshake& handshake, EcuStep& step,
+                                      const WireByte& answered) {
     if (poll_until({}, Deadline(answered.end.latest + W4_AIM), interruption_stop_request()) ==
         WaitEnd::stopped) {
         return std::nullopt;

@@ -11,11 +11,11 @@ Readiness judge_span(LineSpan at_least, LineSpan at_most, const StepWindow& wind
         return Readiness::cannot_tell;
     }
     return at_least >= window.from && at_most <= window.to ? Readiness::yes
-                                                            : Readiness::cannot_tell;
+                                                           : Readiness::cannot_tell;
 }
 
-StepTiming step_timing(const StepWindow& window, const LineMoment& first,
-                       const LineMoment& second, LineSpan resolution) {
+StepTiming step_timing(const StepWindow& window, const LineMoment& first, const LineMoment& second,
+                       LineSpan resolution) {
     StepTiming timing;
     timing.name = window.name;
     timing.at_least = second.earliest - first.latest;
@@ -28,6 +28,6 @@ StepTiming step_timing(const StepWindow& window, const LineMoment& first,
 
 std::string timing_text(const StepTiming& timing) {
     return timing.name + " " + milliseconds_number(timing.at_least) + " to " +
-           milliseconds_text(timing.at_most) + ", window " + milliseconds_number(timing.window_from) +
-           " to " + milliseconds_text(timing.window_to);
+           milliseconds_text(timing.at_most) + ", window " +
+           milliseconds_number(timing.window_from) + " to " + milliseconds_text(timing.window_to);
 }

@@ -29,8 +29,10 @@ inline constexpr StepWindow W2{"W2", std::chrono::milliseconds(5), std::chrono::
 inline constexpr StepWindow W3{"W3", std::chrono::milliseconds(5), std::chrono::milliseconds(20)};
 inline constexpr StepWindow W4{"W4", std::chrono::milliseconds(25), std::chrono::milliseconds(50)};
 inline constexpr StepWindow P2{"P2", std::chrono::milliseconds(25), std::chrono::milliseconds(50)};
-inline constexpr StepWindow TINIL{"TiniL", std::chrono::milliseconds(24), std::chrono::milliseconds(26)};
-inline constexpr StepWindow TWUP{"TWuP", std::chrono::milliseconds(49), std::chrono::milliseconds(51)};
+inline constexpr StepWindow TINIL{"TiniL", std::chrono::milliseconds(24),
+                                  std::chrono::milliseconds(26)};
+inline constexpr StepWindow TWUP{"TWuP", std::chrono::milliseconds(49),
+                                 std::chrono::milliseconds(51)};
 
 // yes when the bounds lie inside the window, no when they lie wholly outside
 // it, cannot tell otherwise, and cannot tell as well for a window narrower
@@ -40,8 +42,8 @@ Readiness judge_span(LineSpan at_least, LineSpan at_most, const StepWindow& wind
                      LineSpan resolution);
 
 // The span from the first change to the second, as bounds, judged.
-StepTiming step_timing(const StepWindow& window, const LineMoment& first,
-                       const LineMoment& second, LineSpan resolution);
+StepTiming step_timing(const StepWindow& window, const LineMoment& first, const LineMoment& second,
+                       LineSpan resolution);
 
 // "W4 31.0 to 48.2 ms, window 25.0 to 50.0 ms", for a diagnosis's detail.
 std::string timing_text(const StepTiming& timing);

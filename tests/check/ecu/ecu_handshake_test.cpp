@@ -49,8 +49,8 @@ struct Row {
 // StartCommunication, mode 01 PID 00 in either framing, StopCommunication,
 // a KW1281 ACK or end block.
 bool harmless(const std::string& request) {
-    static const std::regex reading(
-        "C1 33 F1 81 66|C2 33 F1 01 00 E7|C1 33 F1 82 67|68 6A F1 01 00 C4|03 [0-9A-F]{2} 0[69] 03");
+    static const std::regex reading("C1 33 F1 81 66|C2 33 F1 01 00 E7|C1 33 F1 82 67|68 6A F1 01 "
+                                    "00 C4|03 [0-9A-F]{2} 0[69] 03");
     return std::regex_match(request, reading);
 }
 
@@ -66,9 +66,9 @@ void run_rows(const std::vector<Row>& rows) {
         options.push_back("--ecu-log=" + log);
         SimulatedAdapter adapter(folder.path_of("port"), options);
         ASSERT_TRUE(adapter.ready());
-        std::vector<std::string> command =
-            under_driver_emulation(LANTORIC_DRIVER_EMULATION_PATH, adapter.link(),
-                                   row.driver.empty() ? "none" : row.driver, folder.path_of("breaks"));
+        std::vector<std::string> command = under_driver_emulation(
+            LANTORIC_DRIVER_EMULATION_PATH, adapter.link(),
+            row.driver.empty() ? "none" : row.driver, folder.path_of("breaks"));
         command.insert(command.end(), {LANTORIC_CHECK_PATH, row.asked, "--json", adapter.link()});
         const ToolRun run = run_tool(command, std::chrono::seconds(60));
         EXPECT_EQ(run.status, row.status) << run.errors;
@@ -87,33 +87,92 @@ void run_rows(const std::vector<Row>& rows) {
 TEST(EcuHandshake, EachProtocolAnswers) {
     run_rows({
         {"ISO 9141-2", {"--ecu=iso9141"}, "--ecu=iso9141", "answered", "iso9141", "08 08", 0},
-        {"KWP2000 slow init", {"--ecu=kwp-slow"}, "--ecu=kwp-slow", "answered", "kwp-slow", "ef 8f", 0},
-        {"KWP2000 fast init", {"--ecu=kwp-fast"}, "--ecu=kwp-fast", "answered", "kwp-fast", "ef 8f", 0},
+        {"KWP2000 slow init",
+         {"--ecu=kwp-slow"},
+         "--ecu=kwp-slow",
+         "answered",
+         "kwp-slow",
+         "ef 8f",
+         0},
+        {"KWP2000 fast init",
+         {"--ecu=kwp-fast"},
+         "--ecu=kwp-fast",
+         "answered",
+         "kwp-fast",
+         "ef 8f",
+         0},
         {"KW1281", {"--ecu=kw1281"}, "--ecu=kw1281", "answered", "kw1281", "01 8a", 0},
         {"auto: slow init after a fast init nothing answers",
-         {"--ecu=kwp-slow", "--ecu-fault=slow-init-only"}, "--ecu", "answered", "kwp-slow", "ef 8f", 0},
-        {"auto: again at the rate the sync byte names", {"--ecu=iso9141", "--ecu-fault=rate=9600"},
-         "--ecu", "answered", "iso9141", "08 08", 0},
+         {"--ecu=kwp-slow", "--ecu-fault=slow-init-only"},
+         "--ecu",
+         "answered",
+         "kwp-slow",
+         "ef 8f",
+         0},
+        {"auto: again at the rate the sync byte names",
+         {"--ecu=iso9141", "--ecu-fault=rate=9600"},
+         "--ecu",
+         "answered",
+         "iso9141",
+         "08 08",
+         0},
     });
 }
 
 TEST(EcuHandshake, EachFaultHasItsDiagnosis) {
     run_rows({
         {"no +12 V", {"--ecu=kwp-fast", "--no-echo"}, "--ecu", "no-echo", "null", "null", 1},
-        {"the bus held low", {"--ecu=kwp-fast", "--held-low"}, "--ecu", "held-low", "null", "null", 4},
+        {"the bus held low",
+         {"--ecu=kwp-fast", "--held-low"},
+         "--ecu",
+         "held-low",
+         "null",
+         "null",
+         4},
         {"ignition off", {"--ecu=silent"}, "--ecu", "silent", "null", "null", 6},
-        {"a 9600 ECU", {"--ecu=iso9141", "--ecu-fault=rate=9600"}, "--ecu=iso9141", "other-rate",
-         "null", "null", 6},
-        {"10400 run as 14400", {"--ecu=kwp-fast"}, "--ecu", "adapter-rate", "null", "null", 4,
+        {"a 9600 ECU",
+         {"--ecu=iso9141", "--ecu-fault=rate=9600"},
+         "--ecu=iso9141",
+         "other-rate",
+         "null",
+         "null",
+         6},
+        {"10400 run as 14400",
+         {"--ecu=kwp-fast"},
+         "--ecu",
+         "adapter-rate",
+         "null",
+         "null",
+         4,
          "rate=10400:14400"},
-        {"StartCommunication refused", {"--ecu=kwp-fast", "--ecu-fault=negative=0x22"}, "--ecu",
-         "refused", "null", "null", 6},
-        {"a wrong checksum", {"--ecu=kwp-fast", "--ecu-fault=bad-checksum"}, "--ecu=kwp-fast",
-         "broken", "null", "null", 6},
-        {"key bytes that differ", {"--ecu=iso9141", "--ecu-fault=kb1-differs"}, "--ecu=iso9141",
-         "broken", "null", "94 08", 6},
-        {"no inverted address", {"--ecu=iso9141", "--ecu-fault=no-inverted-address"},
-         "--ecu=iso9141", "broken", "null", "08 08", 6},
+        {"StartCommunication refused",
+         {"--ecu=kwp-fast", "--ecu-fault=negative=0x22"},
+         "--ecu",
+         "refused",
+         "null",
+         "null",
+         6},
+        {"a wrong checksum",
+         {"--ecu=kwp-fast", "--ecu-fault=bad-checksum"},
+         "--ecu=kwp-fast",
+         "broken",
+         "null",
+         "null",
+         6},
+        {"key bytes that differ",
+         {"--ecu=iso9141", "--ecu-fault=kb1-differs"},
+         "--ecu=iso9141",
+         "broken",
+         "null",
+         "94 08",
+         6},
+        {"no inverted address",
+         {"--ecu=iso9141", "--ecu-fault=no-inverted-address"},
+         "--ecu=iso9141",
+         "broken",
+         "null",
+         "08 08",
+         6},
     });
 }
 
@@ -132,15 +191,21 @@ TEST(KlineWire, TheEchoIsNeverTakenForTheAnswerHoweverTheReadsFall) {
         {"echo and answer in one read", {request + answer}, true, answer},
         {"the echo split", {request.substr(0, 2), request.substr(2), answer}, true, answer},
         {"the echo's end merged with the answer's start",
-         {request.substr(0, 3), request.substr(3) + answer.substr(0, 2), answer.substr(2)}, true, answer},
-        {"an FF in the answer, doubled by the line's marks", {request + "\x03\xFF\x7E"}, true, "\x03\xFF\x7E"},
+         {request.substr(0, 3), request.substr(3) + answer.substr(0, 2), answer.substr(2)},
+         true,
+         answer},
+        {"an FF in the answer, doubled by the line's marks",
+         {request + "\x03\xFF\x7E"},
+         true,
+         "\x03\xFF\x7E"},
         {"a wrong echo", {"\xC1\x33\xF1\x81\x67" + answer}, false, answer},
         {"no echo", {}, false, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         PtyPair pty;
-        OwnedDescriptor port(open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        OwnedDescriptor port(
+            open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         termios line{};
         ASSERT_EQ(tcgetattr(port.get(), &line), 0);
         cfmakeraw(&line);

@@ -29,7 +29,8 @@ TEST(KwpFrames, EachHeaderFormSplitOrMergedAndEveryBitCounted) {
         {"the answer to StartCommunication", START_ANSWER, FrameState::complete, 7, 0xF1,
          "\xC1\xEF\x8F"},
         {"split after the header", START_ANSWER.substr(0, 3), FrameState::incomplete, 7, 0xF1, ""},
-        {"split before the checksum", START_ANSWER.substr(0, 6), FrameState::incomplete, 7, 0xF1, ""},
+        {"split before the checksum", START_ANSWER.substr(0, 6), FrameState::incomplete, 7, 0xF1,
+         ""},
         {"merged with the next frame", START_ANSWER + std::string("\x81\xF1\x10\xC2\x44", 5),
          FrameState::complete, 7, 0xF1, "\xC1\xEF\x8F"},
         {"a checksum bit flipped", START_ANSWER.substr(0, 6) + "\xC2", FrameState::bad_checksum, 7,
@@ -60,14 +61,18 @@ TEST(KwpFrames, RequestsAsTheStandardsWriteThem) {
     EXPECT_EQ(kwp_request(header_form(0xEF), 0x33, true, read),
               std::string("\xC2\x33\xF1\x01\x00\xE7", 6));
     // KB1 with neither the address header nor the length in the format byte.
-    EXPECT_EQ(kwp_request(header_form(0x86), 0x33, true, read), std::string("\x00\x02\x01\x00\x03", 5));
-    EXPECT_EQ(refusal_text(*negative_answer("\x7F\x81\x12")), "7F 81 12: sub-function not supported");
+    EXPECT_EQ(kwp_request(header_form(0x86), 0x33, true, read),
+              std::string("\x00\x02\x01\x00\x03", 5));
+    EXPECT_EQ(refusal_text(*negative_answer("\x7F\x81\x12")),
+              "7F 81 12: sub-function not supported");
 }
 
 TEST(FiveBaudAddress, StartLowLsbFirstStopHighOddParityForKw1281) {
-    //                                      start  1     1     0     0     1     1     0     0   stop
-    EXPECT_EQ(five_baud_plan(0x33), (FiveBaudPlan{true, false, false, true, true, false, false, true, true, false}));
-    EXPECT_EQ(five_baud_plan(0x01), (FiveBaudPlan{true, false, true, true, true, true, true, true, true, false}));
+    //                                      start  1     1     0     0     1     1     0     0 stop
+    EXPECT_EQ(five_baud_plan(0x33),
+              (FiveBaudPlan{true, false, false, true, true, false, false, true, true, false}));
+    EXPECT_EQ(five_baud_plan(0x01),
+              (FiveBaudPlan{true, false, true, true, true, true, true, true, true, false}));
     EXPECT_EQ(with_odd_parity(0x01), 0x01);
     EXPECT_EQ(with_odd_parity(0x33), 0xB3);
     EXPECT_EQ(with_odd_parity(0x00), 0x80);
@@ -90,8 +95,8 @@ TEST(StepTiming, AWindowNarrowerThanTheAdapterShowsIsNeverAPass) {
         {"surely off TiniL, behind a latency timer", TINIL, 27000, 28000, 3000, Readiness::no},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(judge_span(microseconds(row.at_least_us), microseconds(row.at_most_us), row.window,
-                             microseconds(row.resolution_us)),
+        EXPECT_EQ(judge_span(microseconds(row.at_least_us), microseconds(row.at_most_us),
+                             row.window, microseconds(row.resolution_us)),
                   row.judged)
             << row.name;
     }
@@ -119,7 +124,8 @@ TEST(SyncRate, AGarbledSyncByteNamesTheEcusRate) {
         {"a byte no rate makes of 55", 0x5A, true, 10400, std::nullopt},
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(rate_from_sync(row.received, row.framing_error, row.line_rate), row.rate) << row.name;
+        EXPECT_EQ(rate_from_sync(row.received, row.framing_error, row.line_rate), row.rate)
+            << row.name;
     }
     EXPECT_TRUE(read_at_rate(0x55, 9600, 10400).framing_error);
     EXPECT_EQ(read_at_rate(0x08, 9600, 10400).value, 0x08);
