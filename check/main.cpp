@@ -1,7 +1,6 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
-#include "check/ecu/ecu_meaning.h"
 #include "check/ecu/ecu_testing.h"
 #include "check/line/adapter_testing.h"
 #include "check/output/block_output.h"
@@ -141,19 +140,15 @@ AdapterTest test_one_port(const CheckOptions& options, const std::string& path) 
     return soak_adapter(path, plan, options.json ? nullptr : stdout, live);
 }
 
-// With --ecu: the port's ECU check, printed, its exit status the port's own
-// when the port was not tested, else the check's; the check goes to
-// ecu_checks, the port is returned.
-AdapterTest check_one_ecu(const CheckOptions& options, const std::string& path,
-                          BlockOutput& output, std::vector<EcuCheck>& ecu_checks) {
+// With --ecu: the port's ECU check, printed; the check goes to ecu_checks,
+// the port (with the check's exit status) is returned.
+AdapterTest check_one_ecu(const CheckOptions& options, const std::string& path, BlockOutput& output,
+                          std::vector<EcuCheck>& ecu_checks) {
     EcuTest checked = test_ecu(path, *options.ecu, options.force);
     const bool untested = checked.port.refusal() != nullptr || checked.port.held_elsewhere;
-    if (!untested) {
-        checked.port.exit_status = ecu_exit_status(checked.ecu);
-    }
     output.block([&](std::FILE* out) { print_ecu_test(checked.port, checked.ecu, out); });
-    if (const std::string line = untested ? trouble_line(checked.port)
-                                          : ecu_trouble(checked.port, checked.ecu);
+    if (const std::string line =
+            untested ? trouble_line(checked.port) : ecu_trouble(checked.port, checked.ecu);
         !line.empty()) {
         complain(line);
     }
@@ -195,7 +190,7 @@ int test_the_ports(const CheckOptions& options, BlockOutput& output,
     while (options.ecu && ecu_checks.size() < tests.size()) {
         EcuCheck left_alone;
         left_alone.request = *options.ecu;
-        left_alone.not_checked = "another process has the port open";
+        left_alone.not_checked = "another program has the port open";
         ecu_checks.push_back(left_alone);
     }
     for (const std::string& path : paths) {

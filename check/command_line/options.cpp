@@ -218,13 +218,13 @@ std::string ecu_combination_error(const Parse& parse) {
         return parse.address ? "--address goes with --ecu, such as --ecu=kw1281 --address=0x01"
                              : "";
     }
-    const char* other = options.kline            ? "--kline"
-                        : parse.count_given      ? "--count"
-                        : options.duration       ? "--duration"
-                        : options.until_fail     ? "--until-fail"
-                        : options.watch          ? "--watch"
-                        : parse.baud_given       ? "--baud"
-                                                 : nullptr;
+    const char* other = options.kline        ? "--kline"
+                        : parse.count_given  ? "--count"
+                        : options.duration   ? "--duration"
+                        : options.until_fail ? "--until-fail"
+                        : options.watch      ? "--watch"
+                        : parse.baud_given   ? "--baud"
+                                             : nullptr;
     if (other != nullptr) {
         return std::string("--ecu wakes the ECU once, at the rate its protocol runs: not "
                            "together with ") +

@@ -75,7 +75,8 @@ EcuDiagnosisMeaning meaning_of(EcuDiagnosis diagnosis) {
                 "wiring for a short to ground",
                 EXIT_CANNOT_DO};
     case EcuDiagnosis::busy:
-        return {"busy", "the K-line carried traffic before we began: another tester talks on the bus",
+        return {"busy",
+                "the K-line carried traffic before we began: another tester talks on the bus",
                 "unplug or switch off the other tester, wait a few seconds and test again",
                 EXIT_NOT_OPENED};
     case EcuDiagnosis::silent:

@@ -22,7 +22,8 @@ std::string window_text(const StepTiming& timing) {
     if (timing.window_to <= timing.window_from) {
         return "window from " + edge_text(timing.window_from) + " ms";
     }
-    return "window " + edge_text(timing.window_from) + "-" + edge_text(timing.window_to) + " ms";
+    const char* to = timing.window_from < LineSpan::zero() ? " to " : "-";
+    return "window " + edge_text(timing.window_from) + to + edge_text(timing.window_to) + " ms";
 }
 
 // "sent 81 33 f1 81 26; received 83 f1 10 c1 ef 8f c4: ok"; a step that
@@ -63,9 +64,10 @@ void print_answer(const EcuAttempt& attempt, std::FILE* out) {
     if (attempt.ecu_rate) {
         std::fprintf(out, "  ECU rate: %d baud\n", *attempt.ecu_rate);
     }
-    std::fprintf(out, "  session: %s\n",
-                 attempt.ended ? "ended"
-                               : "not ended: the ECU ends it by itself after 5 s without a request");
+    std::fprintf(
+        out, "  session: %s%s\n", attempt.session_held ? "" : "it did not hold (test again); ",
+        attempt.ended ? "ended"
+                      : "not ended: the ECU ends it by itself after 5 s without a request");
 }
 
 void print_diagnosis(const EcuCheck& ecu, std::FILE* out) {
@@ -77,7 +79,7 @@ void print_diagnosis(const EcuCheck& ecu, std::FILE* out) {
     if (deciding.suggested_rate) {
         std::fprintf(out, "  the sync byte suggests: %d baud\n", *deciding.suggested_rate);
     }
-    if (ecu.answered()) {
+    if (ecu.diagnosis() == EcuDiagnosis::answered) {
         print_answer(deciding, out);
     } else {
         std::fprintf(out, "  fix: %s\n", meaning.fix);
@@ -93,8 +95,8 @@ std::string address_text(int address) {
 }
 
 std::string step_timing_text(const StepTiming& timing) {
-    return escaped(timing.name) + " at least " + milliseconds_text(timing.at_least) +
-           ", at most " + milliseconds_text(timing.at_most) + "; " + window_text(timing) + ": " +
+    return escaped(timing.name) + " at least " + milliseconds_text(timing.at_least) + ", at most " +
+           milliseconds_text(timing.at_most) + "; " + window_text(timing) + ": " +
            readiness_word(timing.judged);
 }
 
@@ -103,8 +105,9 @@ void print_ecu_test(const AdapterTest& port, const EcuCheck& ecu, std::FILE* out
         return;
     }
     const EcuRequest& request = ecu.request;
-    std::fprintf(out, "  ECU: %s", request.protocol ? protocol_word(*request.protocol)
-                                                    : "auto (fast init, then 5 baud)");
+    std::fprintf(out, "  ECU: %s",
+                 request.protocol ? protocol_word(*request.protocol)
+                                  : "auto (fast init, then 5 baud)");
     if (request.address) {
         std::fprintf(out, ", address %s", address_text(*request.address).c_str());
     }

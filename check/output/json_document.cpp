@@ -350,7 +350,8 @@ void add_port(Document& document, const AdapterTest& test) {
 }
 
 // Raw bytes as hex pairs, or null when there are none to tell.
-void add_hex_or_null(Document& document, const char* name, const std::optional<std::string>& bytes) {
+void add_hex_or_null(Document& document, const char* name,
+                     const std::optional<std::string>& bytes) {
     if (bytes) {
         document.text(name, hex_bytes(*bytes));
     } else {
@@ -372,10 +373,9 @@ void add_step(Document& document, const EcuStep& step) {
         document.milliseconds("at_most_ms", timing.at_most);
         document.milliseconds("window_from_ms", timing.window_from);
         // A window that ends nowhere (the idle before a wake-up) has no end.
-        document.milliseconds("window_to_ms",
-                              timing.window_to > timing.window_from
-                                  ? std::optional(timing.window_to)
-                                  : std::nullopt);
+        document.milliseconds("window_to_ms", timing.window_to > timing.window_from
+                                                  ? std::optional(timing.window_to)
+                                                  : std::nullopt);
         document.text("judged", readiness_word(timing.judged));
         document.end_object();
     } else {
@@ -411,8 +411,8 @@ void add_attempt(Document& document, const EcuAttempt& attempt) {
 // attempt's steps, and every attempt (auto tries several).
 void add_ecu(Document& document, const EcuCheck& ecu) {
     document.begin_object("ecu");
-    document.text("asked", ecu.request.protocol ? protocol_word(*ecu.request.protocol)
-                                                : ECU_AUTO_WORD);
+    document.text("asked",
+                  ecu.request.protocol ? protocol_word(*ecu.request.protocol) : ECU_AUTO_WORD);
     add_number_or_null(document, "asked_address", ecu.request.address);
     document.text("not_checked", ecu.not_checked);
     const EcuAttempt* deciding = ecu.deciding();

@@ -723,6 +723,44 @@ TEST_F(CheckProgram, AStoppedTestIsRunAgainOnlyOnAPortStillFree) {
     }
 }
 
+// What a mechanic reads of a car, played by the simulator's ECU (which hears
+// the breaks through the driver emulation's log): the ECU check's block in
+// the report as printed, its diagnosis, and its fix among what to do next.
+TEST_F(CheckProgram, TheEcuCheckIsSaidForAMechanic) {
+    struct Row {
+        std::vector<std::string> car;
+        const char* asked; // after --ecu
+        int status;
+        const char* line;
+    };
+    const Row rows[] = {
+        {{"--ecu=kwp-fast"}, "=kwp-fast", 0, "key bytes: ef 8f: keyword 2031: KWP2000; headers"},
+        // Auto tries fast init first, and says so.
+        {{"--ecu=iso9141"}, "", 0, "    gave: silent\n  iso9141 at 0x33 (ISO 9141-2):\n"},
+        {{"--ecu=silent"}, "=kwp-fast", 6, "what to do next:\n  - switch the ignition on"},
+        {{"--ecu=iso9141", "--ecu-fault=rate=9600"}, "=iso9141", 6, "9600 baud\n  fix: test"},
+        {{"--ecu=kwp-fast", "--ecu-fault=negative=0x22"}, "=kwp-fast", 6, "(7F 81 22: condit"},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::string breaks = folder.path_of("breaks" + std::to_string(++number));
+        std::vector<std::string> car = row.car;
+        car.push_back("--breaks-from=" + breaks);
+        // No driver behaviour: the pseudo-terminal is the driver.
+        EmulatedAdapter emulated(unique_device_link(folder.path()), "", car, breaks);
+        ASSERT_TRUE(emulated.adapter.ready());
+        const std::string report = breaks + ".report";
+        std::vector<std::string> command = emulated.command;
+        command.insert(command.end(), {std::string("--ecu") + row.asked, "--json", "--report",
+                                       report, emulated.adapter.link()});
+        ToolRun run = run_tool(command);
+        EXPECT_EQ(run.status, row.status) << run.output << run.errors;
+        const std::string text = file_text(report);
+        EXPECT_NE(text.find(row.line), std::string::npos) << text;
+    }
+}
+
 // A report holds what a helper asks for, and no user or host name.
 TEST_F(CheckProgram, TheReportHoldsTheFactsAndNoNames) {
     SimulatedAdapter adapter(unique_device_link(), {"--silent"});
