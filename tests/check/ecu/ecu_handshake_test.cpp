@@ -17,6 +17,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -35,52 +36,50 @@ std::string field(const std::string& json, const std::string& name) {
         return "(missing)";
     }
     const std::size_t from = at + key.size();
-    const std::size_t end = json.find_first_of(",\n", from);
-    std::string value = json.substr(from, end - from);
+    std::string value = json.substr(from, json.find_first_of(",\n", from) - from);
     return value.front() == '"' ? value.substr(1, value.size() - 2) : value;
 }
 
 struct Row {
     const char* name;
-    std::vector<std::string> ecu;
-    std::string asked;
-    const char* diagnosis;
-    const char* protocol;
-    const char* key_bytes;
-    int status;
-    std::string driver = "";
+    const char* car;   // the simulator's ECU
+    const char* fault; // the ECU's or the adapter's, or ""
+    const char* asked;
+    // The diagnosis, protocol and key bytes the JSON gives, and the exit status.
+    const char* expected;
+    const char* driver = "";
 };
 
 // StartCommunication, mode 01 PID 00 in either framing, StopCommunication,
 // a KW1281 ACK or end block.
 bool harmless(const std::string& request) {
-    static const std::regex reading("C1 33 F1 81 66|C2 33 F1 01 00 E7|C1 33 F1 82 67|68 6A F1 01 "
-                                    "00 C4|03 [0-9A-F]{2} 0[69] 03");
+    static const std::regex reading("C1 33 F1 81 66|C2 33 F1 01 00 E7|C1 33 F1 82 67|"
+                                    "68 6A F1 01 00 C4|03 [0-9A-F]{2} 0[69] 03");
     return std::regex_match(request, reading);
 }
 
-// Runs each row's check against its ECU, and checks that nothing but the
+// Runs each row's check against its car, and checks that nothing but the
 // reading requests reached the bus: the ECU's log names every request.
 void run_rows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempFolder folder;
-        const std::string log = folder.path_of("ecu.log");
-        std::vector<std::string> options = row.ecu;
-        options.push_back("--breaks-from=" + folder.path_of("breaks"));
-        options.push_back("--ecu-log=" + log);
-        SimulatedAdapter adapter(folder.path_of("port"), options);
+        std::vector<std::string> faults;
+        if (*row.fault != '\0') {
+            faults.push_back(row.fault);
+        }
+        SimulatedAdapter adapter(
+            SimulatedCar{folder.path_of("port"), row.car, faults, folder.path()});
         ASSERT_TRUE(adapter.ready());
-        std::vector<std::string> command = under_driver_emulation(
-            LANTORIC_DRIVER_EMULATION_PATH, adapter.link(),
-            row.driver.empty() ? "none" : row.driver, folder.path_of("breaks"));
+        std::vector<std::string> command =
+            adapter.under_emulation(LANTORIC_DRIVER_EMULATION_PATH, row.driver);
         command.insert(command.end(), {LANTORIC_CHECK_PATH, row.asked, "--json", adapter.link()});
         const ToolRun run = run_tool(command, std::chrono::seconds(60));
-        EXPECT_EQ(run.status, row.status) << run.errors;
-        EXPECT_EQ(field(run.output, "diagnosis"), row.diagnosis) << field(run.output, "detail");
-        EXPECT_EQ(field(run.output, "protocol"), row.protocol);
-        EXPECT_EQ(field(run.output, "key_bytes"), row.key_bytes);
-        std::ifstream heard(log);
+        EXPECT_EQ(field(run.output, "diagnosis") + ", " + field(run.output, "protocol") + ", " +
+                      field(run.output, "key_bytes") + ", exit " + std::to_string(run.status),
+                  row.expected)
+            << field(run.output, "detail") << run.errors;
+        std::istringstream heard(adapter.ecu_log_text());
         for (std::string line; std::getline(heard, line);) {
             const std::size_t at = line.find("REQUEST ");
             EXPECT_TRUE(at == std::string::npos || harmless(line.substr(at + 8))) << line;
@@ -91,93 +90,36 @@ void run_rows(const std::vector<Row>& rows) {
 
 TEST(EcuHandshake, EachProtocolAnswers) {
     run_rows({
-        {"ISO 9141-2", {"--ecu=iso9141"}, "--ecu=iso9141", "answered", "iso9141", "08 08", 0},
-        {"KWP2000 slow init",
-         {"--ecu=kwp-slow"},
-         "--ecu=kwp-slow",
-         "answered",
-         "kwp-slow",
-         "ef 8f",
-         0},
-        {"KWP2000 fast init",
-         {"--ecu=kwp-fast"},
-         "--ecu=kwp-fast",
-         "answered",
-         "kwp-fast",
-         "ef 8f",
-         0},
-        {"KW1281", {"--ecu=kw1281"}, "--ecu=kw1281", "answered", "kw1281", "01 8a", 0},
-        {"auto: slow init after a fast init nothing answers",
-         {"--ecu=kwp-slow", "--ecu-fault=slow-init-only"},
-         "--ecu",
-         "answered",
-         "kwp-slow",
-         "ef 8f",
-         0},
-        {"auto: again at the rate the sync byte names",
-         {"--ecu=iso9141", "--ecu-fault=rate=9600"},
-         "--ecu",
-         "answered",
-         "iso9141",
-         "08 08",
-         0},
+        {"ISO 9141-2", "iso9141", "", "--ecu=iso9141", "answered, iso9141, 08 08, exit 0"},
+        {"KWP2000 slow init", "kwp-slow", "", "--ecu=kwp-slow",
+         "answered, kwp-slow, ef 8f, exit 0"},
+        {"KWP2000 fast init", "kwp-fast", "", "--ecu=kwp-fast",
+         "answered, kwp-fast, ef 8f, exit 0"},
+        {"KW1281", "kw1281", "", "--ecu=kw1281", "answered, kw1281, 01 8a, exit 0"},
+        {"auto: slow init after a fast init nothing answers", "kwp-slow",
+         "--ecu-fault=slow-init-only", "--ecu", "answered, kwp-slow, ef 8f, exit 0"},
+        {"auto: again at the rate the sync byte names", "iso9141", "--ecu-fault=rate=9600", "--ecu",
+         "answered, iso9141, 08 08, exit 0"},
     });
 }
 
 TEST(EcuHandshake, EachFaultHasItsDiagnosis) {
     run_rows({
-        {"no +12 V", {"--ecu=kwp-fast", "--no-echo"}, "--ecu", "no-echo", "null", "null", 1},
-        {"the bus held low",
-         {"--ecu=kwp-fast", "--held-low"},
-         "--ecu",
-         "held-low",
-         "null",
-         "null",
-         4},
-        {"ignition off", {"--ecu=silent"}, "--ecu", "silent", "null", "null", 6},
-        {"a 9600 ECU",
-         {"--ecu=iso9141", "--ecu-fault=rate=9600"},
-         "--ecu=iso9141",
-         "other-rate",
-         "null",
-         "null",
-         6},
-        {"10400 run as 14400",
-         {"--ecu=kwp-fast"},
-         "--ecu",
-         "adapter-rate",
-         "null",
-         "null",
-         4,
+        {"no +12 V", "kwp-fast", "--no-echo", "--ecu", "no-echo, null, null, exit 1"},
+        {"the bus held low", "kwp-fast", "--held-low", "--ecu", "held-low, null, null, exit 4"},
+        {"ignition off", "silent", "", "--ecu", "silent, null, null, exit 6"},
+        {"a 9600 ECU", "iso9141", "--ecu-fault=rate=9600", "--ecu=iso9141",
+         "other-rate, null, null, exit 6"},
+        {"10400 run as 14400", "kwp-fast", "", "--ecu", "adapter-rate, null, null, exit 4",
          "rate=10400:14400"},
-        {"StartCommunication refused",
-         {"--ecu=kwp-fast", "--ecu-fault=negative=0x22"},
-         "--ecu",
-         "refused",
-         "null",
-         "null",
-         6},
-        {"a wrong checksum",
-         {"--ecu=kwp-fast", "--ecu-fault=bad-checksum"},
-         "--ecu=kwp-fast",
-         "broken",
-         "null",
-         "null",
-         6},
-        {"key bytes that differ",
-         {"--ecu=iso9141", "--ecu-fault=kb1-differs"},
-         "--ecu=iso9141",
-         "broken",
-         "null",
-         "94 08",
-         6},
-        {"no inverted address",
-         {"--ecu=iso9141", "--ecu-fault=no-inverted-address"},
-         "--ecu=iso9141",
-         "broken",
-         "null",
-         "08 08",
-         6},
+        {"StartCommunication refused", "kwp-fast", "--ecu-fault=negative=0x22", "--ecu",
+         "refused, null, null, exit 6"},
+        {"a wrong checksum", "kwp-fast", "--ecu-fault=bad-checksum", "--ecu=kwp-fast",
+         "broken, null, null, exit 6"},
+        {"key bytes that differ", "iso9141", "--ecu-fault=kb1-differs", "--ecu=iso9141",
+         "broken, null, 94 08, exit 6"},
+        {"no inverted address", "iso9141", "--ecu-fault=no-inverted-address", "--ecu=iso9141",
+         "broken, null, 08 08, exit 6"},
     });
 }
 
