@@ -96,6 +96,11 @@ TEST(EcuHandshake, EachProtocolAnswers) {
         {"KWP2000 fast init", "kwp-fast", "", "--ecu=kwp-fast",
          "answered, kwp-fast, ef 8f, exit 0"},
         {"KW1281", "kw1281", "", "--ecu=kw1281", "answered, kw1281, 01 8a, exit 0"},
+        // Real drivers give a break's own echo back: as 00, or FF 00 00 with line status.
+        {"fast init, the break echoed as 00", "kwp-fast", "", "--ecu=kwp-fast",
+         "answered, kwp-fast, ef 8f, exit 0", "plain-break"},
+        {"slow init, the breaks echoed as FF 00 00", "iso9141", "", "--ecu=iso9141",
+         "answered, iso9141, 08 08, exit 0", "marked-break"},
         {"auto: slow init after a fast init nothing answers", "kwp-slow",
          "--ecu-fault=slow-init-only", "--ecu", "answered, kwp-slow, ef 8f, exit 0"},
         {"auto: again at the rate the sync byte names", "iso9141", "--ecu-fault=rate=9600", "--ecu",
