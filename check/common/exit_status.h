@@ -29,7 +29,7 @@ inline constexpr ExitStatusMeaning EXIT_STATUS_MEANINGS[] = {
      "another tester or no port to test"},
     {EXIT_CANNOT_DO,
      "the echo came back but the port cannot do what was asked (the rate, a K-line check, "
-     "the ECU's rate, our reply in the ECU's window, a K-line held low)"},
+     "the ECU's rate, our reply in the ECU's window, the wake-up, a K-line held low)"},
     {EXIT_NOT_PROVEN, "not proven: a K-line check or an ECU's window could not tell, test again"},
     {EXIT_ECU_SILENT, "the adapter works but the ECU did not answer (silent, another rate, "
                       "a refusal, a malformed answer)"},

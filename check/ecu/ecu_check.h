@@ -43,12 +43,13 @@ enum class EcuDiagnosis {
     adapter_rate, // the adapter cannot run the ECU's rate
     refused,      // a negative answer
     late,         // the ECU answered, our reply went out of its window
+    no_wake_up,   // the adapter cannot make the wake-up (a refused or slow break)
     broken,       // the ECU's answer is malformed (a checksum, a key byte)
 };
 
 struct EcuDiagnosisMeaning {
     // The JSON's word: "answered", "no-echo", "held-low", "busy", "silent",
-    // "other-rate", "adapter-rate", "refused", "late", "broken".
+    // "other-rate", "adapter-rate", "refused", "late", "no-wake-up", "broken".
     const char* word;
     // What the text says, one sentence.
     const char* sentence;

@@ -110,6 +110,12 @@ EcuDiagnosisMeaning meaning_of(EcuDiagnosis diagnosis) {
                 "use an adapter that passes bytes on sooner: an FTDI chip with its latency timer "
                 "at 1 ms, or a CH340",
                 EXIT_CANNOT_DO};
+    case EcuDiagnosis::no_wake_up:
+        return {"no-wake-up",
+                "the adapter cannot make the wake-up: its driver refused the break, or held the "
+                "line low far longer than asked",
+                "use an adapter whose driver sends real breaks (FTDI chips are known to)",
+                EXIT_CANNOT_DO};
     case EcuDiagnosis::broken:
         break;
     }

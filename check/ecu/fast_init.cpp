@@ -30,8 +30,42 @@ LineMoment moment_of(const LineCall& call) {
     return {call.called, call.returned};
 }
 
+// A driver that refuses the break: the low phase as one zero byte at 360
+// baud, whose start bit and eight data bits hold the line low 25 ms by the
+// chip's own clock; its stop bit begins the high phase.
+bool wake_up_by_zero_byte(Handshake& handshake, EcuStep& step, LineCall& raise, int error) {
+    KlineWire& wire = handshake.wire;
+    const int rate = wire.rate();
+    step.what = "fast-init wake-up by a zero byte at 360 baud";
+    const std::string refused = std::string("the driver refused the break: ") + std::strerror(error);
+    if (!wire.set_rate(FALLBACK_INIT_RATE)) {
+        return handshake.fail(EcuDiagnosis::no_wake_up, refused + ", and 360 baud");
+    }
+    const std::optional<int> runs = line_rate(wire.descriptor());
+    const std::optional<WireSend> sent = handshake.send(step, std::string(1, '\0'));
+    if (!wire.set_rate(rate)) {
+        return handshake.fail(EcuDiagnosis::no_wake_up,
+                              "the driver did not go back to " + std::to_string(rate) + " baud");
+    }
+    if (!sent) {
+        return false;
+    }
+    raise = {sent->start.earliest, sent->start.latest};
+    // The chip's clock times the low phase: nine bits at the rate it runs.
+    const LineSpan low = wire_time(runs.value_or(FALLBACK_INIT_RATE), 1) * 9 / 10;
+    StepTiming& timing = step.timing.emplace();
+    timing.name = TINIL.name;
+    timing.at_least = timing.at_most = low;
+    timing.window_from = TINIL.from;
+    timing.window_to = TINIL.to;
+    timing.judged = judge_span(low, low, TINIL, LineSpan::zero());
+    step.ok = timing.judged != Readiness::no;
+    (void)wire.drop_until(sent->start.earliest + WAKE_LOW + WAKE_HIGH);
+    return !handshake.cut();
+}
+
 // The low phase and the high phase; false when the driver refused the break
-// or a stop came, the line high again either way.
+// and 360 baud, or a stop came, the line high again either way.
 bool wake_up(Handshake& handshake, LineCall& raise) {
     EcuStep& step = handshake.add_step("fast-init wake-up");
     const int descriptor = handshake.wire.descriptor();
@@ -39,8 +73,7 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         const int error = errno;
         (void)clear_break(descriptor);
-        return handshake.fail(EcuDiagnosis::silent,
-                              std::string("the driver refused the break: ") + std::strerror(error));
+        return wake_up_by_zero_byte(handshake, step, raise, error);
     }
     raise.returned = Clock::now();
     // Timed from the raise's return, where the line went low at the latest
@@ -56,7 +89,7 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
         return false;
     }
     if (!cleared) {
-        return handshake.fail(EcuDiagnosis::silent, "the driver did not end the break");
+        return handshake.fail(EcuDiagnosis::no_wake_up, "the driver did not end the break");
     }
     step.timing =
         step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
@@ -97,6 +130,16 @@ void fast_init_attempt(Handshake& handshake) {
         attempt.steps.insert(attempt.steps.end() - 1, pattern);
     }
     if (!answer) {
+        // Before an answer only the wake-up is timed, and no ECU wakes on a
+        // pattern off its window.
+        for (const EcuStep& step : attempt.steps) {
+            if (attempt.diagnosis == EcuDiagnosis::silent && step.timing &&
+                step.timing->judged == Readiness::no) {
+                handshake.fail(EcuDiagnosis::no_wake_up,
+                               "nothing answered a wake-up that missed its window: " +
+                                   timing_text(*step.timing));
+            }
+        }
         return;
     }
     if (const std::optional<NegativeAnswer> refusal = negative_answer(answer->data)) {

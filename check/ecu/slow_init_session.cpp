@@ -8,6 +8,7 @@
 #include "check/port/interruption.h"
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 namespace {
@@ -169,14 +170,16 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
     EcuStep& address = handshake.add_step(what, std::string(1, static_cast<char>(byte)));
     const FiveBaudSending sending =
         send_five_baud(handshake.wire.descriptor(), byte, handshake.wire.uncertainty());
-    address.timing = sending.bits;
     address.ok = sending.sent;
     if (!sending.sent) {
         if (sending.error != 0) {
-            handshake.fail(EcuDiagnosis::silent, "the driver refused the break");
+            handshake.fail(EcuDiagnosis::no_wake_up,
+                           std::string("the driver refused the break: ") +
+                               std::strerror(sending.error));
         }
         return std::nullopt;
     }
+    address.timing = sending.bits;
     // The breaks come back as zero bytes on a looped line: the echo of the address.
     if (handshake.wire.drop_until(sending.end.latest)) {
         handshake.check.echo_seen = true;
@@ -185,7 +188,12 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
     const std::optional<WireByte> sync =
         handshake.receive(sync_step, handshake.answer_by(sending.end.latest, W1));
     if (!sync) {
-        if (!handshake.cut()) {
+        if (sending.bits.judged == Readiness::no && !handshake.cut()) {
+            // No ECU reads an address whose bits miss their slots.
+            handshake.fail(EcuDiagnosis::no_wake_up,
+                           "nothing answered an address whose bit edges missed their slots: " +
+                               timing_text(sending.bits));
+        } else if (!handshake.cut()) {
             const bool no_echo = !handshake.check.echo_seen && !handshake.pseudo_terminal;
             handshake.fail(no_echo ? EcuDiagnosis::no_echo : EcuDiagnosis::silent,
                            no_echo ? "the address's breaks did not come back, and nothing answered"
