@@ -1,6 +1,7 @@
 #include "check/ecu/fast_init.h"
 
 #include "check/common/byte_text.h"
+#include "check/common/time_text.h"
 #include "check/ecu/kwp_session.h"
 #include "check/port/interruption.h"
 #include "serial/line_rate.h"
@@ -33,13 +34,12 @@ LineMoment moment_of(const LineCall& call) {
 // A driver that refuses the break: the low phase as one zero byte at 360
 // baud, whose start bit and eight data bits hold the line low 25 ms by the
 // chip's own clock; its stop bit begins the high phase.
-bool wake_up_by_zero_byte(Handshake& handshake, EcuStep& step, LineCall& raise, int error) {
+bool wake_up_by_zero_byte(Handshake& handshake, LineCall& raise, const std::string& why) {
     KlineWire& wire = handshake.wire;
     const int rate = wire.rate();
-    step.what = "fast-init wake-up by a zero byte at 360 baud";
-    const std::string refused = std::string("the driver refused the break: ") + std::strerror(error);
+    EcuStep& step = handshake.add_step("fast-init wake-up by a zero byte at 360 baud");
     if (!wire.set_rate(FALLBACK_INIT_RATE)) {
-        return handshake.fail(EcuDiagnosis::no_wake_up, refused + ", and 360 baud");
+        return handshake.fail(EcuDiagnosis::no_wake_up, why + ", and 360 baud was refused");
     }
     const std::optional<int> runs = line_rate(wire.descriptor());
     const std::optional<WireSend> sent = handshake.send(step, std::string(1, '\0'));
@@ -67,14 +67,16 @@ bool wake_up_by_zero_byte(Handshake& handshake, EcuStep& step, LineCall& raise, 
 // The low phase and the high phase; false when the driver refused the break
 // and 360 baud, or a stop came, the line high again either way.
 bool wake_up(Handshake& handshake, LineCall& raise) {
-    EcuStep& step = handshake.add_step("fast-init wake-up");
     const int descriptor = handshake.wire.descriptor();
     raise.called = Clock::now();
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         const int error = errno;
         (void)clear_break(descriptor);
-        return wake_up_by_zero_byte(handshake, step, raise, error);
+        return wake_up_by_zero_byte(handshake, raise,
+                                    std::string("the driver refused the break: ") +
+                                        std::strerror(error));
     }
+    EcuStep& step = handshake.add_step("fast-init wake-up");
     raise.returned = Clock::now();
     // Timed from the raise's return, where the line went low at the latest
     // (timed from its call, a slow raise leaves a low the ECU takes for
@@ -94,6 +96,20 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
     step.timing =
         step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
     step.ok = true;
+    if (clear.returned - clear.called >= SIMULATED_BREAK_WAIT) {
+        // The driver held the clear back for a slow zero byte of its own: the
+        // line was low far too long for a fast init, long enough for the
+        // start bit of a 5-baud address, which an ECU then reads for ten bit
+        // times. Once that frame is over and the bus was idle after it (what
+        // the break brought back dropped), a zero byte at 360 baud is the
+        // wake-up.
+        step.ok = false;
+        (void)handshake.wire.drop_until(raise.called + SLOW_INIT_SLOTS * SLOW_INIT_BIT + BUS_IDLE);
+        return !handshake.cut() &&
+               wake_up_by_zero_byte(handshake, raise,
+                                    "the driver simulated the break: its clear took " +
+                                        milliseconds_text(clear.returned - clear.called));
+    }
     // A looped line brings the break back as a zero byte: no part of the echo.
     if (handshake.wire.drop_until(clear.returned + WAKE_HIGH)) {
         handshake.check.echo_seen = true;
@@ -115,6 +131,8 @@ void fast_init_attempt(Handshake& handshake) {
     if (!wake_up(handshake, raise)) {
         return;
     }
+    // The wake-up that counts, after one the driver spoiled.
+    const std::size_t wake_step = attempt.steps.size() - 1;
     const KwpTarget target{attempt.address, std::nullopt};
     EcuStep& start = handshake.add_step("StartCommunication");
     WireSend sent;
@@ -132,12 +150,12 @@ void fast_init_attempt(Handshake& handshake) {
     if (!answer) {
         // Before an answer only the wake-up is timed, and no ECU wakes on a
         // pattern off its window.
-        for (const EcuStep& step : attempt.steps) {
-            if (attempt.diagnosis == EcuDiagnosis::silent && step.timing &&
-                step.timing->judged == Readiness::no) {
+        for (auto step = attempt.steps.begin() + wake_step; step != attempt.steps.end(); ++step) {
+            if (attempt.diagnosis == EcuDiagnosis::silent && step->timing &&
+                step->timing->judged == Readiness::no) {
                 handshake.fail(EcuDiagnosis::no_wake_up,
                                "nothing answered a wake-up that missed its window: " +
-                                   timing_text(*step.timing));
+                                   timing_text(*step->timing));
             }
         }
         return;

@@ -26,9 +26,6 @@ constexpr milliseconds LISTEN{200};
 // Before anything is sent the line is listened to this long: longer than one
 // byte at 360 baud, so a bus that is talked on or held low shows.
 constexpr milliseconds LISTEN_BEFORE_SENDING{50};
-// A real break's clear is one or two USB transfers; a clear held back this
-// long waited for the slow zero byte of a simulated break.
-constexpr milliseconds SIMULATED_BREAK_WAIT{100};
 // How long the 360-baud byte may take to leave the adapter before its
 // output is thrown away.
 constexpr milliseconds DRAIN_LIMIT{500};

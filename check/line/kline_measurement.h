@@ -20,6 +20,9 @@ inline constexpr std::chrono::milliseconds FAST_INIT_LOW{25};
 // 5-baud slow init: one bit every 200 ms, ten bits in all.
 inline constexpr std::chrono::milliseconds SLOW_INIT_BIT{200};
 inline constexpr int SLOW_INIT_SLOTS = 10;
+// A real break's clear is one or two USB transfers; a clear held back this
+// long waited for the slow zero byte of a simulated break.
+inline constexpr std::chrono::milliseconds SIMULATED_BREAK_WAIT{100};
 // The rate at which one zero byte holds the line low for 25 ms.
 inline constexpr int FALLBACK_INIT_RATE = 360;
 
