@@ -120,6 +120,9 @@ struct EcuCheck {
     bool echo_seen = false;
     // The rate asked of the driver for the handshake and the one read back.
     RateCheck rate;
+    // Why the driver's break cannot make a wake-up (it refused or simulated
+    // it); empty when it can, none until a break was tried.
+    std::optional<std::string> break_trouble;
 
     // The attempt that answered, else the last that found more than
     // silence (the adapter's rate, a garbled sync byte), else the last; none

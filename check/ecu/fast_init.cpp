@@ -1,7 +1,6 @@
 #include "check/ecu/fast_init.h"
 
 #include "check/common/byte_text.h"
-#include "check/common/time_text.h"
 #include "check/ecu/kwp_session.h"
 #include "check/port/interruption.h"
 #include "serial/line_rate.h"
@@ -72,9 +71,9 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
     if (ioctl(descriptor, TIOCSBRK) != 0) {
         const int error = errno;
         (void)clear_break(descriptor);
-        return wake_up_by_zero_byte(handshake, raise,
-                                    std::string("the driver refused the break: ") +
-                                        std::strerror(error));
+        handshake.check.break_trouble =
+            std::string("the driver refused the break: ") + std::strerror(error);
+        return wake_up_by_zero_byte(handshake, raise, *handshake.check.break_trouble);
     }
     EcuStep& step = handshake.add_step("fast-init wake-up");
     raise.returned = Clock::now();
@@ -96,7 +95,8 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
     step.timing =
         step_timing(TINIL, moment_of(raise), moment_of(clear), handshake.wire.uncertainty());
     step.ok = true;
-    if (clear.returned - clear.called >= SIMULATED_BREAK_WAIT) {
+    handshake.check.break_trouble = break_trouble_of(clear);
+    if (!handshake.check.break_trouble->empty()) {
         // The driver held the clear back for a slow zero byte of its own: the
         // line was low far too long for a fast init, long enough for the
         // start bit of a 5-baud address, which an ECU then reads for ten bit
@@ -106,9 +106,7 @@ bool wake_up(Handshake& handshake, LineCall& raise) {
         step.ok = false;
         (void)handshake.wire.drop_until(raise.called + SLOW_INIT_SLOTS * SLOW_INIT_BIT + BUS_IDLE);
         return !handshake.cut() &&
-               wake_up_by_zero_byte(handshake, raise,
-                                    "the driver simulated the break: its clear took " +
-                                        milliseconds_text(clear.returned - clear.called));
+               wake_up_by_zero_byte(handshake, raise, *handshake.check.break_trouble);
     }
     // A looped line brings the break back as a zero byte: no part of the echo.
     if (handshake.wire.drop_until(clear.returned + WAKE_HIGH)) {

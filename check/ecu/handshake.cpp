@@ -1,8 +1,14 @@
 #include "check/ecu/handshake.h"
 
 #include "check/common/byte_text.h"
+#include "check/common/time_text.h"
+#include "check/port/interruption.h"
+#include "serial/line_rate.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -75,4 +81,30 @@ bool wait_quiet(KlineWire& wire, std::chrono::steady_clock::duration span) {
         (void)wire.next(Deadline(std::min(wire.last_heard() + span, limit.at())));
     }
     return false;
+}
+
+std::string break_trouble_of(const LineCall& clear) {
+    const LineSpan took = clear.returned - clear.called;
+    return took >= SIMULATED_BREAK_WAIT
+               ? "the driver simulated the break: its clear took " + milliseconds_text(took)
+               : std::string();
+}
+
+bool driver_breaks(Handshake& handshake) {
+    std::optional<std::string>& trouble = handshake.check.break_trouble;
+    if (!trouble) {
+        const int descriptor = handshake.wire.descriptor();
+        if (ioctl(descriptor, TIOCSBRK) != 0) {
+            trouble = std::string("the driver refused the break: ") + std::strerror(errno);
+            (void)clear_break(descriptor);
+        } else {
+            (void)poll_until({}, Deadline::after(FAST_INIT_LOW), interruption_stop_request());
+            LineCall clear{std::chrono::steady_clock::now(), {}};
+            const bool cleared = clear_break(descriptor);
+            clear.returned = std::chrono::steady_clock::now();
+            trouble = cleared ? break_trouble_of(clear) : "the driver did not end the break";
+            (void)handshake.wire.drop_until(clear.returned + BUS_IDLE);
+        }
+    }
+    return trouble->empty() || handshake.fail(EcuDiagnosis::no_wake_up, *trouble);
 }

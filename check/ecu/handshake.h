@@ -42,6 +42,18 @@ inline constexpr std::chrono::milliseconds BUS_IDLE{320};
 // Between an answer and the next request (P3min, 55 ms), with a margin.
 inline constexpr std::chrono::milliseconds BEFORE_REQUEST{60};
 
+// What a break's clear says of the driver: a clear held back for a slow zero
+// byte of the driver's own shows a simulated break, far too long for any
+// wake-up; empty for a real one.
+std::string break_trouble_of(const LineCall& clear);
+
+// Whether the driver's break can make a 5-baud wake-up, found once per check:
+// by the fast init's break, or else by a short break of fast init's length,
+// after which the bus idles again (an ECU takes it for a fast-init wake-up
+// that no request follows). When it cannot, the attempt fails (no_wake_up)
+// before anything more goes onto the bus.
+bool driver_breaks(Handshake& handshake);
+
 // Reads what comes until the line was quiet for span (other ECUs' answers);
 // false when it never was within a few seconds, or a stop came.
 bool wait_quiet(KlineWire& wire, std::chrono::steady_clock::duration span);

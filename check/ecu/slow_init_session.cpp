@@ -165,6 +165,9 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
         }
         return std::nullopt;
     }
+    if (!driver_breaks(handshake) || handshake.cut()) {
+        return std::nullopt;
+    }
     char what[32];
     std::snprintf(what, sizeof what, "5-baud address 0x%02X", byte);
     EcuStep& address = handshake.add_step(what, std::string(1, static_cast<char>(byte)));
