@@ -129,8 +129,6 @@ void fast_init_attempt(Handshake& handshake) {
     if (!wake_up(handshake, raise)) {
         return;
     }
-    // The wake-up that counts, after one the driver spoiled.
-    const std::size_t wake_step = attempt.steps.size() - 1;
     const KwpTarget target{attempt.address, std::nullopt};
     EcuStep& start = handshake.add_step("StartCommunication");
     WireSend sent;
@@ -146,16 +144,6 @@ void fast_init_attempt(Handshake& handshake) {
         attempt.steps.insert(attempt.steps.end() - 1, pattern);
     }
     if (!answer) {
-        // Before an answer only the wake-up is timed, and no ECU wakes on a
-        // pattern off its window.
-        for (auto step = attempt.steps.begin() + wake_step; step != attempt.steps.end(); ++step) {
-            if (attempt.diagnosis == EcuDiagnosis::silent && step->timing &&
-                step->timing->judged == Readiness::no) {
-                handshake.fail(EcuDiagnosis::no_wake_up,
-                               "nothing answered a wake-up that missed its window: " +
-                                   timing_text(*step->timing));
-            }
-        }
         return;
     }
     if (const std::optional<NegativeAnswer> refusal = negative_answer(answer->data)) {

@@ -191,12 +191,7 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
     const std::optional<WireByte> sync =
         handshake.receive(sync_step, handshake.answer_by(sending.end.latest, W1));
     if (!sync) {
-        if (sending.bits.judged == Readiness::no && !handshake.cut()) {
-            // No ECU reads an address whose bits miss their slots.
-            handshake.fail(EcuDiagnosis::no_wake_up,
-                           "nothing answered an address whose bit edges missed their slots: " +
-                               timing_text(sending.bits));
-        } else if (!handshake.cut()) {
+        if (!handshake.cut()) {
             const bool no_echo = !handshake.check.echo_seen && !handshake.pseudo_terminal;
             handshake.fail(no_echo ? EcuDiagnosis::no_echo : EcuDiagnosis::silent,
                            no_echo ? "the address's breaks did not come back, and nothing answered"
