@@ -2,6 +2,7 @@
 // byte sent at another rate, and a wake-up given to it by hand, the way the
 // driver emulation hands it the tester's break changes.
 #include "serial/line_rate.h"
+#include "tools/ecu/ecu_model.h"
 #include "tools/ecu/uart_sampling.h"
 
 #include "tests/support/device_links.h"
@@ -43,6 +44,42 @@ TEST(UartSampling, ReadsWhatAReceiverAtItsOwnRateSamples) {
         EXPECT_EQ(read.value, row.read) << std::hex << int(row.sent) << " sent at " << std::dec
                                         << row.sent_rate << " read at " << row.read_rate;
         EXPECT_EQ(read.framing_error, row.framing_error) << std::hex << int(row.sent);
+    }
+}
+
+// A fast init on the model's own clock, exact to the millisecond: the idle
+// before it, its low phase and the pause before StartCommunication, each at
+// and just past the edges the model lets through.
+TEST(EcuModelClock, AFastInitOffItsWindowsGoesUnanswered) {
+    struct Row {
+        int idle_ms, low_ms, pause_ms;
+        bool answered;
+    };
+    const Row rows[] = {
+        {300, 25, 25, true},  {299, 25, 25, false}, {300, 22, 25, true},  {300, 21, 25, false},
+        {300, 30, 25, true},  {300, 31, 25, false}, {300, 25, 20, true},  {300, 25, 19, false},
+        {300, 25, 99, true},  {300, 25, 101, false},
+    };
+    for (const Row& row : rows) {
+        const EcuTime start{std::chrono::seconds(10)};
+        EcuSettings kwp_fast;
+        kwp_fast.kind = EcuKind::kwp_fast;
+        EcuModel ecu(kwp_fast, start, {});
+        const EcuTime low_at = start + std::chrono::milliseconds(row.idle_ms);
+        ecu.advance(low_at);
+        ecu.line_low(low_at);
+        const EcuTime high_at = low_at + std::chrono::milliseconds(row.low_ms);
+        ecu.advance(high_at);
+        ecu.line_high(high_at);
+        EcuTime at = high_at + std::chrono::milliseconds(row.pause_ms);
+        for (const unsigned char value : {0xC1, 0x33, 0xF1, 0x81, 0x66}) {
+            ecu.advance(at);
+            ecu.hear(HeardByte{value, false, at, at + byte_time(10400), value, 10400});
+            at += byte_time(10400);
+        }
+        const std::vector<SentByte> sent = ecu.take_sent();
+        EXPECT_EQ(!sent.empty() && sent.front().value == 0x83, row.answered)
+            << "idle " << row.idle_ms << " low " << row.low_ms << " pause " << row.pause_ms;
     }
 }
 

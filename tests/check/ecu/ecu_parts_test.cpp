@@ -100,6 +100,21 @@ TEST(StepTiming, AWindowNarrowerThanTheAdapterShowsIsNeverAPass) {
                   row.judged)
             << row.name;
     }
+    // Exact spans at each window's edges: the edges belong to the window.
+    struct Edges {
+        StepWindow window;
+        int before, from, to, after;
+    };
+    for (const Edges& edges : {Edges{W1, 59, 60, 300, 301}, Edges{W4, 24, 25, 50, 51},
+                               Edges{P2, 24, 25, 50, 51}, Edges{TINIL, 23, 24, 26, 27}}) {
+        const auto judged = [&](int ms) {
+            return judge_span(milliseconds(ms), milliseconds(ms), edges.window, {});
+        };
+        EXPECT_EQ(judged(edges.before), Readiness::no) << edges.window.name;
+        EXPECT_EQ(judged(edges.from), Readiness::yes) << edges.window.name;
+        EXPECT_EQ(judged(edges.to), Readiness::yes) << edges.window.name;
+        EXPECT_EQ(judged(edges.after), Readiness::no) << edges.window.name;
+    }
     const auto at = std::chrono::steady_clock::time_point(milliseconds(1000));
     const StepTiming w1 = step_timing(W1, {at, at + milliseconds(2)},
                                       {at + milliseconds(100), at + milliseconds(101)}, {});
