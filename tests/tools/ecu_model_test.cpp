@@ -56,9 +56,9 @@ TEST(EcuModelClock, AFastInitOffItsWindowsGoesUnanswered) {
         bool answered;
     };
     const Row rows[] = {
-        {300, 25, 25, true},  {299, 25, 25, false}, {300, 22, 25, true},  {300, 21, 25, false},
-        {300, 30, 25, true},  {300, 31, 25, false}, {300, 25, 20, true},  {300, 25, 19, false},
-        {300, 25, 99, true},  {300, 25, 101, false},
+        {300, 25, 25, true}, {299, 25, 25, false},  {300, 22, 25, true}, {300, 21, 25, false},
+        {300, 30, 25, true}, {300, 31, 25, false},  {300, 25, 20, true}, {300, 25, 19, false},
+        {300, 25, 99, true}, {300, 25, 101, false},
     };
     for (const Row& row : rows) {
         const EcuTime start{std::chrono::seconds(10)};
