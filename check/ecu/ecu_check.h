@@ -79,7 +79,7 @@ struct StepTiming {
 // One step of a handshake: what we sent, what the ECU sent back (our own
 // echo taken off), and its timing.
 struct EcuStep {
-    std::string what; // "5-baud address 0x33", "sync byte", "key bytes", ...
+    std::string what;     // "5-baud address 0x33", "sync byte", "key bytes", ...
     std::string sent;     // raw bytes
     std::string received; // raw bytes, the echo of ours removed
     std::optional<StepTiming> timing;

@@ -34,8 +34,12 @@ bool Handshake::fail(EcuDiagnosis diagnosis, std::string detail) {
 }
 
 std::optional<WireSend> Handshake::send(EcuStep& step, const std::string& bytes) {
+    return echo_checked(step, bytes, wire.send(bytes));
+}
+
+std::optional<WireSend> Handshake::echo_checked(EcuStep& step, const std::string& bytes,
+                                                const WireSend& sent) {
     step.sent = bytes;
-    WireSend sent = wire.send(bytes);
     if (sent.echoed) {
         check.echo_seen = true;
         return sent;
@@ -43,6 +47,7 @@ std::optional<WireSend> Handshake::send(EcuStep& step, const std::string& bytes)
     if (cut()) {
         return std::nullopt;
     }
+    step.received += sent.echo;
     if (sent.echo_low) {
         fail(EcuDiagnosis::held_low, "zero bytes came back in place of " + hex_bytes(bytes));
     } else if (!sent.echo.empty()) {

@@ -24,6 +24,10 @@ struct Handshake {
     // Sends the step's bytes and checks their echo: none came back (no_echo),
     // zero bytes or breaks did (held_low), other bytes did (busy). None then.
     std::optional<WireSend> send(EcuStep& step, const std::string& bytes);
+    // The same judgement of a send already made; what came back in the
+    // echo's place is kept as the step's received bytes.
+    std::optional<WireSend> echo_checked(EcuStep& step, const std::string& bytes,
+                                         const WireSend& sent);
     // By when the ECU's byte must have come, its change after the one that
     // ends at after: the window's end, what the adapter may hold back, and
     // room for a slow machine.

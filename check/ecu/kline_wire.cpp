@@ -178,6 +178,10 @@ WireSend KlineWire::send(const std::string& bytes) {
     }
     sent.echoed = !garbled && sent.echo == bytes;
     if (first) {
+        sent.first_back = byte_start(*first, byte_time());
+    }
+    // Bounds from another's bytes would say nothing of where ours went.
+    if (sent.echoed && first) {
         sent.start.latest =
             std::max(called, first->end.latest - byte_time() * TENTHS_BEFORE_ARRIVAL / 10);
         sent.end.latest = std::max(sent.end.earliest, last->end.latest);

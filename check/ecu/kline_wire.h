@@ -36,6 +36,8 @@ struct WireSend {
     // Where the first byte's start and the last byte's end lie.
     LineMoment start;
     LineMoment end;
+    // Where the first byte that came back began, ours or another's.
+    std::optional<LineMoment> first_back;
 };
 
 class KlineWire {

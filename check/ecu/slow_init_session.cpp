@@ -1,6 +1,7 @@
 #include "check/ecu/slow_init_session.h"
 
 #include "check/common/byte_text.h"
+#include "check/common/time_text.h"
 #include "check/ecu/five_baud_address.h"
 #include "check/ecu/kwp_frames.h"
 #include "check/ecu/kwp_session.h"
@@ -8,8 +9,8 @@
 #include "check/port/interruption.h"
 
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -100,6 +101,34 @@ bool inverted_address(Handshake& handshake, const WireSend& inverted, const Step
                                : "the ECU did not send the inverted address " + hex_byte(expected));
 }
 
+// The ECU gave up waiting for our inverted byte and began again before it
+// reached the line: on one wire its sync byte came back ahead of our echo,
+// so ours went out after that byte began. Our echo, if it follows the ECU's
+// bytes, bounds it from above.
+void overtaken_by_sync(Handshake& handshake, EcuStep& step, const WireByte& answered,
+                       const std::string& inverse, const WireSend& sent) {
+    step.sent = inverse;
+    step.received = sent.echo;
+    LineMoment ours{std::max(sent.start.earliest, sent.first_back->earliest), {}};
+    const Deadline echo_by = handshake.answer_by(sent.first_back->latest, W4);
+    std::optional<WireByte> echo;
+    while ((echo = handshake.wire.next(echo_by)) &&
+           echo->value != static_cast<unsigned char>(inverse[0])) {
+        step.received.push_back(static_cast<char>(echo->value));
+    }
+    ours.latest = echo ? byte_start(*echo, handshake.wire.byte_time()).latest : Clock::now();
+    step.timing = step_timing(W4, answered.end, ours, handshake.wire.uncertainty());
+    const std::string when = echo ? "ours went out at " + timing_text(*step.timing)
+                                  : "ours went out at least " +
+                                        milliseconds_text(step.timing->at_least) +
+                                        " after the key byte (" + W4.name + " ends at " +
+                                        milliseconds_text(W4.to) + ") and had not come back " +
+                                        milliseconds_text(step.timing->at_most) + " after it";
+    handshake.fail(EcuDiagnosis::late,
+                   "the ECU sent its sync byte again before our inverted key byte came back: " +
+                       when);
+}
+
 // Mode 01 PID 00 in ISO 9141-2's framing; its answer's length by its fourth
 // byte: 41 (ten bytes) or 7F (seven).
 void prove_iso9141(Handshake& handshake) {
@@ -176,9 +205,8 @@ std::optional<FiveBaudWake> wake_by_five_baud(Handshake& handshake, unsigned cha
     address.ok = sending.sent;
     if (!sending.sent) {
         if (sending.error != 0) {
-            handshake.fail(EcuDiagnosis::no_wake_up,
-                           std::string("the driver refused the break: ") +
-                               std::strerror(sending.error));
+            handshake.fail(EcuDiagnosis::no_wake_up, std::string("the driver refused the break: ") +
+                                                         std::strerror(sending.error));
         }
         return std::nullopt;
     }
@@ -224,13 +252,19 @@ std::optional<WireSend> send_inverted(Handshake& handshake, EcuStep& step,
         WaitEnd::stopped) {
         return std::nullopt;
     }
-    const std::optional<WireSend> sent =
-        handshake.send(step, std::string(1, static_cast<char>(~answered.value)));
-    if (sent) {
-        step.timing = step_timing(W4, answered.end, sent->start, handshake.wire.uncertainty());
+    const std::string inverse(1, static_cast<char>(~answered.value));
+    const WireSend sent = handshake.wire.send(inverse);
+    if (!sent.echoed && sent.first_back && static_cast<unsigned char>(sent.echo[0]) == SYNC &&
+        !handshake.cut()) {
+        overtaken_by_sync(handshake, step, answered, inverse, sent);
+        return std::nullopt;
+    }
+    const std::optional<WireSend> checked = handshake.echo_checked(step, inverse, sent);
+    if (checked) {
+        step.timing = step_timing(W4, answered.end, sent.start, handshake.wire.uncertainty());
         step.ok = step.timing->judged != Readiness::no;
     }
-    return sent;
+    return checked;
 }
 
 void slow_init_attempt(Handshake& handshake) {

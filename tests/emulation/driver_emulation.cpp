@@ -29,6 +29,9 @@
 //                     loaded machine, while the port's hold is taken
 //     slow-raise=MS   raising a break takes MS milliseconds, as USB transfers
 //                     do; the line goes low as the call returns
+//     slow-write=MS   bytes written reach the line MS milliseconds late, as
+//                     through an adapter whose USB transfers queue behind
+//                     others; the write returns at once
 //     unplug-at=WHEN  the adapter is unplugged: the port hangs up and its
 //                     device leaves sysfs, as the break counter is first
 //                     read (WHEN listen) or as a break is raised (break)
@@ -75,6 +78,7 @@ struct Emulation {
     unsigned long rate_asked = 0;
     unsigned long rate_run = 0;
     std::chrono::milliseconds raise_takes{0};
+    std::chrono::milliseconds write_takes{0};
     std::string unplug_at;
     bool stuck_output = false;
     bool sigint_at_360 = false;
@@ -129,6 +133,9 @@ Emulation& emulation() {
             made->sigint_at_360 |= name == "sigint-at-360";
             if (name.rfind("slow-raise=", 0) == 0) {
                 made->raise_takes = std::chrono::milliseconds(std::atoi(name.c_str() + 11));
+            }
+            if (name.rfind("slow-write=", 0) == 0) {
+                made->write_takes = std::chrono::milliseconds(std::atoi(name.c_str() + 11));
             }
             if (name.rfind("unplug-at=", 0) == 0) {
                 made->unplug_at = name.substr(10);
@@ -368,6 +375,22 @@ ssize_t read(int descriptor, void* buffer, size_t length) {
         }
     }
     return call(descriptor, buffer, length);
+}
+
+ssize_t write(int descriptor, const void* buffer, size_t length) {
+    static auto call = next<ssize_t (*)(int, const void*, size_t)>("write");
+    const std::chrono::milliseconds takes = emulation().write_takes;
+    if (length == 0 || takes.count() == 0 || !is_port(descriptor)) {
+        return call(descriptor, buffer, length);
+    }
+    // Taken at once, on the line later: the bytes wait in the adapter.
+    const int line = fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    std::thread([line, takes, bytes = std::string(static_cast<const char*>(buffer), length)] {
+        std::this_thread::sleep_for(takes);
+        [[maybe_unused]] const ssize_t written = call(line, bytes.data(), bytes.size());
+        close(line);
+    }).detach();
+    return static_cast<ssize_t>(length);
 }
 
 int poll(pollfd* entries, nfds_t count, int timeout) {

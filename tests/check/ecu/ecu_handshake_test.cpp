@@ -131,6 +131,11 @@ TEST(EcuHandshake, EachFaultHasItsDiagnosis) {
          "no-wake-up, null, null, exit 4", "refused-break"},
         {"no inverted address", "iso9141", "--ecu-fault=no-inverted-address", "--ecu=iso9141",
          "broken, null, 08 08, exit 6"},
+        // Our inverted key byte reaching the line 120 ms late, past every ECU's W4.
+        {"our inverted key byte late: the sync again", "iso9141", "--ecu-fault=repeat-sync",
+         "--ecu=iso9141", "late, null, 08 08, exit 4", "slow-write=120"},
+        {"our inverted key byte late: the ECU quiet, its echo's bounds cannot tell", "iso9141", "",
+         "--ecu=iso9141", "late, null, 08 08, exit 5", "slow-write=120"},
     });
 }
 
