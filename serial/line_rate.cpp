@@ -42,10 +42,6 @@ bool restore_line(int descriptor, const SavedLine& saved) {
     return ioctl(descriptor, TCSETS2, &line) == 0;
 }
 
-bool clear_break(int descriptor) {
-    return ioctl(descriptor, TIOCCBRK) == 0;
-}
-
 bool change_input_flags(int descriptor, unsigned set, unsigned clear) {
     termios2 line{};
     if (ioctl(descriptor, TCGETS2, &line) != 0) {

@@ -29,7 +29,3 @@ std::optional<SavedLine> save_line(int descriptor);
 // leaving the rest of the line, a rate of its own included, as it is. False
 // when the line refused the change.
 [[nodiscard]] bool change_input_flags(int descriptor, unsigned set, unsigned clear);
-
-// Ends a break (TIOCCBRK). False when the line refused: it may be held low
-// still. Async-signal-safe: one system call.
-[[nodiscard]] bool clear_break(int descriptor);

@@ -1,6 +1,7 @@
 #include "serial/port_opening.h"
 
 #include "base/small_file.h"
+#include "serial/line_break.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -366,8 +367,10 @@ bool refused_by_line(bool done) {
 bool port_close(int descriptor, const std::optional<SavedLine>& saved, bool discard_output) {
     bool put_back = true;
     if (discard_output) {
-        // A test interrupted while it held the line low must not leave it so.
-        put_back = !refused_by_line(clear_break(descriptor));
+        // A test interrupted while it held the line low must not leave it so;
+        // a clear refused where no break went through leaves nothing low.
+        const bool held = break_may_be_held(descriptor);
+        put_back = !(refused_by_line(clear_break(descriptor)) && held);
         tcflush(descriptor, TCOFLUSH);
     }
     if (saved && refused_by_line(restore_line(descriptor, *saved))) {
@@ -375,5 +378,6 @@ bool port_close(int descriptor, const std::optional<SavedLine>& saved, bool disc
     }
     serial_release_port(descriptor);
     close(descriptor);
+    forget_break(descriptor);
     return put_back;
 }

@@ -3,12 +3,12 @@
 #include "check/common/byte_text.h"
 #include "check/ecu/kwp_session.h"
 #include "check/port/interruption.h"
+#include "serial/line_break.h"
 #include "serial/line_rate.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/ioctl.h>
 
 namespace {
 
@@ -68,7 +68,7 @@ bool wake_up_by_zero_byte(Handshake& handshake, LineCall& raise, const std::stri
 bool wake_up(Handshake& handshake, LineCall& raise) {
     const int descriptor = handshake.wire.descriptor();
     raise.called = Clock::now();
-    if (ioctl(descriptor, TIOCSBRK) != 0) {
+    if (!raise_break(descriptor)) {
         const int error = errno;
         (void)clear_break(descriptor);
         handshake.check.break_trouble =

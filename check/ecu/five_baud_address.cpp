@@ -2,12 +2,11 @@
 
 #include "base/deadline.h"
 #include "check/port/interruption.h"
-#include "serial/line_rate.h"
+#include "serial/line_break.h"
 
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <sys/ioctl.h>
 
 namespace {
 
@@ -61,7 +60,7 @@ FiveBaudSending send_five_baud(int descriptor, unsigned char byte, LineSpan reso
             break;
         }
         const Clock::time_point called = Clock::now();
-        if (ioctl(descriptor, want_low ? TIOCSBRK : TIOCCBRK) != 0) {
+        if (!(want_low ? raise_break(descriptor) : clear_break(descriptor))) {
             sending.error = errno;
             break;
         }

@@ -3,12 +3,11 @@
 #include "check/common/byte_text.h"
 #include "check/common/time_text.h"
 #include "check/port/interruption.h"
-#include "serial/line_rate.h"
+#include "serial/line_break.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/ioctl.h>
 
 namespace {
 
@@ -99,7 +98,7 @@ bool driver_breaks(Handshake& handshake) {
     std::optional<std::string>& trouble = handshake.check.break_trouble;
     if (!trouble) {
         const int descriptor = handshake.wire.descriptor();
-        if (ioctl(descriptor, TIOCSBRK) != 0) {
+        if (!raise_break(descriptor)) {
             trouble = std::string("the driver refused the break: ") + std::strerror(errno);
             (void)clear_break(descriptor);
         } else {

@@ -4,6 +4,7 @@
 #include "check/port/interruption.h"
 #include "check/port/port_identity.h"
 #include "check/line/rate_check.h"
+#include "serial/line_break.h"
 #include "serial/line_rate.h"
 
 #include <algorithm>
@@ -133,7 +134,7 @@ BreakCheck check_break(int descriptor) {
     BreakCheck check;
     const std::optional<int> breaks_before = break_count(descriptor);
     LineCall raise{Clock::now(), {}};
-    if (ioctl(descriptor, TIOCSBRK) != 0) {
+    if (!raise_break(descriptor)) {
         check.error = errno;
         // A precaution after a refused raise; the close clears the break
         // again and says when it cannot.
@@ -142,7 +143,7 @@ BreakCheck check_break(int descriptor) {
         raise.returned = Clock::now();
         std::this_thread::sleep_until(raise.returned + FAST_INIT_LOW);
         LineCall clear{Clock::now(), {}};
-        if (ioctl(descriptor, TIOCCBRK) != 0) {
+        if (!clear_break(descriptor)) {
             check.error = errno;
         }
         clear.returned = Clock::now();
@@ -239,7 +240,7 @@ SlowInitCheck check_slow_init(int descriptor) {
             break;
         }
         const Clock::time_point called = Clock::now();
-        if (ioctl(descriptor, want_low ? TIOCSBRK : TIOCCBRK) != 0) {
+        if (!(want_low ? raise_break(descriptor) : clear_break(descriptor))) {
             check.accepted = false;
             check.error = errno;
             break;

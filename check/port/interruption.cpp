@@ -1,5 +1,6 @@
 #include "check/port/interruption.h"
 
+#include "serial/line_break.h"
 #include "serial/port_hold.h"
 #include "serial/port_holders.h"
 #include "serial/port_opening.h"
@@ -259,7 +260,8 @@ bool interruption_port_kept() {
         SignalsDeferred deferred;
         const int descriptor = watched_descriptor.load();
         if (descriptor >= 0) {
-            const bool cleared = clear_break(descriptor);
+            const bool held = break_may_be_held(descriptor);
+            const bool cleared = clear_break(descriptor) || !held;
             const bool put_back =
                 (!watched_line || restore_line(descriptor, *watched_line)) && cleared;
             let_go(descriptor, true);

@@ -79,6 +79,7 @@ void run_rows(const std::vector<Row>& rows) {
                       field(run.output, "key_bytes") + ", exit " + std::to_string(run.status),
                   row.expected)
             << field(run.output, "detail") << run.errors;
+        EXPECT_EQ(run.errors.find("could not be put back"), std::string::npos) << run.errors;
         std::istringstream heard(adapter.ecu_log_text());
         for (std::string line; std::getline(heard, line);) {
             const std::size_t at = line.find("REQUEST ");
