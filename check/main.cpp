@@ -1,18 +1,18 @@
 // lantoric-check: the port doctor and scriptable adapter check. Without a
 // port it lists the USB serial ports and why each does or does not open; with
 // ports (or --all) it runs the window's loopback test on each.
+#include "check/command_line/options.h"
+#include "check/common/byte_text.h"
 #include "check/ecu/ecu_testing.h"
 #include "check/line/adapter_testing.h"
 #include "check/output/block_output.h"
 #include "check/output/ecu_printer.h"
-#include "check/common/byte_text.h"
-#include "check/port/interruption.h"
 #include "check/output/json_document.h"
-#include "check/command_line/options.h"
-#include "check/port/port_listing.h"
 #include "check/output/report_file.h"
-#include "check/workbench/soak.h"
 #include "check/output/text_printer.h"
+#include "check/port/interruption.h"
+#include "check/port/port_listing.h"
+#include "check/workbench/soak.h"
 #include "check/workbench/watch_mode.h"
 #include "serial/serial_port.h"
 
@@ -259,7 +259,8 @@ int main(int argc, char** argv) {
     }
     // A port that hangs up mid-write must end in a verdict, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    if (soaking_or_watching(*options)) {
+    // A handshake asked to stop ends the ECU's session before the port goes.
+    if (soaking_or_watching(*options) || options->ecu) {
         interruption_install_graceful();
     } else {
         interruption_install();
@@ -280,5 +281,9 @@ int main(int argc, char** argv) {
         std::fprintf(options->json ? stderr : stdout, "report: %s\n",
                      escaped(options->report).c_str());
     }
-    return finish(status);
+    status = finish(status);
+    if (options->ecu) {
+        interruption_end_as_asked();
+    }
+    return status;
 }

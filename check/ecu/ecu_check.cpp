@@ -22,7 +22,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds LISTEN_BEFORE{300};
 constexpr std::size_t LISTEN_MOST = 64;
 
-constexpr const char* STOP_ASKED = "a stop was asked for; the session was ended";
+constexpr const char* STOP_ASKED = "a stop was asked for; any session begun was ended first";
 constexpr const char* STOPPED =
     "lantoric-check was stopped during the handshake, and the line was given back meanwhile";
 constexpr const char* TAKEN = "another program took the port while lantoric-check was stopped";
@@ -85,7 +85,7 @@ void run_attempt(KlineWire& wire, EcuCheck& check, EcuProtocol protocol, int add
 // or it answered at another rate. An ECU that talked (refused, broken, late)
 // has said what it is, and an adapter that does not echo or a bus held low
 // or busy fails every wake-up alike.
-bool worth_another_wake_up(EcuDiagnosis diagnosis) {
+bool worth_another_wake_up(std::optional<EcuDiagnosis> diagnosis) {
     return diagnosis == EcuDiagnosis::silent || diagnosis == EcuDiagnosis::adapter_rate ||
            diagnosis == EcuDiagnosis::other_rate;
 }
@@ -112,12 +112,15 @@ const EcuAttempt* EcuCheck::deciding() const {
             return &attempt;
         }
     }
+    if (attempts.empty() || !attempts.back().diagnosis) {
+        return attempts.empty() ? nullptr : &attempts.back();
+    }
     for (auto attempt = attempts.rbegin(); attempt != attempts.rend(); ++attempt) {
         if (attempt->diagnosis != EcuDiagnosis::silent) {
             return &*attempt;
         }
     }
-    return attempts.empty() ? nullptr : &attempts.back();
+    return &attempts.back();
 }
 
 bool EcuCheck::answered() const {
@@ -125,9 +128,9 @@ bool EcuCheck::answered() const {
     return attempt != nullptr && attempt->diagnosis == EcuDiagnosis::answered;
 }
 
-EcuDiagnosis EcuCheck::diagnosis() const {
+std::optional<EcuDiagnosis> EcuCheck::diagnosis() const {
     const EcuAttempt* attempt = deciding();
-    return attempt != nullptr ? attempt->diagnosis : EcuDiagnosis::silent;
+    return attempt != nullptr ? attempt->diagnosis : std::nullopt;
 }
 
 EcuCheck check_ecu(const OpenPort& port, const EcuRequest& request,
@@ -162,7 +165,11 @@ EcuCheck check_ecu(const OpenPort& port, const EcuRequest& request,
             run_attempt(wire, check, protocol, request.address.value_or(default_address(protocol)),
                         pseudo_terminal);
             check.not_checked = reason_to_stop(wire, stops);
-            const EcuAttempt& last = check.attempts.back();
+            EcuAttempt& last = check.attempts.back();
+            // Ended without a word and without a stop: nothing answered it.
+            if (!last.diagnosis && check.not_checked.empty()) {
+                last.diagnosis = EcuDiagnosis::silent;
+            }
             if (!check.not_checked.empty() || !worth_another_wake_up(last.diagnosis)) {
                 break;
             }

@@ -91,7 +91,9 @@ struct EcuAttempt {
     EcuProtocol protocol = EcuProtocol::kwp_fast;
     int address = 0x33;
     std::vector<EcuStep> steps;
-    EcuDiagnosis diagnosis = EcuDiagnosis::silent;
+    // None when a stop or the port's going cut the attempt before it reached
+    // a diagnosis: then it says nothing of the car.
+    std::optional<EcuDiagnosis> diagnosis;
     // What the diagnosis rests on, for the text: the negative answer's code
     // and name, the rate the sync byte suggests, the measured bounds.
     std::string detail;
@@ -124,12 +126,14 @@ struct EcuCheck {
     // it); empty when it can, none until a break was tried.
     std::optional<std::string> break_trouble;
 
-    // The attempt that answered, else the last that found more than
-    // silence (the adapter's rate, a garbled sync byte), else the last; none
-    // when none was tried.
+    // The attempt that answered, else the last when it was cut short, else
+    // the last that found more than silence (the adapter's rate, a garbled
+    // sync byte), else the last; none when none was tried.
     const EcuAttempt* deciding() const;
     bool answered() const;
-    EcuDiagnosis diagnosis() const;
+    // The deciding attempt's; none when none was tried or the check was cut
+    // short before it reached one.
+    std::optional<EcuDiagnosis> diagnosis() const;
 };
 
 // Wakes the ECU behind an open port as the request asks, ends every session

@@ -177,8 +177,8 @@ int ecu_exit_status(const EcuCheck& check) {
     if (deciding == nullptr) {
         return EXIT_NOT_PROVEN;
     }
-    const EcuDiagnosis diagnosis = check.diagnosis();
-    if (diagnosis == EcuDiagnosis::answered && !deciding->session_held) {
+    const std::optional<EcuDiagnosis> diagnosis = check.diagnosis();
+    if (!diagnosis || (diagnosis == EcuDiagnosis::answered && !deciding->session_held)) {
         return EXIT_NOT_PROVEN;
     }
     const bool window_missed =
@@ -188,5 +188,5 @@ int ecu_exit_status(const EcuCheck& check) {
     if (diagnosis == EcuDiagnosis::late && !window_missed) {
         return EXIT_NOT_PROVEN;
     }
-    return meaning_of(diagnosis).exit_status;
+    return meaning_of(*diagnosis).exit_status;
 }

@@ -144,6 +144,11 @@ void fast_init_attempt(Handshake& handshake) {
         attempt.steps.insert(attempt.steps.end() - 1, pattern);
     }
     if (!answer) {
+        // Cut while the ECU may be answering: its session may have begun.
+        if (sent.written && handshake.cut()) {
+            attempt.ended = false;
+            end_kwp_session(handshake, target);
+        }
         return;
     }
     if (const std::optional<NegativeAnswer> refusal = negative_answer(answer->data)) {

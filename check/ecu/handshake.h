@@ -45,6 +45,9 @@ struct Handshake {
 inline constexpr std::chrono::milliseconds BUS_IDLE{320};
 // Between an answer and the next request (P3min, 55 ms), with a margin.
 inline constexpr std::chrono::milliseconds BEFORE_REQUEST{60};
+// Why a woken ECU got no request: the line never fell quiet for one.
+inline constexpr const char* NEVER_QUIET =
+    "the bus never fell quiet for a request after the wake-up: another tester or ECU talks";
 
 // What a break's clear says of the driver: a clear held back for a slow zero
 // byte of the driver's own shows a simulated break, far too long for any

@@ -99,6 +99,9 @@ std::string KwpTarget::request(std::string_view data) const {
 
 bool prove_kwp_session(Handshake& handshake, const KwpTarget& target) {
     if (!wait_quiet(handshake.wire, BEFORE_REQUEST)) {
+        if (!handshake.cut()) {
+            handshake.fail(EcuDiagnosis::busy, NEVER_QUIET);
+        }
         return false;
     }
     EcuStep& step = handshake.add_step("mode 01 PID 00");

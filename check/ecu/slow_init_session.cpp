@@ -133,6 +133,9 @@ void overtaken_by_sync(Handshake& handshake, EcuStep& step, const WireByte& answ
 // byte: 41 (ten bytes) or 7F (seven).
 void prove_iso9141(Handshake& handshake) {
     if (!wait_quiet(handshake.wire, BEFORE_REQUEST)) {
+        if (!handshake.cut()) {
+            handshake.fail(EcuDiagnosis::busy, NEVER_QUIET);
+        }
         return;
     }
     EcuStep& step = handshake.add_step("mode 01 PID 00");

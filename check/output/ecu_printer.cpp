@@ -9,6 +9,9 @@
 
 namespace {
 
+// An attempt or check a stop or the port's going ended before a diagnosis.
+constexpr const char* CUT_SHORT = "cut short";
+
 // A window's edge: whole milliseconds as such ("60"), others with a decimal.
 std::string edge_text(LineSpan edge) {
     if (edge % std::chrono::milliseconds(1) == LineSpan::zero()) {
@@ -48,7 +51,8 @@ void print_attempt(const EcuAttempt& attempt, bool several, std::FILE* out) {
         print_step(step, out);
     }
     if (several) {
-        std::fprintf(out, "    gave: %s\n", meaning_of(attempt.diagnosis).word);
+        std::fprintf(out, "    gave: %s\n",
+                     attempt.diagnosis ? meaning_of(*attempt.diagnosis).word : CUT_SHORT);
     }
 }
 
@@ -72,7 +76,12 @@ void print_answer(const EcuAttempt& attempt, std::FILE* out) {
 
 void print_diagnosis(const EcuCheck& ecu, std::FILE* out) {
     const EcuAttempt& deciding = *ecu.deciding();
-    const EcuDiagnosisMeaning meaning = meaning_of(ecu.diagnosis());
+    if (!ecu.diagnosis()) {
+        std::fprintf(out, "  diagnosis: none, the check was %s (%s)\n  fix: test again\n",
+                     CUT_SHORT, escaped(ecu.not_checked).c_str());
+        return;
+    }
+    const EcuDiagnosisMeaning meaning = meaning_of(*ecu.diagnosis());
     std::fprintf(out, "  diagnosis: %s%s%s%s\n", meaning.sentence,
                  deciding.detail.empty() ? "" : " (", escaped(deciding.detail).c_str(),
                  deciding.detail.empty() ? "" : ")");
@@ -130,8 +139,13 @@ void print_ecu_test(const AdapterTest& port, const EcuCheck& ecu, std::FILE* out
 }
 
 std::string ecu_trouble(const AdapterTest& port, const EcuCheck& ecu) {
-    if (port.refusal() != nullptr || port.held_elsewhere || !ecu.attempts.empty()) {
+    if (port.refusal() != nullptr || port.held_elsewhere) {
         return {};
     }
-    return escaped(port.path) + ": the ECU was not checked: " + escaped(ecu.not_checked);
+    if (ecu.attempts.empty()) {
+        return escaped(port.path) + ": the ECU was not checked: " + escaped(ecu.not_checked);
+    }
+    return ecu.diagnosis() ? std::string()
+                           : escaped(port.path) + ": the ECU check was " + CUT_SHORT + ": " +
+                                 escaped(ecu.not_checked);
 }

@@ -396,7 +396,11 @@ void add_attempt(Document& document, const EcuAttempt& attempt) {
     document.begin_object();
     document.text("protocol", protocol_word(attempt.protocol));
     document.number("address", attempt.address);
-    document.text("diagnosis", meaning_of(attempt.diagnosis).word);
+    if (attempt.diagnosis) {
+        document.text("diagnosis", meaning_of(*attempt.diagnosis).word);
+    } else {
+        document.null("diagnosis");
+    }
     document.text("detail", attempt.detail);
     add_hex_or_null(document, "key_bytes", attempt.key_bytes);
     add_number_or_null(document, "suggested_rate", attempt.suggested_rate);
@@ -417,12 +421,15 @@ void add_ecu(Document& document, const EcuCheck& ecu) {
     document.text("not_checked", ecu.not_checked);
     const EcuAttempt* deciding = ecu.deciding();
     document.flag("answered", deciding != nullptr && ecu.answered());
-    if (deciding == nullptr) {
+    if (deciding == nullptr || !ecu.diagnosis()) {
         for (const char* name : {"protocol", "address", "key_bytes", "diagnosis"}) {
             document.null(name);
         }
+        if (deciding != nullptr) {
+            add_steps(document, deciding->steps);
+        }
     } else {
-        const EcuDiagnosisMeaning meaning = meaning_of(ecu.diagnosis());
+        const EcuDiagnosisMeaning meaning = meaning_of(*ecu.diagnosis());
         if (ecu.answered()) {
             document.text("protocol", protocol_word(deciding->protocol));
         } else {

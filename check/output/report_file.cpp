@@ -3,11 +3,11 @@
 #include "base/small_file.h"
 
 #include "base/owners.h"
-#include "check/output/block_output.h"
 #include "check/common/byte_text.h"
+#include "check/output/block_output.h"
+#include "check/output/text_printer.h"
 #include "check/port/interruption.h"
 #include "check/port/port_listing.h"
-#include "check/output/text_printer.h"
 
 #include <cctype>
 #include <cerrno>

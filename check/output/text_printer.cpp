@@ -1,8 +1,8 @@
 #include "check/output/text_printer.h"
 
 #include "check/common/byte_text.h"
-#include "check/port/open_diagnosis.h"
 #include "check/common/time_text.h"
+#include "check/port/open_diagnosis.h"
 
 #include <chrono>
 #include <cstring>
@@ -197,8 +197,8 @@ void print_zero_byte(const ZeroByteCheck& zero, std::FILE* out) {
 }
 
 void print_slow_init(const SlowInitCheck& slow, std::FILE* out) {
-    if (print_break_not_done("slow init", "the break was refused", slow.not_measured,
-                             slow.accepted, slow.error, out)) {
+    if (print_break_not_done("slow init", "the break was refused", slow.not_measured, slow.accepted,
+                             slow.error, out)) {
         return;
     }
     std::fprintf(out,

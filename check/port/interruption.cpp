@@ -39,6 +39,7 @@ dev_t watched_device = 0;
 // Modes that end with a summary take the first signal as a request.
 std::atomic<bool> graceful{false};
 std::atomic<bool> requested{false};
+std::atomic<int> requested_by{0};
 std::atomic<int> stops{0};
 std::atomic<bool> port_kept{true};
 // The stops after which the main thread last looked for the port's other
@@ -99,6 +100,7 @@ void install_handler(int signal_number, void (*handler)(int)) {
 
 void release_and_die(int signal_number) {
     if (graceful.load() && is_polite(signal_number) && !requested.exchange(true)) {
+        requested_by.store(signal_number);
         if (wake_pipe[1] >= 0) {
             const int saved_errno = errno;
             const char wake = 1;
@@ -234,6 +236,19 @@ void interruption_install_graceful() {
 
 bool interruption_requested() {
     return requested.load();
+}
+
+void interruption_end_as_asked() {
+    const int signal_number = requested_by.load();
+    if (signal_number == 0) {
+        return;
+    }
+    std::signal(signal_number, SIG_DFL);
+    sigset_t asked;
+    sigemptyset(&asked);
+    sigaddset(&asked, signal_number);
+    sigprocmask(SIG_UNBLOCK, &asked, nullptr);
+    std::raise(signal_number);
 }
 
 int interruption_descriptor() {

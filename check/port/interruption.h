@@ -22,13 +22,20 @@
 // before the first test.
 void interruption_install();
 
-// For the modes that end with a summary (--watch, --duration): the first
-// ending signal only asks the program to stop, once the test under way has
-// ended; a second one releases the port and ends the program as above.
+// For the modes that end with a summary (--watch, --duration) and for the
+// ECU check, whose session is ended before the port goes: the first polite
+// signal (INT, TERM, HUP) only asks the program to stop, once the test under
+// way has ended; a second one releases the port and ends the program as above.
 void interruption_install_graceful();
 
 // Whether a signal asked the program to stop.
 bool interruption_requested();
+
+// After a stop asked for by a signal: the program ends by that signal, as
+// its default action would have ended it, so that whoever started it (a
+// shell's loop, a script) sees it interrupted. Call with the port given back
+// and the output written; returns when no signal asked for a stop.
+void interruption_end_as_asked();
 
 // A descriptor that becomes readable when a signal asks the program to stop,
 // for a wait in poll; -1 when there is none.

@@ -3,9 +3,9 @@
 #include "base/owners.h"
 #include "base/small_file.h"
 #include "check/common/byte_text.h"
+#include "check/common/verdict.h"
 #include "check/port/interruption.h"
 #include "check/port/node_path.h"
-#include "check/common/verdict.h"
 
 #include <algorithm>
 #include <cctype>

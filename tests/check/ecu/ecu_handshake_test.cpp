@@ -178,6 +178,36 @@ TEST(EcuHandshake, ASignalMidWakeUpGivesThePortBack) {
     EXPECT_EQ(line_rate(slave.get()), 12345);
 }
 
+// A TERM in the middle of a session: StopCommunication goes out before the
+// port is given back, a check cut short makes no diagnosis of the car, and
+// the program ends by the signal.
+TEST(EcuHandshake, AStopMidSessionEndsTheSessionFirst) {
+    TempFolder folder;
+    SimulatedAdapter adapter(SimulatedCar{folder.path_of("port"), "kwp-fast", {}, folder.path()});
+    ASSERT_TRUE(adapter.ready());
+    const std::string output = folder.path_of("output");
+    OwnedDescriptor out(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    ChildSetup setup;
+    setup.arguments = adapter.under_emulation(LANTORIC_DRIVER_EMULATION_PATH, "plain-break");
+    setup.arguments.insert(setup.arguments.end(),
+                           {LANTORIC_CHECK_PATH, "--ecu=kwp-fast", "--json", adapter.link()});
+    setup.output = out.get();
+    const pid_t child = spawn_child(setup);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(
+        wait_until([&] { return adapter.ecu_log_text().find("SESSION") != std::string::npos; }));
+    kill(child, SIGTERM);
+    const std::optional<int> status = wait_for_child(child, std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM)
+        << describe_wait_status(*status);
+    EXPECT_NE(adapter.ecu_log_text().find("END StopCommunication"), std::string::npos)
+        << adapter.ecu_log_text();
+    // Cut before the proving answer: none; after it: answered.
+    const std::string diagnosis = field(file_text(output), "diagnosis");
+    EXPECT_TRUE(diagnosis == "null" || diagnosis == "answered") << file_text(output);
+}
+
 // What the test's side of the wire sends, piece by piece, after the program
 // wrote its request.
 TEST(KlineWire, TheEchoIsNeverTakenForTheAnswerHoweverTheReadsFall) {
