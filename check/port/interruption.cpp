@@ -157,6 +157,16 @@ void take_back(int descriptor, const std::optional<SavedLine>& in_use,
     port_kept.store(false);
 }
 
+// The signal's default action, now, even from its own handler.
+void raise_by_default(int signal_number) {
+    std::signal(signal_number, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal_number);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal_number);
+}
+
 // While stopped the program holds nothing: no break, the line as it was, no
 // exclusive hold.
 void give_back_while_stopped(int signal_number) {
@@ -180,12 +190,7 @@ void give_back_while_stopped(int signal_number) {
         serial_release_port(descriptor);
         flock(descriptor, LOCK_UN);
     }
-    std::signal(signal_number, SIG_DFL);
-    sigset_t stopping;
-    sigemptyset(&stopping);
-    sigaddset(&stopping, signal_number);
-    sigprocmask(SIG_UNBLOCK, &stopping, nullptr);
-    std::raise(signal_number);
+    raise_by_default(signal_number);
     // Continued. Returning restores the mask the handler was entered with.
     install_handler(signal_number, give_back_while_stopped);
     if (descriptor >= 0 && watched_descriptor.load() == descriptor && port_kept.load()) {
@@ -243,12 +248,7 @@ void interruption_end_as_asked() {
     if (signal_number == 0) {
         return;
     }
-    std::signal(signal_number, SIG_DFL);
-    sigset_t asked;
-    sigemptyset(&asked);
-    sigaddset(&asked, signal_number);
-    sigprocmask(SIG_UNBLOCK, &asked, nullptr);
-    std::raise(signal_number);
+    raise_by_default(signal_number);
 }
 
 int interruption_descriptor() {
